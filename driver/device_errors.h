@@ -1,0 +1,10 @@
+// driver/device_errors.h: prints a device library status code with the library's own text.
+#pragma once
+
+#include <cstdint>
+
+void ReportDeviceError(int32_t code);
+void ReportLastDeviceError();   // for operations that return no status of their own
+
+// Register writes report success as non-zero; this names that convention in one place.
+inline bool RegisterWriteSucceeded(int32_t result) { return result != 0; }

@@ -1,0 +1,122 @@
+// driver/main_sequence.cc: start-up, bring-up of the scanner, the requested actions in their
+// fixed order, and the shutdown that every path through Init_Interface ends with.
+#include "driver/main_sequence.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "device/kelvoscanusb.h"
+#include "driver/device_errors.h"
+#include "driver/option_table.h"
+#include "log/trace_log.h"
+
+static const char kToolName[] = "kelvotest";
+static const char kLogFileName[] = "kelvotest.log";
+static const char kDefaultFpgaFile[] = "scanner3.mcs";
+constexpr uint32_t kLibraryTraceMask = 0x8F07;
+constexpr uint32_t kUsbTimeoutMs = 5000;
+constexpr uint8_t kBootEepromId = 0xA2;
+
+static bool ErrorsOn() { return (gTraceLog.levelMask & 0x1) != 0; }
+static bool ResultsOn() { return (gTraceLog.levelMask & 0x4) != 0; }
+
+static bool OpenInterface() {
+    const int32_t status = Init_Interface();
+    if (status != 0) {
+        if (ErrorsOn()) gTraceLog.Print("ksutest: Err. Init_Interface!\n");
+        ReportDeviceError(status);
+        return false;
+    }
+    if (ResultsOn()) gTraceLog.Print("ksutest: Init_Interface success!\n");
+    return true;
+}
+
+static bool ReportVersions() {
+    uint16_t hardware = 0, firmware = 0, library = 0, usbDriver = 0;
+    if (GetKelvoVersion(&hardware, &firmware, &library, &usbDriver) != 0) {
+        if (ErrorsOn()) gTraceLog.Print("ksutest: Err.GetKelvoVersion!\n");
+        return false;
+    }
+    if (ErrorsOn()) {
+        gTraceLog.Print("ksutest: \nHardwareVersion:            0x%04x\nFirmwareVersion:            "
+                        "0x%04x\nDllVersion:                 0x%04x\nUSB-DriverVersion:          "
+                        "0x%04x!\n\n",
+                        hardware, firmware, library, usbDriver);
+        if (library != firmware) {
+            gTraceLog.Print("ksutest: Version Error: DllVerison != FirmwareVerison, could lead "
+                            "to errors during test!\n\n");
+        }
+    }
+    if (ResultsOn()) gTraceLog.Print("\n\n");
+    return true;
+}
+
+static bool LoadFpga() {
+    if (gFpgaFilename[0] == '\0') {
+        const int32_t status = Init_Firmware(kDefaultFpgaFile, 1);
+        if (status != 0 && ErrorsOn()) gTraceLog.Print("ksutest: Err. Init_Firmware:%d\n", status);
+        return status == 0;
+    }
+    const int32_t status = Init_Firmware(gFpgaFilename, 0);
+    if (status != 0 && ErrorsOn()) gTraceLog.Print("ksutest: Err. Init_Firmware\n");
+    return status == 0;
+}
+
+// Boot EEPROM programming, when -prg names an image. A failure skips every action.
+static bool ProgramBootEeprom() {
+    if (gBootFilename[0] == '\0') return true;
+    // [seam: boot EEPROM]
+    (void)kBootEepromId;
+    return true;
+}
+
+// The actions run in this order whatever the order on the command line; none of them ends
+// the sequence.
+static void RunActions() {
+    // [seam: register commands]
+    // [seam: I2C commands]
+    // [seam: motor, scan lines, status]
+    // [seam: scan streaming test]
+}
+
+static bool BringUp() {
+    if (!OpenInterface()) return false;
+    SetUsbTimeout(kUsbTimeoutMs);
+    return ReportVersions() && LoadFpga() && ProgramBootEeprom();
+}
+
+static int Shutdown() {
+    const int32_t status = Free_Interface();
+    if (status == 0) {
+        if (ErrorsOn()) gTraceLog.Print("\n");
+        CloseTraceLog();
+        return kExitClean;
+    }
+    if (ErrorsOn()) {
+        gTraceLog.Print("ksutest: Error Free_interface!\n");
+        gTraceLog.Print("ksutest: Error occured during test: %d!\n", status);
+    }
+    CloseTraceLog();
+    return kExitInterfaceError;
+}
+
+int RunMainSequence(int argc, char** argv) {
+    std::printf("%s\n", kToolName);
+    std::fflush(stdout);
+    OpenTraceLog(7, 0, TO_STDERR | TO_DEBUGGER, kLogFileName);
+    SetTraceMask(kLibraryTraceMask);
+
+    ResetOptionTargets();
+    if (const char* badWord = ParseCommandLine(argc, argv, kOptionTable)) {
+        if (ErrorsOn()) gTraceLog.Print("ksutest: Error in command line parameter %s\n\n", badWord);
+        PrintUsage();
+        return kExitUsage;
+    }
+    if (gHelpFlag != 0) {
+        PrintUsage();
+        return kExitUsage;
+    }
+
+    if (BringUp()) RunActions();
+    return Shutdown();
+}

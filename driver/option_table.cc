@@ -1,0 +1,180 @@
+// driver/option_table.cc: the option table, its targets, the generic parser that walks the
+// command line once from left to right, and the usage text.
+#include "driver/option_table.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "log/trace_log.h"
+
+int32_t gHelpFlag;
+int32_t gReadByteAdr, gReadWordAdr, gReadWordIncAdr, gReadDwordAdr, gReadDwordIncAdr;
+int32_t gWriteByteAdr, gWriteWordAdr, gWriteWordIncAdr, gWriteDwordAdr, gWriteDwordIncAdr;
+int32_t gWriteValue;
+char gBootFilename[kFileNameBytes];
+char gFpgaFilename[kFileNameBytes];
+char gScanFilename[kFileNameBytes];
+int32_t gScanFlag;
+int32_t gEepromId;
+int32_t gEepromWriteAdr, gEepromReadAdr;
+int32_t gDumpEepromFlag, gIicTestFlag, gStatusFlag;
+int32_t gDacValue;
+int32_t gAdReadFlag;
+int32_t gTempInitValue;
+int32_t gTempReadFlag;
+int32_t gMotorRevolutions;
+int32_t gLinesFlag;
+
+const OptionEntry kOptionTable[] = {
+    {"?", nullptr, &gHelpFlag},
+    {"rb", "%x", &gReadByteAdr},
+    {"rw", "%x", &gReadWordAdr},
+    {"rwi", "%x", &gReadWordIncAdr},
+    {"rd", "%x", &gReadDwordAdr},
+    {"rdi", "%x", &gReadDwordIncAdr},
+    {"wb", "%x", &gWriteByteAdr},
+    {"ww", "%x", &gWriteWordAdr},
+    {"wwi", "%x", &gWriteWordIncAdr},
+    {"wd", "%x", &gWriteDwordAdr},
+    {"wdi", "%x", &gWriteDwordIncAdr},
+    {"val", "%x", &gWriteValue},
+    {"prg", "%s", gBootFilename},
+    {"ini", "%s", gFpgaFilename},
+    {"scanfile", "%s", gScanFilename},
+    {"scan", nullptr, &gScanFlag},
+    {"id", "%02x", &gEepromId},
+    {"wre", "%lu", &gEepromWriteAdr},
+    {"rde", "%lu", &gEepromReadAdr},
+    {"dumpe", nullptr, &gDumpEepromFlag},
+    {"iictest", nullptr, &gIicTestFlag},
+    {"stat", nullptr, &gStatusFlag},
+    {"dao", "%d", &gDacValue},
+    {"adread", nullptr, &gAdReadFlag},
+    {"tinit", "%d", &gTempInitValue},
+    {"trd", nullptr, &gTempReadFlag},
+    {"motor", "%d", &gMotorRevolutions},
+    {"lines", nullptr, &gLinesFlag},
+    {nullptr, nullptr, nullptr},
+};
+
+void ResetOptionTargets() {
+    for (const OptionEntry* row = kOptionTable; row->name != nullptr; ++row) {
+        if (row->format == nullptr) {
+            *static_cast<int32_t*>(row->target) = 0;
+        } else if (std::strcmp(row->format, "%s") == 0) {
+            static_cast<char*>(row->target)[0] = '\0';
+        } else {
+            *static_cast<int32_t*>(row->target) = -1;
+        }
+    }
+    gEepromId = 0;
+}
+
+// Targets hold their defaults from process start, before any parse.
+static const bool gDefaultsSet = (ResetOptionTargets(), true);
+
+// "%s": a run of non-blank characters after leading blanks. A run that does not fit the
+// buffer converts nothing, so the parse stops at the option instead of overrunning.
+static int ScanString(const char* word, char* target) {
+    while (*word != '\0' && std::isspace(static_cast<unsigned char>(*word))) ++word;
+    if (*word == '\0') return EOF;
+    size_t length = 0;
+    while (word[length] != '\0' && !std::isspace(static_cast<unsigned char>(word[length]))) ++length;
+    if (length > kFileNameBytes - 1) return 0;
+    std::memcpy(target, word, length);
+    target[length] = '\0';
+    return 1;
+}
+
+// Integer formats scan into a 64-bit temporary with the same width and conversion, and the
+// low 32 bits are stored: "%lu" must not write eight bytes into a 32-bit target where long
+// is 64 bits wide, and every platform then stores the same value.
+static int ScanInteger(const char* word, const char* format, int32_t* target) {
+    char wide[16];
+    const size_t length = std::strlen(format);
+    if (length < 2 || length + 2 >= sizeof wide) return 0;
+    const char conversion = format[length - 1];
+    size_t prefix = length - 1;
+    while (prefix > 1 && format[prefix - 1] == 'l') --prefix;   // drop any length modifier
+    std::memcpy(wide, format, prefix);
+    std::snprintf(wide + prefix, sizeof wide - prefix, "ll%c", conversion);
+    int converted;
+    unsigned long long value = 0;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    if (conversion == 'd') {
+        long long signedValue = 0;
+        converted = std::sscanf(word, wide, &signedValue);
+        value = static_cast<unsigned long long>(signedValue);
+    } else {
+        converted = std::sscanf(word, wide, &value);
+    }
+#pragma GCC diagnostic pop
+    if (converted == 1) *target = static_cast<int32_t>(static_cast<uint32_t>(value));
+    return converted;
+}
+
+static int ScanValue(const char* word, const OptionEntry& row) {
+    if (std::strcmp(row.format, "%s") == 0) return ScanString(word, static_cast<char*>(row.target));
+    return ScanInteger(word, row.format, static_cast<int32_t*>(row.target));
+}
+
+const char* ParseCommandLine(int argc, char** argv, const OptionEntry* table) {
+    int i = 1;
+    while (i < argc) {
+        const char* word = argv[i];
+        if (word[0] != '-' && word[0] != '/') return word;
+        const char* name = word + 1;
+        const OptionEntry* row = table;
+        while (row->name != nullptr && std::strcmp(row->name, name) != 0) ++row;
+        if (row->name == nullptr) return name;
+        ++i;
+        if (row->format == nullptr) {
+            *static_cast<int32_t*>(row->target) = 1;
+            continue;
+        }
+        if (i >= argc) return name;
+        if (ScanValue(argv[i], *row) == 0) return name;
+        ++i;
+    }
+    return nullptr;
+}
+
+static const char kUsageText[] =
+    "ksutest: PROG_NAME V%d.%02d\n"
+    "Usage: (param = after command insert a space and a parameter if neccessary!)\n"
+    "kelvotest\n"
+    "\n"
+    "-val     -value. hex. that use for write actions dez.\n"
+    "-rb      -read Byte from register  param:address hex.\n"
+    "-rw      -read word from register  param:address hex.\n"
+    "-rwi     -read word and inc. from register param:address hex.\n"
+    "-rd      -read dword from register  param:address hex.\n"
+    "-rdi     -read dword and inc. from register param:address hex.\n"
+    "-wb      -write Byte to register  param:address hex.\n"
+    "-ww      -write word to register  param:address hex.\n"
+    "-wwi     -write word to register and inc. param:address hex.\n"
+    "-wd      -write dword to register param:address hex.\n"
+    "-wdi     -write dword to register and inc. param:address hex.\n"
+    "-prg     -write IIC-file to BOOT-EEPROM param:filename (string) \n"
+    "-ini     -write FPGA-file to FPGA param:filenmame (string)\n"
+    "-id      -EEPROM I2C-address(shift left by one,Bit0=0) param:hex.\n"
+    "-wre     -write to EEPROM Addr. dez. param:dez.EEPROM start addr. -id for ID\n"
+    "-rde     -read from EEPROM Addr.dez. param: dez.EEPROM start addr.-id for ID\n"
+    "-dumpe   -dump 256 Byte from EEPROM Address 0 param: nonen and -id for ID\n"
+    "-iictest -dump first Bytes from different EEPROMs param:none\n"
+    "-dao     -digital analog ausgabe dez.\n"
+    "-adread  -read all channels from AD-Conmverter, param: none\n"
+    "-tinit   -init temperature sensor            param: dez.init vlaue\n"
+    "-trd     -read temperatrue,                  param: none \n"
+    "-motor   -revolutions                        param: dez.revolutions\n"
+    "-scan    -read scannerdata to buffer,        param: none\n"
+    "-scanfile-read scannerdata to file,          param: string filename\n"
+    "-lines   -get scan lines                     param:none\n"
+    "\n"
+    "\n";
+
+void PrintUsage() {
+    if (gTraceLog.levelMask & 0x1) gTraceLog.Print(kUsageText, 1, 4);
+}

@@ -1,0 +1,51 @@
+// log/trace_log.h: the one channel through which the tool prints its messages. Callers test
+// a bit of levelMask before they call Print or HexDump; the log itself filters nothing.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+enum : uint32_t {
+    TO_STDERR = 0x1,
+    TO_DEBUGGER = 0x2,
+    TO_FILE = 0x4,
+};
+
+enum : uint32_t {
+    STAMP_TICKS = 0x1,
+    STAMP_DELTA = 0x2,   // only together with STAMP_TICKS
+    NAME_PREFIX = 0x100,
+};
+
+class TraceLog {
+public:
+    explicit TraceLog(const char* name);
+
+    void SetOutput(uint32_t destinationMask, FILE* stream);
+    void SetLevelMask(uint32_t mask) { levelMask = mask; }
+    void SetFormat(uint32_t flags) { formatFlags = flags; }
+
+    // printf-style; "%I64u" and "%I64x" take a uint64_t on every platform. (No format
+    // attribute: the compiler would read the 64-bit forms as glibc's "I" flag.)
+    void Print(const char* format, ...);
+    void HexDump(const uint8_t* data, uint32_t count);
+
+    uint32_t levelMask;
+    uint32_t destinations;
+    FILE* file;              // borrowed: the log neither opens nor closes it
+    uint32_t formatFlags;
+    const char* name;
+    uint32_t lastTick;
+
+private:
+    void WriteLine(const char* line);
+};
+
+constexpr uint32_t kLineBytes = 8192;   // the last byte always holds the terminating NUL
+
+extern TraceLog gTraceLog;
+extern FILE* gLogFile;
+
+void OpenTraceLog(uint32_t levelMask, uint32_t formatFlags, uint32_t destinationMask,
+                  const char* fileName);
+void CloseTraceLog();

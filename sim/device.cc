@@ -1,0 +1,74 @@
+// sim/device.cc: the interface state of the virtual scanner. Opening the interface powers the
+// scanner's parts up afresh; the EEPROMs keep their contents, as non-volatile memory does.
+#include "sim/device.h"
+
+#include "sim/converter.h"
+#include "sim/errors.h"
+#include "sim/firmware.h"
+#include "sim/i2c_bus.h"
+#include "sim/motor.h"
+#include "sim/registers.h"
+#include "sim/scenario.h"
+#include "sim/stream.h"
+#include "sim/temp_sensor.h"
+
+namespace sim {
+
+constexpr uint32_t kDefaultUsbTimeoutMs = 1000;
+
+static bool gOpen = false;
+static bool gEepromsLoaded = false;
+static uint32_t gUsbTimeoutMs = kDefaultUsbTimeoutMs;
+static int32_t gLastError = kOk;
+
+int32_t DeviceOpen() {
+    if (gOpen) return kErrAlreadyOpen;
+    if (!gEepromsLoaded) {
+        I2cBusReset();
+        gEepromsLoaded = true;
+    }
+    FirmwareReset();
+    RegistersReset();
+    StreamReset();
+    ConverterReset();
+    TempSensorReset();
+    MotorReset();
+    gOpen = true;
+    return kOk;
+}
+
+int32_t DeviceClose() {
+    if (!gOpen) return kErrNotOpen;
+    StreamSetGate(false);
+    gOpen = false;
+    return kOk;
+}
+
+bool DeviceIsOpen() { return gOpen; }
+
+static uint16_t VersionSetting(const char* key, uint16_t fallback) {
+    return static_cast<uint16_t>(ScenarioInteger(key, fallback));
+}
+
+Versions DeviceVersions() {
+    return Versions{VersionSetting("version.hardware", 0x0300),
+                    VersionSetting("version.firmware", 0x0104),
+                    VersionSetting("version.library", 0x0104),
+                    VersionSetting("version.usbdriver", 0x0210)};
+}
+
+void SetUsbTimeoutMs(uint32_t milliseconds) { gUsbTimeoutMs = milliseconds; }
+uint32_t UsbTimeoutMs() { return gUsbTimeoutMs; }
+
+void SetLastError(int32_t code) { gLastError = code; }
+int32_t LastError() { return gLastError; }
+
+void DeviceReset() {
+    if (gOpen) StreamSetGate(false);
+    gOpen = false;
+    gEepromsLoaded = false;
+    gUsbTimeoutMs = kDefaultUsbTimeoutMs;
+    gLastError = kOk;
+}
+
+}  // namespace sim

@@ -1,0 +1,207 @@
+// tests/support/pty_process.cc: child processes with pipes or a pseudo-terminal.
+#include "tests/support/pty_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+std::string ToolPath() { return KELVOTEST_PATH; }
+std::string LibraryDir() { return KELVO_LIBRARY_DIR; }
+std::string MakeFpgaImagePath() { return KELVO_MAKE_FPGA_IMAGE; }
+
+namespace {
+
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string> merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string current = *entry;
+        const std::string name = current.substr(0, current.find('='));
+        // The virtual scanner's settings come only from the test itself.
+        if (name == "KELVOSIM" || name == "KELVOSIM_SCENARIO") continue;
+        bool replaced = false;
+        for (const std::string& add : extra) replaced = replaced || add.substr(0, add.find('=')) == name;
+        if (!replaced) merged.push_back(current);
+    }
+    merged.insert(merged.end(), extra.begin(), extra.end());
+    return merged;
+}
+
+[[noreturn]] void ExecTool(const ToolRun& run) {
+    if (!run.workDir.empty() && chdir(run.workDir.c_str()) != 0) _exit(126);
+    const std::string program = run.program.empty() ? ToolPath() : run.program;
+    std::vector<std::string> words{program};
+    words.insert(words.end(), run.args.begin(), run.args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> environment = MergedEnvironment(run.env);
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+}
+
+int DecodeStatus(int status) {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+ChildProcess ChildProcess::StartWithPipes(const ToolRun& run) {
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) std::abort();
+    ChildProcess child;
+    child.pid_ = fork();
+    if (child.pid_ == 0) {
+        const int nullFd = open("/dev/null", O_RDONLY);
+        dup2(nullFd, STDIN_FILENO);
+        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        setsid();   // no controlling terminal, as under CI
+        ExecTool(run);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    child.outFd_ = outPipe[0];
+    child.errFd_ = errPipe[0];
+    return child;
+}
+
+ChildProcess ChildProcess::StartUnderPty(const ToolRun& run) {
+    ChildProcess child;
+    winsize size{};
+    size.ws_row = 50;
+    size.ws_col = 200;
+    child.pid_ = forkpty(&child.ptyFd_, nullptr, nullptr, &size);
+    if (child.pid_ == 0) ExecTool(run);
+    if (child.pid_ < 0) std::abort();
+    return child;
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(other.pid_), outFd_(other.outFd_), errFd_(other.errFd_), ptyFd_(other.ptyFd_),
+      ptyEof_(other.ptyEof_),
+      exitCode_(other.exitCode_), exited_(other.exited_), out_(std::move(other.out_)),
+      err_(std::move(other.err_)) {
+    other.pid_ = -1;
+    other.outFd_ = other.errFd_ = other.ptyFd_ = -1;
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0 && !exited_) {
+        kill(pid_, SIGKILL);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+    }
+    for (int fd : {outFd_, errFd_, ptyFd_}) {
+        if (fd >= 0) close(fd);
+    }
+}
+
+// Reads whatever the child has written, waiting at most timeoutMs for the first bytes.
+void ChildProcess::Pump(int timeoutMs) {
+    pollfd fds[2];
+    int count = 0;
+    const int readFds[2] = {ptyFd_ >= 0 ? (ptyEof_ ? -1 : ptyFd_) : outFd_, errFd_};
+    std::string* sinks[2] = {&out_, &err_};
+    std::string* order[2];
+    for (int i = 0; i < 2; ++i) {
+        if (readFds[i] < 0) continue;
+        fds[count] = pollfd{readFds[i], POLLIN, 0};
+        order[count++] = sinks[i];
+    }
+    if (count == 0 || poll(fds, static_cast<nfds_t>(count), timeoutMs) <= 0) return;
+    for (int i = 0; i < count; ++i) {
+        if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+        char buffer[4096];
+        const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+        if (got > 0) {
+            order[i]->append(buffer, static_cast<size_t>(got));
+        } else {
+            // End of output (a pty reports EIO once the child has gone).
+            if (fds[i].fd == ptyFd_) ptyEof_ = true;   // kept open: its settings stay readable
+            if (fds[i].fd == outFd_) { close(outFd_); outFd_ = -1; }
+            if (fds[i].fd == errFd_) { close(errFd_); errFd_ = -1; }
+        }
+    }
+}
+
+bool ChildProcess::OutputDone() const {
+    return (ptyFd_ < 0 || ptyEof_) && outFd_ < 0 && errFd_ < 0;
+}
+
+bool ChildProcess::WaitForText(const std::string& text, int timeoutMs) {
+    const int64_t deadline = NowMs() + timeoutMs;
+    while (out_.find(text) == std::string::npos && err_.find(text) == std::string::npos) {
+        const int64_t left = deadline - NowMs();
+        if (left <= 0) return false;
+        if (OutputDone()) return false;
+        Pump(static_cast<int>(left < 50 ? left : 50));
+    }
+    return true;
+}
+
+int ChildProcess::Occurrences(const std::string& text) {
+    Pump(0);
+    int found = 0;
+    for (const std::string* where : {&out_, &err_}) {
+        for (size_t at = where->find(text); at != std::string::npos; at = where->find(text, at + 1)) ++found;
+    }
+    return found;
+}
+
+void ChildProcess::Type(const std::string& keys) {
+    if (ptyFd_ >= 0) (void)!write(ptyFd_, keys.data(), keys.size());
+}
+
+void ChildProcess::Signal(int signalNumber) {
+    if (pid_ > 0 && !exited_) kill(pid_, signalNumber);
+}
+
+int ChildProcess::WaitForExit(int timeoutMs) {
+    const int64_t deadline = NowMs() + timeoutMs;
+    while (!exited_) {
+        int status = 0;
+        const pid_t done = waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) {
+            exited_ = true;
+            exitCode_ = DecodeStatus(status);
+            break;
+        }
+        if (NowMs() >= deadline) return -1;
+        Pump(20);
+    }
+    // Collect the rest of the output.
+    for (int i = 0; i < 100 && !OutputDone(); ++i) Pump(20);
+    return exitCode_;
+}
+
+bool ChildProcess::EchoIsOn() {
+    if (ptyFd_ < 0) return false;
+    termios settings{};
+    if (tcgetattr(ptyFd_, &settings) != 0) return false;
+    return (settings.c_lflag & ECHO) != 0 && (settings.c_lflag & ICANON) != 0;
+}
+
+ProcessResult RunToTheEnd(const ToolRun& run, int timeoutMs) {
+    ChildProcess child = ChildProcess::StartWithPipes(run);
+    const int code = child.WaitForExit(timeoutMs);
+    return ProcessResult{code, child.Out(), child.Err()};
+}

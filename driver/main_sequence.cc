@@ -8,7 +8,9 @@
 #include "device/kelvoscanusb.h"
 #include "driver/device_errors.h"
 #include "driver/option_table.h"
+#include "driver/register_commands.h"
 #include "log/trace_log.h"
+#include "procedures/i2c_commands.h"
 
 static const char kToolName[] = "kelvotest";
 static const char kLogFileName[] = "kelvotest.log";
@@ -73,8 +75,8 @@ static bool ProgramBootEeprom() {
 // The actions run in this order whatever the order on the command line; none of them ends
 // the sequence.
 static void RunActions() {
-    // [seam: register commands]
-    // [seam: I2C commands]
+    RunRegisterCommands();
+    RunI2cCommands();
     // [seam: motor, scan lines, status]
     // [seam: scan streaming test]
 }

@@ -81,7 +81,9 @@ static uint32_t Load(uint32_t address, int widthBytes) {
 }
 
 static void Store(uint32_t address, uint32_t value, int widthBytes) {
-    for (int i = 0; i < widthBytes; ++i) gRegisters.bytes[address + i] = static_cast<uint8_t>(value >> (8 * i));
+    for (int i = 0; i < widthBytes; ++i) {
+        gRegisters.bytes[address + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
 }
 
 static bool GateOpen() {

@@ -1,0 +1,117 @@
+// Virtual scanner: the interface's life cycle, error codes and texts, versions, injected
+// failures, and the FPGA file loader.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "device/kelvoscanusb.h"
+#include "tests/support/temp_files.h"
+
+extern "C" void SimConfigure(const char* settings);
+
+namespace {
+
+class SimInterfaceTest : public ::testing::Test {
+protected:
+    void SetUp() override { SimConfigure(""); }
+    void TearDown() override { SimConfigure(""); }
+
+    std::string Text(int32_t code) {
+        char text[1024] = {};
+        return GetKelvoErrorText(code, text, sizeof text) == 0 ? text : "<none>";
+    }
+    TempDir dir;
+};
+
+const char kGoodRecords[] =
+    ":020000040000FA\n"
+    ":10000000FFFFFFFFAA9955660001020304050607DA\n"
+    ":00000001FF\n";
+
+}  // namespace
+
+TEST_F(SimInterfaceTest, OperationsBeforeOpeningFailWithTheirOwnCode) {
+    uint16_t v[4];
+    EXPECT_EQ(-101, GetKelvoVersion(&v[0], &v[1], &v[2], &v[3]));
+    EXPECT_EQ(0, RegWrite(4, 1));
+    EXPECT_EQ(-101, GetLastKelvoError(1));
+    int32_t received = 7;
+    uint8_t buffer[2];
+    EXPECT_EQ(-101, ReadBlock(buffer, 2, &received));
+    EXPECT_EQ(0, received);
+    EXPECT_EQ("interface not open (call Init_Interface first)", Text(-101));
+}
+
+TEST_F(SimInterfaceTest, OpensOnceAndClosesOnce) {
+    EXPECT_EQ(0, Init_Interface());
+    EXPECT_EQ(-102, Init_Interface());
+    EXPECT_EQ(0, Free_Interface());
+    EXPECT_EQ(0, Free_Interface());   // closing what is closed releases nothing and is no error
+    EXPECT_EQ(0, Init_Interface());
+    EXPECT_EQ(0, Free_Interface());
+}
+
+TEST_F(SimInterfaceTest, EveryReturnedCodeHasATextAndTheToolsOwnCodesHaveNone) {
+    for (int32_t code : {-101, -102, -103, -104, -201, -202, -203, -204, -205, -206, -301, -302, -306,
+                         -501, -502, -503, -601, -602, -603, -604, -605, -606, -701, -702, -703, -801, -802}) {
+        EXPECT_NE("<none>", Text(code)) << code;
+    }
+    EXPECT_EQ("no data within the USB time-out", Text(-306));
+    for (int32_t code : {-300, -400, -401, 1, -9999}) EXPECT_EQ("<none>", Text(code)) << code;
+    char tiny[8];
+    ASSERT_EQ(0, GetKelvoErrorText(-306, tiny, sizeof tiny));
+    EXPECT_STREQ("no data", tiny);
+}
+
+TEST_F(SimInterfaceTest, VersionsAreConsistentByDefaultAndSetByTheScenario) {
+    uint16_t hardware, firmware, library, usb;
+    ASSERT_EQ(0, Init_Interface());
+    ASSERT_EQ(0, GetKelvoVersion(&hardware, &firmware, &library, &usb));
+    EXPECT_EQ(firmware, library);
+    SimConfigure("version.library = 0x0102; version.firmware = 0x0103");
+    ASSERT_EQ(0, Init_Interface());
+    ASSERT_EQ(0, GetKelvoVersion(&hardware, &firmware, &library, &usb));
+    EXPECT_EQ(0x0102, library);
+    EXPECT_EQ(0x0103, firmware);
+}
+
+TEST_F(SimInterfaceTest, InjectedFailuresHitTheChosenCalls) {
+    SimConfigure("fail.Init_Interface = -103 at 2\nfail.Free_Interface = -301 from 2 # comment");
+    EXPECT_EQ(0, Init_Interface());
+    EXPECT_EQ(0, Free_Interface());
+    EXPECT_EQ(-103, Init_Interface());
+    EXPECT_EQ(-103, GetLastKelvoError(0));   // 0 reads and clears
+    EXPECT_EQ(0, GetLastKelvoError(1));
+    EXPECT_EQ(0, Init_Interface());
+    EXPECT_EQ(-301, Free_Interface());
+    EXPECT_EQ(-301, Free_Interface());
+}
+
+TEST_F(SimInterfaceTest, FpgaFileIsCheckedRecordByRecord) {
+    ASSERT_EQ(0, Init_Interface());
+    const struct {
+        const char* content;
+        int32_t expected;
+    } cases[] = {
+        {kGoodRecords, 0},
+        {":10000000FFFFFFFFAA9955660001020304050607DB\n:00000001FF\n", -203},   // checksum
+        {":1000000GFFFFFFFFAA995566000102030405060736\n:00000001FF\n", -202},   // not hex
+        {":0F000000FFFFFFFFAA995566000102030405060736\n:00000001FF\n", -202},   // length
+        {"garbage\n", -202},
+        {":00000006FA\n:00000001FF\n", -204},                                   // record type
+        {":10000000FFFFFFFFAA9955660001020304050607DA\n", -205},                // no end record
+        {"", -205},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.WriteText("fpga.mcs", c.content);
+        EXPECT_EQ(c.expected, Init_Firmware(path.c_str(), 0)) << c.content;
+    }
+    EXPECT_EQ(-201, Init_Firmware(dir.File("missing.mcs").c_str(), 0));
+    EXPECT_EQ(-201, GetLastKelvoError(1));
+}
+
+TEST_F(SimInterfaceTest, DefaultFpgaFileIsFoundBesideTheLibrary) {
+    ASSERT_EQ(0, Init_Interface());
+    EXPECT_EQ(0, Init_Firmware("scanner3.mcs", 1));        // working directory has none
+    EXPECT_EQ(-201, Init_Firmware("scanner3.mcs", 0));     // a named file is taken as given
+}

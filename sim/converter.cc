@@ -1,11 +1,102 @@
-// sim/converter.cc: BUILD SCAFFOLD, replaced by the real part model.
+// sim/converter.cc: the converter chip at 0x90. Channels 1 to 3 measure the 3.3 V, 5 V and
+// 24 V rails through dividers of 0.01953, 0.02929 and 0.12793 V per count; channel 0 watches
+// the high-voltage monitor, which follows the 8-bit DAC. Each conversion carries up to one
+// count of noise from a fixed pseudo-random sequence, so runs repeat exactly.
+//
+// Scenario keys:
+//   adc.ch0 = <count>       channel 0 reads this raw count instead of the DAC monitor
+//   adc.ch1 = <volts>       3.3 V rail (default 3.3); adc.ch2 (5.0) and adc.ch3 (24.0) alike
+//   adc.noise = <counts>    largest noise step, 0 for exact readings (default 1)
+//   adc.sag = <volts>       the 3.3 V rail dips by this much on every adc.sag.every-th
+//   adc.sag.every = <N>     conversion of channel 1 (default 1: on every one)
+//   adc.nak = 1             the chip answers nothing: ADC and DAC fail with "no acknowledge"
+//   adc.seed = <number>     start of the noise sequence (default 1)
+//   adc.transfer_us = <us>  bus time of one transfer with the chip (default 200, as at
+//                           100 kHz); 0 answers at once
 #include "sim/converter.h"
+
+#include <algorithm>
+#include <cmath>
+
 #include "sim/errors.h"
+#include "sim/host.h"
+#include "sim/scenario.h"
 
 namespace sim {
 
-void ConverterReset() {}
-int32_t ConverterRead(uint8_t, int32_t, uint8_t*) { return kErrNoAck; }
-int32_t ConverterDacOut(uint8_t, int32_t) { return kErrNoAck; }
+constexpr uint8_t kConverterId = 0x90;
+constexpr int32_t kChannels = 4;
+constexpr int32_t kDacMax = 255;
+constexpr double kVoltsPerCount[kChannels] = {0.0, 0.01953, 0.02929, 0.12793};
+constexpr double kDefaultVolts[kChannels] = {0.0, 3.3, 5.0, 24.0};
+static const char* const kChannelKeys[kChannels] = {"adc.ch0", "adc.ch1", "adc.ch2", "adc.ch3"};
+
+struct Converter {
+    int32_t dacValue = 0;             // the chip powers up with its output at 0
+    uint32_t noiseState = 1;
+    uint64_t rail3V3Conversions = 0;
+};
+
+static Converter gConverter;
+
+void ConverterReset() {
+    gConverter = Converter();
+    gConverter.noiseState = static_cast<uint32_t>(ScenarioInteger("adc.seed", 1));
+}
+
+// -noise..+noise counts from a linear congruential sequence; the high bits of the state
+// are the well-mixed ones.
+static int32_t NextNoise() {
+    const int32_t noise = static_cast<int32_t>(std::max<int64_t>(0, ScenarioInteger("adc.noise", 1)));
+    gConverter.noiseState = gConverter.noiseState * 1664525u + 1013904223u;
+    if (noise == 0) return 0;
+    return static_cast<int32_t>((gConverter.noiseState >> 16) % static_cast<uint32_t>(2 * noise + 1)) - noise;
+}
+
+static double RailVolts(int32_t channel) {
+    double volts = ScenarioNumber(kChannelKeys[channel], kDefaultVolts[channel]);
+    if (channel == 1 && ScenarioHas("adc.sag")) {
+        const int64_t every = std::max<int64_t>(1, ScenarioInteger("adc.sag.every", 1));
+        ++gConverter.rail3V3Conversions;
+        if (gConverter.rail3V3Conversions % static_cast<uint64_t>(every) == 0) {
+            volts -= ScenarioNumber("adc.sag", 0.0);
+        }
+    }
+    return volts;
+}
+
+// The count before noise: a rail through its divider, or the monitor's raw count.
+static double IdealCount(int32_t channel) {
+    if (channel == 0) {
+        return ScenarioHas("adc.ch0") ? ScenarioNumber("adc.ch0", 0.0) : gConverter.dacValue;
+    }
+    return RailVolts(channel) / kVoltsPerCount[channel];
+}
+
+// Address, command and data bytes at 100 kHz take about 0.2 ms; a NAK costs the same.
+static void Transfer() {
+    const int64_t transferUs = ScenarioInteger("adc.transfer_us", 200);
+    if (transferUs > 0) SleepNs(static_cast<uint64_t>(transferUs) * 1000u);
+}
+
+int32_t ConverterRead(uint8_t deviceId, int32_t channel, uint8_t* reading) {
+    Transfer();
+    if (deviceId != kConverterId || ScenarioInteger("adc.nak", 0) != 0) return kErrNoAck;
+    if (channel < 0 || channel >= kChannels) return kErrChannel;
+    // Clamped first: a scenario may ask for any voltage, the chip saturates at 0 and 255.
+    const double wanted = IdealCount(channel);
+    const double ideal = std::isnan(wanted) ? 0.0 : std::clamp(wanted, -1000.0, 1000.0);
+    const long count = std::lround(ideal) + NextNoise();
+    *reading = static_cast<uint8_t>(std::clamp<long>(count, 0, 255));
+    return kOk;
+}
+
+int32_t ConverterDacOut(uint8_t deviceId, int32_t value) {
+    Transfer();
+    if (deviceId != kConverterId || ScenarioInteger("adc.nak", 0) != 0) return kErrNoAck;
+    if (value < 0 || value > kDacMax) return kErrBadArgument;
+    gConverter.dacValue = value;
+    return kOk;
+}
 
 }  // namespace sim

@@ -1,11 +1,63 @@
-// sim/temp_sensor.cc: BUILD SCAFFOLD, replaced by the real part model.
+// sim/temp_sensor.cc: the temperature sensor at 0x92. Its reading is the temperature in
+// whole degrees Celsius as a signed 16-bit value (25 °C reads 0x0019, -50 °C reads 0xFFCE),
+// limited to the sensor's range of -55 to 150 °C, so a working sensor never gives the
+// failure value -32768. The configuration is one byte; bit 0 shuts the converter down, and a
+// read then gets no answer until a configuration with bit 0 clear wakes it.
+//
+// Scenario keys:
+//   temp.celsius = <degrees>   the temperature the sensor sees (default 25)
+//   temp.fail = 1              the sensor answers nothing: initialisation and read fail
+//   temp.transfer_us = <us>    bus time of one transfer (default 200, as at 100 kHz)
 #include "sim/temp_sensor.h"
+
+#include <algorithm>
+#include <cmath>
+
 #include "sim/errors.h"
+#include "sim/host.h"
+#include "sim/scenario.h"
 
 namespace sim {
 
-void TempSensorReset() {}
-int32_t TempSensorInit(uint8_t, int32_t) { return kErrNoAck; }
-int32_t TempSensorRead(uint8_t, int16_t*) { return kErrNoAck; }
+constexpr uint8_t kTempSensorId = 0x92;
+constexpr int32_t kShutdownBit = 0x01;
+constexpr double kLowestCelsius = -55.0;
+constexpr double kHighestCelsius = 150.0;
+
+struct TempSensor {
+    int32_t configuration = 0;   // power-up: converting continuously
+};
+
+static TempSensor gSensor;
+
+void TempSensorReset() { gSensor = TempSensor(); }
+
+// Spends the bus time of one transfer, then says whether the sensor answered it.
+static int32_t Addressed(uint8_t deviceId) {
+    const int64_t transferUs = ScenarioInteger("temp.transfer_us", 200);
+    if (transferUs > 0) SleepNs(static_cast<uint64_t>(transferUs) * 1000u);
+    if (deviceId != kTempSensorId) return kErrNoAck;
+    if (ScenarioInteger("temp.fail", 0) != 0) return kErrSensor;
+    return kOk;
+}
+
+int32_t TempSensorInit(uint8_t deviceId, int32_t configuration) {
+    const int32_t status = Addressed(deviceId);
+    if (status != kOk) return status;
+    if (configuration < 0 || configuration > 0xFF) return kErrBadArgument;   // one register byte
+    gSensor.configuration = configuration;
+    return kOk;
+}
+
+int32_t TempSensorRead(uint8_t deviceId, int16_t* raw) {
+    const int32_t status = Addressed(deviceId);
+    if (status != kOk) return status;
+    if ((gSensor.configuration & kShutdownBit) != 0) return kErrSensor;
+    const double celsius = ScenarioNumber("temp.celsius", 25.0);
+    // std::clamp would pass a NaN setting through; the sensor has no such reading.
+    const double limited = std::isnan(celsius) ? 0.0 : std::clamp(celsius, kLowestCelsius, kHighestCelsius);
+    *raw = static_cast<int16_t>(std::lround(limited));
+    return kOk;
+}
 
 }  // namespace sim

@@ -1,0 +1,42 @@
+// procedures/i2c_commands.h: the commands for the scanner's I2C devices: EEPROM byte write,
+// read and dump, the I2C stress loop, the high-voltage DAC, the converter's four channels
+// and the temperature sensor.
+#pragma once
+
+#include <cstdint>
+
+// Volts per converter count. These are the calibrated decimal factors of the scanner's
+// voltage dividers, not the multiples of 1/256 they come close to.
+constexpr double kVoltsPerCount3V3 = 0.01953;    // channel 1
+constexpr double kVoltsPerCount5V = 0.02929;     // channel 2
+constexpr double kVoltsPerCount24V = 0.12793;    // channel 3
+constexpr double kVoltsPerDacUnit = 4.883;       // high-voltage output per -dao unit
+
+// The stress loop's healthy window for the 3.3 V rail, both ends included.
+constexpr double kRail3V3MinVolts = 3.1;
+constexpr double kRail3V3MaxVolts = 3.5;
+
+constexpr int16_t kTemperatureFailed = -32768;
+
+// Runs each requested I2C command once, in the fixed order -wre, -rde, -dumpe, -iictest,
+// -dao, -adread, -tinit, -trd. A failing command is reported and the next one runs.
+void RunI2cCommands();
+
+// A converter result holds the reading in its low 8 bits. A negative result is no reading
+// at all but the library's error code: returns that code, else 0 with *reading set.
+int32_t AdcReadingOf(int32_t result, uint8_t* reading);
+
+bool Rail3V3InBounds(uint8_t reading);
+
+// The temperature sensor's raw reading is the low 16 bits of the result, signed.
+int16_t TemperatureRawOf(int32_t result);
+bool TemperatureReadFailed(int16_t raw);
+
+struct I2cStressCounts {
+    uint64_t reads = 0;
+    uint64_t errors = 0;
+};
+
+// Runs passes over both EEPROMs, the sensor and the converter until a key is pressed or
+// the user asks the tool to stop; the ending key stays unread. buffer holds 1024 bytes.
+I2cStressCounts RunI2cStressLoop(uint8_t* buffer);

@@ -11,6 +11,7 @@
 #include "driver/register_commands.h"
 #include "log/trace_log.h"
 #include "procedures/i2c_commands.h"
+#include "procedures/motor_status.h"
 
 static const char kToolName[] = "kelvotest";
 static const char kLogFileName[] = "kelvotest.log";
@@ -77,7 +78,9 @@ static bool ProgramBootEeprom() {
 static void RunActions() {
     RunRegisterCommands();
     RunI2cCommands();
-    // [seam: motor, scan lines, status]
+    if (gMotorRevolutions != -1) RunMotorCommand(gMotorRevolutions);
+    if (gLinesFlag != 0) RunScanLineCommand();
+    if (gStatusFlag != 0) RunStatusCommand();
     // [seam: scan streaming test]
 }
 

@@ -10,6 +10,7 @@
 #include "driver/option_table.h"
 #include "driver/register_commands.h"
 #include "log/trace_log.h"
+#include "procedures/boot_eeprom.h"
 #include "procedures/i2c_commands.h"
 #include "procedures/motor_status.h"
 
@@ -68,8 +69,15 @@ static bool LoadFpga() {
 // Boot EEPROM programming, when -prg names an image. A failure skips every action.
 static bool ProgramBootEeprom() {
     if (gBootFilename[0] == '\0') return true;
-    // [seam: boot EEPROM]
-    (void)kBootEepromId;
+    if (ProgBootPROM(gBootFilename, kBootEepromId) != 0) {
+        if (ErrorsOn()) gTraceLog.Print("ksutest: Err. gBootFilename\n");
+        ReportLastDeviceError();
+        return false;
+    }
+    if (ResultsOn()) {
+        gTraceLog.Print("ksutest: program EEPROM with ID 0x%2x from file %s successfull\n!",
+                        kBootEepromId, gBootFilename);
+    }
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include "procedures/boot_eeprom.h"
 #include "procedures/i2c_commands.h"
 #include "procedures/motor_status.h"
+#include "procedures/scan_stream.h"
 
 static const char kToolName[] = "kelvotest";
 static const char kLogFileName[] = "kelvotest.log";
@@ -89,7 +90,7 @@ static void RunActions() {
     if (gMotorRevolutions != -1) RunMotorCommand(gMotorRevolutions);
     if (gLinesFlag != 0) RunScanLineCommand();
     if (gStatusFlag != 0) RunStatusCommand();
-    // [seam: scan streaming test]
+    if (gScanFlag != 0 || gScanFilename[0] != '\0') RunScanStreamTest();
 }
 
 static bool BringUp() {

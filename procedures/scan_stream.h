@@ -1,0 +1,18 @@
+// procedures/scan_stream.h: the scan streaming test: an endless stream of counting words,
+// checked, counted, reported once a second and optionally stored, until a key or a stop
+// request ends it.
+#pragma once
+
+#include <cstdint>
+
+// Status printed when the library claims success for a block it cannot have delivered: a
+// received count below 0 or above the request.
+constexpr int32_t kErrBlockLength = -350;
+
+// Runs when -scan or -scanfile was given; reports its own failures.
+void RunScanStreamTest();
+
+// Writes the value to byte register 4 and then 5; true when both writes succeeded.
+bool SetScanGate(bool on);
+
+void ReportThroughput(uint64_t totalBytes, uint32_t elapsedMs, uint32_t errorCount);

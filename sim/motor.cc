@@ -1,15 +1,141 @@
-// sim/motor.cc: BUILD SCAFFOLD, replaced by the real part model.
+// sim/motor.cc: the virtual scanner's motor, its scan-line counter and the status record.
+//
+// Pentamotor_init(N) turns the motor for N revolutions (0 stops it; 0..motor.max, default
+// 10000) at motor.rpm (default 600). The line counter is 27 bits wide, so its value never
+// meets the library's failure marker 2^27: it advances by one line per lines.bytes (default
+// 4096) of scan data the stream produces, and by lines.per_rev (default 100) per revolution.
+// With motor.revs_per_query set, the motor ignores the clock and instead turns that many
+// revolutions at every line count and status read, so tests see the same numbers every run.
+// motor.stall = 1 makes every start with N > 0 fail with the stalled-motor error.
+//
+// Status record: byte 0 record version 1; LS = register 0x0D; LED bit 0 power, bit 1 FPGA
+// configured, bit 2 stream gate open, bit 3 motor turning, bits 4-7 as written to register
+// 0x0C; RAMStatus bit 0 FIFO holds data, bit 1 stream gate open (the FIFO is filling);
+// AnzDat the whole lines the stream has produced since the interface was opened; RamFIFO the
+// FIFO fill in bytes; LastError the library's last error code.
 #include "sim/motor.h"
+
+#include <algorithm>
+
+#include "sim/device.h"
 #include "sim/errors.h"
+#include "sim/firmware.h"
+#include "sim/host.h"
+#include "sim/registers.h"
+#include "sim/scenario.h"
+#include "sim/stream.h"
 
 namespace sim {
 
-void MotorReset() {}
-int32_t MotorStart(int32_t) { return kErrMotorRange; }
-int32_t ScanLineCount(int32_t*) { return kErrLineCounter; }
-int32_t StatusRead(ScannerStatus*) { return kErrStatus; }
-bool MotorTurning() { return false; }
-void MotorStop() {}
-void ScanLineCounterClear() {}
+constexpr uint32_t kLineCounterMask = 0x07FFFFFF;
+constexpr uint8_t kLedPower = 0x01;
+constexpr uint8_t kLedFpga = 0x02;
+constexpr uint8_t kLedStream = 0x04;
+constexpr uint8_t kLedMotor = 0x08;
+constexpr uint8_t kLedPanelMask = 0xF0;   // the four LEDs the host switches through register 0x0C
+constexpr uint8_t kRamDataWaiting = 0x01;
+constexpr uint8_t kRamFilling = 0x02;
+constexpr uint8_t kStatusRecordVersion = 1;
+
+struct Motor {
+    int32_t targetRevolutions = 0;
+    double earlierRevolutions = 0;   // finished or stopped runs since the counter was cleared
+    uint64_t runStartNs = 0;
+    double steppedRevolutions = 0;   // this run, when the motor turns per query
+    bool running = false;
+    uint64_t lineBaseline = 0;       // raw line count at the last clear
+};
+
+static Motor gMotor;
+
+static bool TurnsPerQuery() { return ScenarioHas("motor.revs_per_query"); }
+
+static double RevolutionsThisRun() {
+    if (!gMotor.running) return 0;
+    double turned = gMotor.steppedRevolutions;
+    if (!TurnsPerQuery()) {
+        const double revsPerSecond = std::max(0.0, ScenarioNumber("motor.rpm", 600.0)) / 60.0;
+        turned = static_cast<double>(MonotonicNs() - gMotor.runStartNs) * 1e-9 * revsPerSecond;
+    }
+    return std::min(turned, static_cast<double>(gMotor.targetRevolutions));
+}
+
+// A query is the moment the motor moves when it turns per query.
+static void Query() {
+    if (gMotor.running && TurnsPerQuery()) {
+        gMotor.steppedRevolutions += std::max(0.0, ScenarioNumber("motor.revs_per_query", 0.0));
+    }
+}
+
+static uint64_t StreamLines() {
+    const int64_t lineBytes = std::max<int64_t>(1, ScenarioInteger("lines.bytes", 4096));
+    return StreamBytesProduced() / static_cast<uint64_t>(lineBytes);
+}
+
+// Lines since the interface was opened, before the counter's clear and its 27-bit width.
+static uint64_t RawLines() {
+    const double linesPerRevolution = std::max(0.0, ScenarioNumber("lines.per_rev", 100.0));
+    const double revolutions = gMotor.earlierRevolutions + RevolutionsThisRun();
+    return StreamLines() + static_cast<uint64_t>(revolutions * linesPerRevolution);
+}
+
+void MotorReset() { gMotor = Motor{}; }
+
+bool MotorTurning() {
+    return gMotor.running && RevolutionsThisRun() < static_cast<double>(gMotor.targetRevolutions);
+}
+
+void MotorStop() {
+    gMotor.earlierRevolutions += RevolutionsThisRun();
+    gMotor.running = false;
+    gMotor.steppedRevolutions = 0;
+}
+
+void ScanLineCounterClear() { gMotor.lineBaseline = RawLines(); }
+
+int32_t MotorStart(int32_t revolutions) {
+    const int64_t maxRevolutions = ScenarioInteger("motor.max", 10000);
+    if (revolutions < 0 || revolutions > maxRevolutions) return kErrMotorRange;
+    // A new start ends the run under way; what it has turned so far stays counted.
+    MotorStop();
+    if (revolutions == 0) return kOk;
+    if (ScenarioInteger("motor.stall", 0) != 0) return kErrMotorStalled;
+    gMotor.targetRevolutions = revolutions;
+    gMotor.runStartNs = MonotonicNs();
+    gMotor.running = true;
+    return kOk;
+}
+
+int32_t ScanLineCount(int32_t* lines) {
+    if (lines == nullptr) return kErrBadArgument;
+    Query();
+    const uint64_t count = (RawLines() - gMotor.lineBaseline) & kLineCounterMask;
+    *lines = static_cast<int32_t>(count);
+    return kOk;
+}
+
+static uint8_t LedBits() {
+    uint8_t led = static_cast<uint8_t>((LedControl() & kLedPanelMask) | kLedPower);
+    if (FpgaConfigured()) led |= kLedFpga;
+    if (StreamGateOpen()) led |= kLedStream;
+    if (MotorTurning()) led |= kLedMotor;
+    return led;
+}
+
+int32_t StatusRead(ScannerStatus* status) {
+    if (status == nullptr) return kErrBadArgument;
+    Query();
+    const uint32_t fifoBytes = StreamFifoBytes();
+    *status = ScannerStatus{};
+    status->reserved = kStatusRecordVersion;
+    status->LS = LightSourceControl();
+    status->LED = LedBits();
+    status->RAMStatus = static_cast<uint8_t>((fifoBytes > 0 ? kRamDataWaiting : 0) |
+                                             (StreamGateOpen() ? kRamFilling : 0));
+    status->AnzDat = static_cast<int32_t>(StreamLines() & 0x7FFFFFFF);
+    status->RamFIFO = static_cast<int32_t>(std::min<uint32_t>(fifoBytes, 0x7FFFFFFF));
+    status->LastError = static_cast<int16_t>(LastError());
+    return kOk;
+}
 
 }  // namespace sim

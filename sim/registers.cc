@@ -6,7 +6,7 @@
 //   0x05       stream gate B, read/write   }
 //   0x06-0x07  spare, read/write
 //   0x08-0x0B  state, read-only: bit 0 stream gate open, bit 1 motor turning
-//   0x0C       LED control, read/write (the status record's LED byte)
+//   0x0C       LED control, read/write: bits 4-7 switch the panel LEDs (status record LED)
 //   0x0D       light-source control, read/write (the status record's LS byte)
 //   0x0E-0x0F  spare, read/write
 //   0x10-0x13  command, write-only: bit 0 clears the scan-line counter, bit 1 stops the motor
@@ -89,6 +89,10 @@ static void Store(uint32_t address, uint32_t value, int widthBytes) {
 static bool GateOpen() {
     return gRegisters.bytes[kGateAAddress] == 1 && gRegisters.bytes[kGateBAddress] == 1;
 }
+
+uint8_t LedControl() { return gRegisters.bytes[kLedAddress]; }
+uint8_t LightSourceControl() { return gRegisters.bytes[kLightSourceAddress]; }
+bool StreamGateOpen() { return GateOpen(); }
 
 // The state register is computed, not stored: it shows what the scanner is doing right now.
 static void RefreshState() {

@@ -13,4 +13,9 @@ int32_t RegisterRead(uint32_t address, int widthBytes, uint32_t* value);
 int32_t RegisterWriteLongInc(uint32_t address, uint32_t value);
 int32_t RegisterReadInc(uint32_t address, int widthBytes, uint32_t* value);
 
+// For the status record: what the host last wrote to the control registers.
+uint8_t LedControl();            // register 0x0C
+uint8_t LightSourceControl();    // register 0x0D
+bool StreamGateOpen();           // registers 4 and 5 both hold 1
+
 }  // namespace sim

@@ -90,16 +90,18 @@ bool SaveWhole(const Eeprom& eeprom) {
     return written == eeprom.cells.size() && std::fflush(file.get()) == 0;
 }
 
-// Takes over what the state file holds; a missing or short file leaves the rest erased. The
-// file is then rewritten at full size, so that later writes can go to their own offsets.
+// Takes over what the state file holds; a missing or short file leaves the rest erased and is
+// then written out at full size, so that later writes can go to their own offsets. A file of
+// full size is left alone: rewriting it would open a window in which a killed process loses it.
 void LoadState(Eeprom& eeprom) {
+    size_t loaded = 0;
     {
         StateFile file(eeprom.stateFile, "rb");
         if (file.get() != nullptr) {
-            (void)std::fread(eeprom.cells.data(), 1, eeprom.cells.size(), file.get());
+            loaded = std::fread(eeprom.cells.data(), 1, eeprom.cells.size(), file.get());
         }
     }
-    (void)SaveWhole(eeprom);
+    if (loaded < eeprom.cells.size()) (void)SaveWhole(eeprom);
 }
 
 // Programs cells [first, first + count) one page at a time, each page reaching the state file

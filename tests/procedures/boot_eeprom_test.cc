@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/main_sequence.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/log_capture.h"
@@ -155,43 +154,6 @@ TEST_F(BootEepromTest, TraceLinesNeedTheirOwnBit) {
         EXPECT_EQ(-603, Program(dir.Write("image.iic", DistinctBytes(300))));
         EXPECT_EQ("ksutest: Error: -603 I2C: bus time-out\n", log.Text());
     }
-}
-
-// The main sequence around it: success message with its odd ending; a failure skips actions.
-class BootEepromSequenceTest : public BootEepromTest {
-protected:
-    int Run(std::vector<std::string> words) {
-        words.insert(words.begin(), "kelvotest");
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        const int code = RunMainSequence(static_cast<int>(words.size()), argv.data());
-        (void)testing::internal::GetCapturedStdout();
-        err = testing::internal::GetCapturedStderr();
-        return code;
-    }
-};
-
-TEST_F(BootEepromSequenceTest, SuccessIsReportedAndActionsRun) {
-    const std::string path = dir.Write("image.iic", DistinctBytes(300));
-    EXPECT_EQ(0, Run({"-prg", path, "-rb", "10"}));
-    EXPECT_NE(std::string::npos,
-              err.find("ksutest: program EEPROM with ID 0xa2 from file " + path + " successfull\n!"));
-    EXPECT_EQ(1, gFakeDevice.Count("RegRead"));
-}
-
-TEST_F(BootEepromSequenceTest, FailureSkipsActionsAndReportsLastError) {
-    gFakeDevice.Script("I2C_LargePROMrd", {-603});
-    gFakeDevice.lastError = -603;
-    gFakeDevice.errorTexts[-603] = "I2C: bus time-out";
-    EXPECT_EQ(0, Run({"-prg", dir.Write("image.iic", DistinctBytes(300)), "-rb", "10"}));
-    EXPECT_NE(std::string::npos, err.find("ksutest: Error: -603 I2C: bus time-out\n"
-                                          "ksutest: Err. gBootFilename\n"
-                                          "ksutest: GetLastError:I2C: bus time-out\n"));
-    EXPECT_EQ(0, gFakeDevice.Count("RegRead"));
-    EXPECT_EQ("Free_Interface()", gFakeDevice.calls.back());
 }
 
 }  // namespace

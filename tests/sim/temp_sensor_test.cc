@@ -1,0 +1,78 @@
+// tests/sim/temp_sensor_test.cc: the virtual temperature sensor through the library
+// interface: its reading in whole degrees, its range, the stored configuration and the
+// sensor that does not answer.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "device/kelvoscanusb.h"
+
+extern "C" void SimConfigure(const char*);
+
+namespace {
+
+constexpr uint8_t kSensor = 0x92;
+constexpr int32_t kReadFailed = -32768;
+constexpr int32_t kErrBadArgument = -104;
+constexpr int32_t kErrNoAck = -601;
+constexpr int32_t kErrSensor = -606;
+
+class TempSensorTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        Free_Interface();
+        SimConfigure("");
+    }
+    void Open(const std::string& settings) {
+        SimConfigure(("temp.transfer_us = 0;" + settings).c_str());
+        ASSERT_EQ(0, Init_Interface());
+    }
+};
+
+}  // namespace
+
+TEST_F(TempSensorTest, ReadsWholeDegreesAsSigned16Bits) {
+    Open("");
+    EXPECT_EQ(25, I2C_TEMPread(kSensor));
+    Free_Interface();
+    Open("temp.celsius = -50.4");
+    EXPECT_EQ(-50, I2C_TEMPread(kSensor));
+    EXPECT_EQ(0xFFCE, I2C_TEMPread(kSensor) & 0xFFFF);
+}
+
+TEST_F(TempSensorTest, ReadingStaysInsideTheSensorRange) {
+    const struct { const char* setting; int32_t raw; } cases[] = {
+        {"temp.celsius = -40000", -55}, {"temp.celsius = 1e9", 150}, {"temp.celsius = nan", 0}};
+    for (const auto& c : cases) {
+        Open(c.setting);
+        EXPECT_EQ(c.raw, I2C_TEMPread(kSensor)) << c.setting;
+        Free_Interface();
+    }
+}
+
+TEST_F(TempSensorTest, ShutdownBitStopsReadingsUntilCleared) {
+    Open("");
+    EXPECT_EQ(0, I2C_TEMPinit(kSensor, 0x01));
+    EXPECT_EQ(kReadFailed, I2C_TEMPread(kSensor));
+    EXPECT_EQ(kErrSensor, GetLastKelvoError(1));
+    EXPECT_EQ(kErrBadArgument, I2C_TEMPinit(kSensor, 0x100));
+    EXPECT_EQ(kReadFailed, I2C_TEMPread(kSensor));   // the refused value left it shut down
+    EXPECT_EQ(0, I2C_TEMPinit(kSensor, 0xAA));
+    EXPECT_EQ(25, I2C_TEMPread(kSensor));
+    EXPECT_EQ(0, I2C_TEMPinit(kSensor, 0x01));
+    ASSERT_EQ(0, Free_Interface());
+    ASSERT_EQ(0, Init_Interface());
+    EXPECT_EQ(25, I2C_TEMPread(kSensor));   // power-up configuration
+}
+
+TEST_F(TempSensorTest, SilentSensorOrWrongAddressFails) {
+    Open("temp.fail = 1");
+    EXPECT_EQ(kErrSensor, I2C_TEMPinit(kSensor, 0xAA));
+    EXPECT_EQ(kReadFailed, I2C_TEMPread(kSensor));
+    Free_Interface();
+    Open("fail.I2C_TEMPread = -606 every 2");
+    EXPECT_EQ(25, I2C_TEMPread(kSensor));
+    EXPECT_EQ(kReadFailed, I2C_TEMPread(kSensor));
+    EXPECT_EQ(kErrNoAck, I2C_TEMPinit(0x90, 0));
+    EXPECT_EQ(kReadFailed, I2C_TEMPread(0x94));
+}

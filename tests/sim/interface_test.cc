@@ -2,6 +2,7 @@
 // failures, and the FPGA file loader.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "device/kelvoscanusb.h"
@@ -111,7 +112,12 @@ TEST_F(SimInterfaceTest, FpgaFileIsCheckedRecordByRecord) {
 }
 
 TEST_F(SimInterfaceTest, DefaultFpgaFileIsFoundBesideTheLibrary) {
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path());               // a folder without scanner3.mcs
     ASSERT_EQ(0, Init_Interface());
-    EXPECT_EQ(0, Init_Firmware("scanner3.mcs", 1));        // working directory has none
+    EXPECT_EQ(0, Init_Firmware("scanner3.mcs", 1));
     EXPECT_EQ(-201, Init_Firmware("scanner3.mcs", 0));     // a named file is taken as given
+    dir.WriteText("scanner3.mcs", "not a record\n");
+    EXPECT_EQ(-202, Init_Firmware("scanner3.mcs", 1));     // the working directory comes first
+    std::filesystem::current_path(previous);
 }

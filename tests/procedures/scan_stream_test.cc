@@ -68,13 +68,6 @@ protected:
     TempDir dir;
 };
 
-TEST_F(ScanStreamTest, NotRequestedTouchesNothing) {
-    LogCapture log;
-    RunScanStreamTest();
-    EXPECT_TRUE(gFakeDevice.calls.empty());
-    EXPECT_EQ("", log.Text());
-}
-
 TEST_F(ScanStreamTest, KeyClosesGateAndLeavesFileHoldingEveryBlock) {
     ScanTo(dir.File("out.bin"));
     gFakePlatform.keyAtPoll = 30;
@@ -92,36 +85,6 @@ TEST_F(ScanStreamTest, KeyClosesGateAndLeavesFileHoldingEveryBlock) {
     EXPECT_EQ(0, Lines(log.Text(), "Errors: 1"));
     EXPECT_EQ(1u, gFakePlatform.keys.size());   // the key is left unread
     EXPECT_FALSE(gFakePlatform.keyLoopActive);
-}
-
-TEST_F(ScanStreamTest, StopRequestEndsLikeAKey) {
-    ScanTo(dir.File("out.bin"));
-    gFakePlatform.stopAtPoll = 12;
-    RunScanStreamTest();
-    EXPECT_EQ(11, gFakeDevice.Count("ReadBlock"));
-    EXPECT_EQ("RegWrite(5, 0)", GateCalls().back());
-    EXPECT_EQ(scanner.sent, ReadFileBytes(dir.File("out.bin")));
-    EXPECT_FALSE(gFakePlatform.stopArmed);
-}
-
-TEST_F(ScanStreamTest, ScanFlagWinsAndNoFileIsCreated) {
-    gScanFlag = 1;
-    ScanTo(dir.File("out.bin"));
-    gFakePlatform.keyAtPoll = 3;
-    LogCapture log;
-    RunScanStreamTest();
-    EXPECT_EQ("ReadBlock from Scanner without File!\n", log.Text().substr(0, 37));
-    EXPECT_FALSE(FileExists(dir.File("out.bin")));
-}
-
-TEST_F(ScanStreamTest, UnopenableFileStillStreams) {
-    ScanTo(dir.File("no/such/dir/out.bin"));
-    gFakePlatform.keyAtPoll = 25;
-    LogCapture log;
-    RunScanStreamTest();
-    EXPECT_NE(std::string::npos, log.Text().find("Cannot open scannerfile " + dir.File("no/such/dir/out.bin") + "\n"));
-    EXPECT_EQ(24, gFakeDevice.Count("ReadBlock"));
-    EXPECT_EQ(2, Lines(log.Text(), "Errors: 0\n"));
 }
 
 // Reports come every 11 blocks of 100 ms; the restart after every second one resumes the

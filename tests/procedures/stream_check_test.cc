@@ -101,14 +101,6 @@ TEST_F(PatternCheckTest, OnlyTheFirstMismatchOfAnIntervalIsKept) {
     EXPECT_EQ(3u, check.ErrorCount());
 }
 
-TEST_F(PatternCheckTest, ResyncTakesTheNextBlocksOwnFirstWord) {
-    Check(Counting(100, 100));
-    check.Resync();
-    Check(Counting(9000, 100));
-    Check(Counting(9100, 100));
-    EXPECT_EQ(0u, check.ErrorCount());
-}
-
 TEST_F(PatternCheckTest, OddLastByteIsComparedButRecordsNoPosition) {
     std::vector<uint8_t> block = Counting(300, 100);
     block.push_back(0x55);   // the low byte of word 400 would be 0x90

@@ -103,19 +103,6 @@ TEST_F(StreamTest, SlowHostLosesWhatNoLongerFitsTheFifo) {
     EXPECT_NE(2000, Words(1000).front());
 }
 
-TEST_F(StreamTest, GateClosedEndsAReadShortWithWhatWasHeld) {
-    Start("stream.rate = 100000", 20);
-    Gate(1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    Gate(0);
-    const std::vector<uint16_t> words = Words(32768);
-    EXPECT_FALSE(words.empty());
-    EXPECT_LT(words.size(), 16384u);
-    uint8_t buffer[64];
-    int32_t received = -1;
-    EXPECT_EQ(kErrNoData, ReadBlock(buffer, 64, &received));
-}
-
 TEST_F(StreamTest, ScenarioDropsAndCorruptsAtDeliveredOffsets) {
     Start("stream.rate = unlimited; stream.corrupt = at 100; stream.drop = 3 every 1000");
     Gate(1);

@@ -3,7 +3,7 @@
 // copy, so that the tool's loop is the only thing measured.
 #include "bench/pattern_library.h"
 
-#include <signal.h>
+#include <csignal>
 
 #include <cstring>
 #include <vector>
@@ -47,7 +47,7 @@ int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) {
     gNextWord = (gNextWord + static_cast<uint32_t>(requested) / 2) & 0xFFFFu;
     *received = requested;
     gDeliveredBytes += static_cast<uint64_t>(requested);
-    if (gBlocksLeft > 0 && --gBlocksLeft == 0) raise(SIGINT);
+    if (gBlocksLeft > 0 && --gBlocksLeft == 0) std::raise(SIGINT);
     return 0;
 }
 

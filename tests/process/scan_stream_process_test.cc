@@ -2,9 +2,8 @@
 // terminal or by a signal without one, the scan file checked against what was reported.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <set>
 #include <string>

@@ -102,8 +102,3 @@ TEST_F(ConverterTest, WrongAddressChannelOrSilentChipFail) {
     EXPECT_EQ(kErrNoAck, I2C_ADCread(kConverter, 1));
     EXPECT_EQ(kErrNoAck, I2C_DACout(kConverter, 1));
 }
-
-TEST_F(ConverterTest, InjectedFailureHitsOnlyTheCountedCall) {
-    Open("adc.noise = 0; fail.I2C_ADCread = -603 at 2");
-    EXPECT_EQ((std::vector<int32_t>{169, -603, 169}), Readings(1, 3));
-}

@@ -31,18 +31,11 @@ protected:
 
 }  // namespace
 
-TEST_F(TempSensorTest, ReadsWholeDegreesAsSigned16Bits) {
-    Open("");
-    EXPECT_EQ(25, I2C_TEMPread(kSensor));
-    Free_Interface();
-    Open("temp.celsius = -50.4");
-    EXPECT_EQ(-50, I2C_TEMPread(kSensor));
-    EXPECT_EQ(0xFFCE, I2C_TEMPread(kSensor) & 0xFFFF);
-}
-
-TEST_F(TempSensorTest, ReadingStaysInsideTheSensorRange) {
+// Whole degrees as a signed 16-bit value, inside the sensor's range: never the failure value.
+TEST_F(TempSensorTest, ReadsWholeDegreesInsideTheSensorRange) {
     const struct { const char* setting; int32_t raw; } cases[] = {
-        {"temp.celsius = -40000", -55}, {"temp.celsius = 1e9", 150}, {"temp.celsius = nan", 0}};
+        {"", 25}, {"temp.celsius = -50.4", -50}, {"temp.celsius = -40000", -55},
+        {"temp.celsius = 1e9", 150}, {"temp.celsius = nan", 0}};
     for (const auto& c : cases) {
         Open(c.setting);
         EXPECT_EQ(c.raw, I2C_TEMPread(kSensor)) << c.setting;
@@ -70,9 +63,7 @@ TEST_F(TempSensorTest, SilentSensorOrWrongAddressFails) {
     EXPECT_EQ(kErrSensor, I2C_TEMPinit(kSensor, 0xAA));
     EXPECT_EQ(kReadFailed, I2C_TEMPread(kSensor));
     Free_Interface();
-    Open("fail.I2C_TEMPread = -606 every 2");
-    EXPECT_EQ(25, I2C_TEMPread(kSensor));
-    EXPECT_EQ(kReadFailed, I2C_TEMPread(kSensor));
+    Open("");
     EXPECT_EQ(kErrNoAck, I2C_TEMPinit(0x90, 0));
     EXPECT_EQ(kReadFailed, I2C_TEMPread(0x94));
 }

@@ -6,28 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "device/kelvoscanusb.h"
-
-extern "C" void SimConfigure(const char*);
+#include "tests/support/sim_session.h"
 
 namespace {
 
 constexpr uint8_t kConverter = 0x90;
-constexpr int32_t kErrBadArgument = -104;
-constexpr int32_t kErrNoAck = -601;
-constexpr int32_t kErrChannel = -605;
 
-class ConverterTest : public ::testing::Test {
+class ConverterTest : public SimTest {
 protected:
-    void TearDown() override {
-        Free_Interface();
-        SimConfigure("");
-    }
     // Bus time off: these tests make thousands of conversions.
-    void Open(const std::string& settings) {
-        SimConfigure(("adc.transfer_us = 0;" + settings).c_str());
-        ASSERT_EQ(0, Init_Interface());
-    }
+    void Open(const std::string& settings) { SimTest::Open("adc.transfer_us = 0;" + settings); }
     static std::vector<int32_t> Readings(int32_t channel, int count) {
         std::vector<int32_t> readings;
         for (int i = 0; i < count; ++i) readings.push_back(I2C_ADCread(kConverter, channel));

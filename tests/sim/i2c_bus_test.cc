@@ -6,33 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "device/kelvoscanusb.h"
+#include "tests/support/sim_session.h"
 #include "tests/support/temp_files.h"
-
-extern "C" void SimConfigure(const char*);
 
 namespace {
 
 constexpr uint8_t kConfigEeprom = 0xA0;
 constexpr uint8_t kBootEeprom = 0xA2;
 constexpr int32_t kBootBytes = 128 * 1024;
-constexpr int32_t kErrNoAck = -601;
-constexpr int32_t kErrAddressRange = -602;
-constexpr int32_t kErrBusTimeout = -603;
 
-class I2cBusTest : public ::testing::Test {
+class I2cBusTest : public SimTest {
 protected:
-    void TearDown() override {
-        Free_Interface();
-        SimConfigure("");
-    }
-
-    // Configures the scanner and opens the interface, as each run of the tool does.
-    void Open(const std::string& settings) {
-        SimConfigure(settings.c_str());
-        ASSERT_EQ(0, Init_Interface());
-    }
-
     // Closes and reopens without reconfiguring: a later run of the tool on the same scanner.
     void Reopen() {
         ASSERT_EQ(0, Free_Interface());

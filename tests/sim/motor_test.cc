@@ -5,19 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "device/kelvoscanusb.h"
+#include "tests/support/sim_session.h"
 
-extern "C" void SimConfigure(const char*);
-
-class MotorTest : public ::testing::Test {
+class MotorTest : public SimTest {
 protected:
     void Open(const std::string& settings) {
-        SimConfigure(("motor.revs_per_query = 1; lines.per_rev = 100; " + settings).c_str());
-        ASSERT_EQ(0, Init_Interface());
-        ASSERT_EQ(0, Init_Firmware("scanner3.mcs", 1));
+        SimTest::Open("motor.revs_per_query = 1; lines.per_rev = 100; " + settings, true);
     }
     void SetUp() override { Open(""); }
-    void TearDown() override { Free_Interface(); }
 
     ScannerStatus Status() {
         ScannerStatus status{};

@@ -2,21 +2,11 @@
 // C interface: widths and byte order, the protected registers, the counting forms, the limits.
 #include <gtest/gtest.h>
 
-#include "device/kelvoscanusb.h"
+#include "tests/support/sim_session.h"
 
-extern "C" void SimConfigure(const char*);
-
-class RegistersTest : public ::testing::Test {
+class RegistersTest : public SimTest {
 protected:
-    void Open(const char* settings, bool loadFpga) {
-        SimConfigure(settings);
-        ASSERT_EQ(0, Init_Interface());
-        if (loadFpga) {
-            ASSERT_EQ(0, Init_Firmware("scanner3.mcs", 1));
-        }
-    }
     void SetUp() override { Open("", true); }
-    void TearDown() override { Free_Interface(); }
 };
 
 TEST_F(RegistersTest, WidthsShareOneLittleEndianSpace) {

@@ -8,24 +8,17 @@
 #include <thread>
 #include <vector>
 
-#include "device/kelvoscanusb.h"
-
-extern "C" void SimConfigure(const char*);
+#include "tests/support/sim_session.h"
 
 namespace {
 
-constexpr int32_t kErrNoData = -306;
-
-class StreamTest : public ::testing::Test {
+class StreamTest : public SimTest {
 protected:
     // A generous time-out, so that a loaded machine cannot cut a block short.
     void Start(const std::string& settings, uint32_t timeoutMs = 2000) {
-        SimConfigure(settings.c_str());
-        ASSERT_EQ(0, Init_Interface());
+        Open(settings, true);
         SetUsbTimeout(timeoutMs);
-        ASSERT_EQ(0, Init_Firmware("scanner3.mcs", 1));
     }
-    void TearDown() override { Free_Interface(); }
 
     void Gate(uint8_t value) {
         ASSERT_NE(0, RegWrite(4, value));

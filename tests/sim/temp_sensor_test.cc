@@ -5,28 +5,16 @@
 
 #include <string>
 
-#include "device/kelvoscanusb.h"
-
-extern "C" void SimConfigure(const char*);
+#include "tests/support/sim_session.h"
 
 namespace {
 
 constexpr uint8_t kSensor = 0x92;
 constexpr int32_t kReadFailed = -32768;
-constexpr int32_t kErrBadArgument = -104;
-constexpr int32_t kErrNoAck = -601;
-constexpr int32_t kErrSensor = -606;
 
-class TempSensorTest : public ::testing::Test {
+class TempSensorTest : public SimTest {
 protected:
-    void TearDown() override {
-        Free_Interface();
-        SimConfigure("");
-    }
-    void Open(const std::string& settings) {
-        SimConfigure(("temp.transfer_us = 0;" + settings).c_str());
-        ASSERT_EQ(0, Init_Interface());
-    }
+    void Open(const std::string& settings) { SimTest::Open("temp.transfer_us = 0;" + settings); }
 };
 
 }  // namespace

@@ -159,7 +159,7 @@ void DebugChannelWrite(const char* line) {
         }
     }
     if (logSocket < 0) return;
-    char message[1024];
+    char message[8192 + 64];   // a whole log line and the priority and ident in front
     const int length = std::snprintf(message, sizeof message, "<%d>kelvotest: %s",
                                      LOG_USER | LOG_DEBUG, line);
     if (length <= 0) return;

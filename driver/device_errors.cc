@@ -11,7 +11,7 @@ void ReportDeviceError(int32_t code) {
     char text[kErrorTextBytes] = {};
     const bool haveText = GetKelvoErrorText(code, text, kErrorTextBytes) == 0;
     text[kErrorTextBytes - 1] = '\0';   // a library that fills the buffer to the brim
-    if ((gTraceLog.levelMask & 0x1) == 0) return;
+    if (!ErrorsOn()) return;
     if (haveText) {
         gTraceLog.Print("ksutest: Error: %d %s\n", code, text);
     } else {
@@ -24,7 +24,7 @@ void ReportLastDeviceError() {
     char text[kErrorTextBytes] = {};
     const bool haveText = GetKelvoErrorText(code, text, kErrorTextBytes) == 0;
     text[kErrorTextBytes - 1] = '\0';
-    if ((gTraceLog.levelMask & 0x1) == 0) return;
+    if (!ErrorsOn()) return;
     if (haveText) {
         gTraceLog.Print("ksutest: GetLastError:%s\n", text);
     } else {

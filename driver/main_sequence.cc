@@ -22,9 +22,6 @@ constexpr uint32_t kLibraryTraceMask = 0x8F07;
 constexpr uint32_t kUsbTimeoutMs = 5000;
 constexpr uint8_t kBootEepromId = 0xA2;
 
-static bool ErrorsOn() { return (gTraceLog.levelMask & 0x1) != 0; }
-static bool ResultsOn() { return (gTraceLog.levelMask & 0x4) != 0; }
-
 static bool OpenInterface() {
     const int32_t status = Init_Interface();
     if (status != 0) {

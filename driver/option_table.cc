@@ -176,5 +176,5 @@ static const char kUsageText[] =
     "\n";
 
 void PrintUsage() {
-    if (gTraceLog.levelMask & 0x1) gTraceLog.Print(kUsageText, 1, 4);
+    if (ErrorsOn()) gTraceLog.Print(kUsageText, 1, 4);
 }

@@ -66,17 +66,17 @@ void RunWrite(const WriteAction& action) {
     const uint32_t value = static_cast<uint32_t>(gWriteValue);
     const int32_t result = action.write(static_cast<uint32_t>(*action.address), value);
     if (RegisterWriteSucceeded(result)) {
-        if (gTraceLog.levelMask & 0x4) gTraceLog.Print(action.successMessage);
+        if (ResultsOn()) gTraceLog.Print(action.successMessage);
         return;
     }
-    if (gTraceLog.levelMask & 0x1) gTraceLog.Print(action.errorMessage);
+    if (ErrorsOn()) gTraceLog.Print(action.errorMessage);
     ReportLastDeviceError();
 }
 
 void RunRead(const ReadAction& action) {
     // The read itself is the test, so it is made even when its line will not be printed.
     const uint32_t value = action.read(static_cast<uint32_t>(*action.address));
-    if (gTraceLog.levelMask & 0x4) gTraceLog.Print(action.message, *action.address, value);
+    if (ResultsOn()) gTraceLog.Print(action.message, *action.address, value);
 }
 
 }  // namespace

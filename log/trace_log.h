@@ -46,6 +46,17 @@ constexpr uint32_t kLineBytes = 8192;   // the last byte always holds the termin
 extern TraceLog gTraceLog;
 extern FILE* gLogFile;
 
+// The message classes that callers test before they print.
+enum : uint32_t {
+    LEVEL_ERRORS = 0x1,        // errors, the main sequence's results, the usage text
+    LEVEL_RESULTS = 0x4,       // success messages and the results of the actions
+    LEVEL_BOOT_TRACE = 0x400,  // the boot EEPROM programming trace
+};
+
+inline bool ErrorsOn() { return (gTraceLog.levelMask & LEVEL_ERRORS) != 0; }
+inline bool ResultsOn() { return (gTraceLog.levelMask & LEVEL_RESULTS) != 0; }
+inline bool BootTraceOn() { return (gTraceLog.levelMask & LEVEL_BOOT_TRACE) != 0; }
+
 void OpenTraceLog(uint32_t levelMask, uint32_t formatFlags, uint32_t destinationMask,
                   const char* fileName);
 void CloseTraceLog();

@@ -17,10 +17,6 @@ namespace {
 constexpr uint32_t kImageBufferBytes = 70000;   // a read that fills it means the file is too large
 constexpr uint32_t kHeaderBytes = 8;
 constexpr uint8_t kHeaderLast = kHeaderBytes - 1;
-constexpr uint32_t kTraceBit = 0x400;
-
-bool TraceOn() { return (gTraceLog.levelMask & kTraceBit) != 0; }
-
 class ImageFile {
 public:
     explicit ImageFile(const char* path) : file_(std::fopen(path, "rb")) {}
@@ -51,7 +47,7 @@ int32_t ProgramImage(std::vector<uint8_t>& image, uint32_t imageBytes, uint8_t d
     std::vector<uint8_t> zeros(kHeaderBytes, 0);
     int32_t status = I2C_PROM_write(zeros.data(), deviceId, 0, kHeaderLast);
     if (status != 0) {
-        if (TraceOn()) gTraceLog.Print("ksutest: Err.I2C_PROM_write adr.0..7\n");
+        if (BootTraceOn()) gTraceLog.Print("ksutest: Err.I2C_PROM_write adr.0..7\n");
         return status;
     }
 
@@ -62,7 +58,7 @@ int32_t ProgramImage(std::vector<uint8_t>& image, uint32_t imageBytes, uint8_t d
         status = I2C_LargePROMwr(deviceId, kHeaderBytes, payload, &length);
         if (status != 0) {
             // The library leaves in length how far it got; that is what the user needs.
-            if (TraceOn()) gTraceLog.Print("ksutest: Err.I2C_LargePROMwr Length:%d\n", length);
+            if (BootTraceOn()) gTraceLog.Print("ksutest: Err.I2C_LargePROMwr Length:%d\n", length);
             return status;
         }
     }
@@ -75,17 +71,17 @@ int32_t ProgramImage(std::vector<uint8_t>& image, uint32_t imageBytes, uint8_t d
     length = payloadBytes;
     status = I2C_LargePROMrd(deviceId, kHeaderBytes, readBack.data(), &length);
     if (status != 0) {
-        if (TraceOn()) gTraceLog.Print("ksutest: Err.I2C_LargePROMrd!\n");
+        if (BootTraceOn()) gTraceLog.Print("ksutest: Err.I2C_LargePROMrd!\n");
         return status;
     }
     // Compared over the file's payload size, whatever the library left in length.
     if (!std::equal(payload, payload + payloadBytes, readBack.begin())) {
-        if (TraceOn()) gTraceLog.Print("ksutest: Err.Verify EEPROM!\n");
+        if (BootTraceOn()) gTraceLog.Print("ksutest: Err.Verify EEPROM!\n");
         return kErrVerify;
     }
 
     status = I2C_PROM_write(image.data(), deviceId, 0, kHeaderLast);
-    if (status != 0 && TraceOn()) gTraceLog.Print("ksutest: Err.write first 8 Bytes to EEPROM!\n");
+    if (status != 0 && BootTraceOn()) gTraceLog.Print("ksutest: Err.write first 8 Bytes to EEPROM!\n");
     return status;
 }
 
@@ -103,7 +99,7 @@ int32_t ProgramFromFile(const char* path, uint8_t deviceId) {
         imageBytes = ReadImage(file.get(), image);
     }
     if (imageBytes == 0) {
-        if (TraceOn()) gTraceLog.Print("ksutest: Err.read File!\n");
+        if (BootTraceOn()) gTraceLog.Print("ksutest: Err.read File!\n");
         return kErrReadImage;
     }
     return ProgramImage(image, imageBytes, deviceId);
@@ -112,9 +108,9 @@ int32_t ProgramFromFile(const char* path, uint8_t deviceId) {
 }  // namespace
 
 int32_t ProgBootPROM(const char* path, uint8_t deviceId) {
-    if (TraceOn()) gTraceLog.Print("ksutest: [ProgBootPROM\n");
+    if (BootTraceOn()) gTraceLog.Print("ksutest: [ProgBootPROM\n");
     const int32_t result = ProgramFromFile(path, deviceId);
     if (result != 0) ReportDeviceError(result);
-    if (TraceOn()) gTraceLog.Print("ksutest: ]ProgBootPROM\n");
+    if (BootTraceOn()) gTraceLog.Print("ksutest: ]ProgBootPROM\n");
     return result;
 }

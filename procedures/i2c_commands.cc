@@ -22,8 +22,6 @@ constexpr uint8_t kStressLastAddress = 15;
 constexpr int32_t kStressSensorConfig = 0xAA;
 constexpr uint32_t kReportIntervalMs = 1000;
 
-static bool ResultsOn() { return (gTraceLog.levelMask & 0x4) != 0; }
-
 int32_t AdcReadingOf(int32_t result, uint8_t* reading) {
     if (result < 0) return result;
     *reading = static_cast<uint8_t>(result & 0xFF);

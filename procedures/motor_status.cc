@@ -7,8 +7,6 @@
 #include "driver/device_errors.h"
 #include "log/trace_log.h"
 
-static bool ResultsOn() { return (gTraceLog.levelMask & 0x4) != 0; }
-
 void RunMotorCommand(int32_t revolutions) {
     const int32_t status = Pentamotor_init(revolutions);
     if (status != 0) {

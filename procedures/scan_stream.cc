@@ -21,9 +21,6 @@ constexpr int32_t kNoDataStatus = -306;   // nothing arrived within the USB time
 constexpr uint32_t kReportIntervalMs = 1000;
 constexpr int kReportsPerRestart = 2;
 
-static bool ErrorsOn() { return (gTraceLog.levelMask & 0x1) != 0; }
-static bool ResultsOn() { return (gTraceLog.levelMask & 0x4) != 0; }
-
 namespace {
 
 // The scan file: raw bytes of every accepted block. Closing flushes the buffered tail, so a

@@ -17,7 +17,6 @@
 
 static const char kToolName[] = "kelvotest";
 static const char kLogFileName[] = "kelvotest.log";
-static const char kDefaultFpgaFile[] = "scanner3.mcs";
 constexpr uint32_t kLibraryTraceMask = 0x8F07;
 constexpr uint32_t kUsbTimeoutMs = 5000;
 constexpr uint8_t kBootEepromId = 0xA2;

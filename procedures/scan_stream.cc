@@ -11,12 +11,12 @@
 #include "device/kelvoscanusb.h"
 #include "driver/device_errors.h"
 #include "driver/keyboard.h"
+#include "driver/main_sequence.h"
 #include "driver/option_table.h"
 #include "log/trace_log.h"
 #include "platform/platform.h"
 #include "procedures/stream_check.h"
 
-static const char kDefaultFpgaFile[] = "scanner3.mcs";
 constexpr int32_t kNoDataStatus = -306;   // nothing arrived within the USB time-out
 constexpr uint32_t kReportIntervalMs = 1000;
 constexpr int kReportsPerRestart = 2;

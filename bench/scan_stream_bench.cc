@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "bench/pattern_library.h"
-#include "driver/option_table.h"
 #include "log/trace_log.h"
 #include "procedures/scan_stream.h"
 #include "procedures/stream_check.h"
@@ -25,14 +24,12 @@ constexpr uint32_t kPatternWords = 65536;
 
 // The tool's loop, ended after kPassesPerRun blocks through an interrupt, like Ctrl-C.
 void RealStreamingLoop(benchmark::State& state) {
-    ResetOptionTargets();
-    gScanFlag = 1;
     gTraceLog.SetOutput(0, nullptr);   // the reports are still made, printed nowhere
     TakeDeliveredBytes();
     uint64_t bytes = 0;
     for (auto _ : state) {
         EndStreamAfterBlocks(kPassesPerRun);
-        RunScanStreamTest();
+        RunScanStreamTest(nullptr);
         bytes += TakeDeliveredBytes();
     }
     state.SetBytesProcessed(static_cast<int64_t>(bytes));

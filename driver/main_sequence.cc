@@ -5,21 +5,22 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "device/device_errors.h"
 #include "device/kelvoscanusb.h"
-#include "driver/device_errors.h"
+#include "device/scanner.h"
 #include "driver/option_table.h"
-#include "driver/register_commands.h"
+#include "driver/requests.h"
 #include "log/trace_log.h"
 #include "procedures/boot_eeprom.h"
 #include "procedures/i2c_commands.h"
 #include "procedures/motor_status.h"
+#include "procedures/register_commands.h"
 #include "procedures/scan_stream.h"
 
 static const char kToolName[] = "kelvotest";
 static const char kLogFileName[] = "kelvotest.log";
 constexpr uint32_t kLibraryTraceMask = 0x8F07;
 constexpr uint32_t kUsbTimeoutMs = 5000;
-constexpr uint8_t kBootEepromId = 0xA2;
 
 static bool OpenInterface() {
     const int32_t status = Init_Interface();
@@ -81,12 +82,12 @@ static bool ProgramBootEeprom() {
 // The actions run in this order whatever the order on the command line; none of them ends
 // the sequence.
 static void RunActions() {
-    RunRegisterCommands();
-    RunI2cCommands();
-    if (gMotorRevolutions != -1) RunMotorCommand(gMotorRevolutions);
+    RunRegisterCommands(RegisterRequestsFromOptions());
+    RunI2cCommands(I2cRequestsFromOptions());
+    if (IsRequested(gMotorRevolutions)) RunMotorCommand(gMotorRevolutions);
     if (gLinesFlag != 0) RunScanLineCommand();
     if (gStatusFlag != 0) RunStatusCommand();
-    if (gScanFlag != 0 || gScanFilename[0] != '\0') RunScanStreamTest();
+    if (ScanRequested()) RunScanStreamTest(ScanFileFromOptions());
 }
 
 static bool BringUp() {
@@ -113,7 +114,7 @@ static int Shutdown() {
 int RunMainSequence(int argc, char** argv) {
     std::printf("%s\n", kToolName);
     std::fflush(stdout);
-    OpenTraceLog(7, 0, TO_STDERR | TO_DEBUGGER, kLogFileName);
+    OpenTraceLog(kRunLevelMask, 0, TO_STDERR | TO_DEBUGGER, kLogFileName);
     SetTraceMask(kLibraryTraceMask);
 
     ResetOptionTargets();

@@ -8,6 +8,7 @@
 
 #include "log/trace_log.h"
 
+// The targets' defaults stand in the table's last column.
 int32_t gHelpFlag;
 int32_t gReadByteAdr, gReadWordAdr, gReadWordIncAdr, gReadDwordAdr, gReadDwordIncAdr;
 int32_t gWriteByteAdr, gWriteWordAdr, gWriteWordIncAdr, gWriteDwordAdr, gWriteDwordIncAdr;
@@ -26,53 +27,51 @@ int32_t gTempReadFlag;
 int32_t gMotorRevolutions;
 int32_t gLinesFlag;
 
+constexpr int32_t kFlagOff = 0;
+constexpr int32_t kAllOnes = -1;      // -val not given: every write writes all ones in its width
+constexpr int32_t kNoEepromId = 0;   // -dumpe refuses it; -wre and -rde pass it on
+
 const OptionEntry kOptionTable[] = {
-    {"?", nullptr, &gHelpFlag},
-    {"rb", "%x", &gReadByteAdr},
-    {"rw", "%x", &gReadWordAdr},
-    {"rwi", "%x", &gReadWordIncAdr},
-    {"rd", "%x", &gReadDwordAdr},
-    {"rdi", "%x", &gReadDwordIncAdr},
-    {"wb", "%x", &gWriteByteAdr},
-    {"ww", "%x", &gWriteWordAdr},
-    {"wwi", "%x", &gWriteWordIncAdr},
-    {"wd", "%x", &gWriteDwordAdr},
-    {"wdi", "%x", &gWriteDwordIncAdr},
-    {"val", "%x", &gWriteValue},
-    {"prg", "%s", gBootFilename},
-    {"ini", "%s", gFpgaFilename},
-    {"scanfile", "%s", gScanFilename},
-    {"scan", nullptr, &gScanFlag},
-    {"id", "%02x", &gEepromId},
-    {"wre", "%lu", &gEepromWriteAdr},
-    {"rde", "%lu", &gEepromReadAdr},
-    {"dumpe", nullptr, &gDumpEepromFlag},
-    {"iictest", nullptr, &gIicTestFlag},
-    {"stat", nullptr, &gStatusFlag},
-    {"dao", "%d", &gDacValue},
-    {"adread", nullptr, &gAdReadFlag},
-    {"tinit", "%d", &gTempInitValue},
-    {"trd", nullptr, &gTempReadFlag},
-    {"motor", "%d", &gMotorRevolutions},
-    {"lines", nullptr, &gLinesFlag},
-    {nullptr, nullptr, nullptr},
+    {"?", nullptr, &gHelpFlag, kFlagOff},
+    {"rb", "%x", &gReadByteAdr, kNotRequested},
+    {"rw", "%x", &gReadWordAdr, kNotRequested},
+    {"rwi", "%x", &gReadWordIncAdr, kNotRequested},
+    {"rd", "%x", &gReadDwordAdr, kNotRequested},
+    {"rdi", "%x", &gReadDwordIncAdr, kNotRequested},
+    {"wb", "%x", &gWriteByteAdr, kNotRequested},
+    {"ww", "%x", &gWriteWordAdr, kNotRequested},
+    {"wwi", "%x", &gWriteWordIncAdr, kNotRequested},
+    {"wd", "%x", &gWriteDwordAdr, kNotRequested},
+    {"wdi", "%x", &gWriteDwordIncAdr, kNotRequested},
+    {"val", "%x", &gWriteValue, kAllOnes},
+    {"prg", "%s", gBootFilename, 0},
+    {"ini", "%s", gFpgaFilename, 0},
+    {"scanfile", "%s", gScanFilename, 0},
+    {"scan", nullptr, &gScanFlag, kFlagOff},
+    {"id", "%02x", &gEepromId, kNoEepromId},
+    {"wre", "%lu", &gEepromWriteAdr, kNotRequested},
+    {"rde", "%lu", &gEepromReadAdr, kNotRequested},
+    {"dumpe", nullptr, &gDumpEepromFlag, kFlagOff},
+    {"iictest", nullptr, &gIicTestFlag, kFlagOff},
+    {"stat", nullptr, &gStatusFlag, kFlagOff},
+    {"dao", "%d", &gDacValue, kNotRequested},
+    {"adread", nullptr, &gAdReadFlag, kFlagOff},
+    {"tinit", "%d", &gTempInitValue, kNotRequested},
+    {"trd", nullptr, &gTempReadFlag, kFlagOff},
+    {"motor", "%d", &gMotorRevolutions, kNotRequested},
+    {"lines", nullptr, &gLinesFlag, kFlagOff},
+    {nullptr, nullptr, nullptr, 0},
 };
 
 void ResetOptionTargets() {
     for (const OptionEntry* row = kOptionTable; row->name != nullptr; ++row) {
-        if (row->format == nullptr) {
-            *static_cast<int32_t*>(row->target) = 0;
-        } else if (std::strcmp(row->format, "%s") == 0) {
+        if (row->format != nullptr && std::strcmp(row->format, "%s") == 0) {
             static_cast<char*>(row->target)[0] = '\0';
         } else {
-            *static_cast<int32_t*>(row->target) = -1;
+            *static_cast<int32_t*>(row->target) = row->defaultValue;
         }
     }
-    gEepromId = 0;
 }
-
-// Targets hold their defaults from process start, before any parse.
-static const bool gDefaultsSet = (ResetOptionTargets(), true);
 
 // "%s": a run of non-blank characters after leading blanks. A run that does not fit the
 // buffer converts nothing, so the parse stops at the option instead of overrunning.

@@ -5,12 +5,17 @@
 #include <cstdint>
 
 struct OptionEntry {
-    const char* name;     // without the prefix character; nullptr ends the table
-    const char* format;   // scan format of the value word; nullptr for a flag
-    void* target;         // int32_t for every format but "%s", which fills a file name buffer
+    const char* name;       // without the prefix character; nullptr ends the table
+    const char* format;     // scan format of the value word; nullptr for a flag
+    void* target;           // int32_t for every format but "%s", which fills a file name buffer
+    int32_t defaultValue;   // of an int32_t target before parsing; a file name starts empty
 };
 
 constexpr int kFileNameBytes = 1024;
+
+// The default of the valued integer options: the action is not requested.
+constexpr int32_t kNotRequested = -1;
+inline bool IsRequested(int32_t target) { return target != kNotRequested; }
 
 extern int32_t gHelpFlag;
 extern int32_t gReadByteAdr, gReadWordAdr, gReadWordIncAdr, gReadDwordAdr, gReadDwordIncAdr;
@@ -32,7 +37,7 @@ extern int32_t gLinesFlag;
 
 extern const OptionEntry kOptionTable[];
 
-// Puts every target back to its default, as at process start.
+// Puts every target to its default from the table; the main sequence does it before parsing.
 void ResetOptionTargets();
 
 // Returns nullptr when the whole command line was read, else the word at which it stopped

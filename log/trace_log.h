@@ -49,9 +49,13 @@ extern FILE* gLogFile;
 // The message classes that callers test before they print.
 enum : uint32_t {
     LEVEL_ERRORS = 0x1,        // errors, the main sequence's results, the usage text
+    LEVEL_INFO = 0x2,          // on by default and in a run; no message of the tool tests it
     LEVEL_RESULTS = 0x4,       // success messages and the results of the actions
     LEVEL_BOOT_TRACE = 0x400,  // the boot EEPROM programming trace
 };
+
+// The level mask of a run of the tool: the boot EEPROM trace stays off.
+constexpr uint32_t kRunLevelMask = LEVEL_ERRORS | LEVEL_INFO | LEVEL_RESULTS;
 
 inline bool ErrorsOn() { return (gTraceLog.levelMask & LEVEL_ERRORS) != 0; }
 inline bool ResultsOn() { return (gTraceLog.levelMask & LEVEL_RESULTS) != 0; }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "device/kelvoscanusb.h"
-#include "driver/device_errors.h"
+#include "device/device_errors.h"
 #include "log/trace_log.h"
 
 namespace {

@@ -6,21 +6,16 @@
 #include <vector>
 
 #include "device/kelvoscanusb.h"
-#include "driver/device_errors.h"
-#include "driver/keyboard.h"
-#include "driver/option_table.h"
+#include "device/device_errors.h"
+#include "device/scanner.h"
+#include "console/keyboard.h"
 #include "log/trace_log.h"
 #include "platform/platform.h"
 
 constexpr uint32_t kEepromBufferBytes = 1024;
-constexpr uint8_t kConfigEepromId = 0xA0;
-constexpr uint8_t kBootEepromId = 0xA2;
-constexpr uint8_t kConverterId = 0x90;
-constexpr uint8_t kTempSensorId = 0x92;
 constexpr uint8_t kDumpLastAddress = 255;
 constexpr uint8_t kStressLastAddress = 15;
 constexpr int32_t kStressSensorConfig = 0xAA;
-constexpr uint32_t kReportIntervalMs = 1000;
 
 int32_t AdcReadingOf(int32_t result, uint8_t* reading) {
     if (result < 0) return result;
@@ -40,48 +35,48 @@ int16_t TemperatureRawOf(int32_t result) {
 bool TemperatureReadFailed(int16_t raw) { return raw == kTemperatureFailed; }
 
 // -wre: the low 8 bits of -val go to the one byte at the -wre address.
-static void WriteEepromByte(uint8_t* buffer) {
-    buffer[0] = static_cast<uint8_t>(gWriteValue & 0xFF);
-    const uint8_t deviceId = static_cast<uint8_t>(gEepromId);
-    const uint32_t address = static_cast<uint32_t>(gEepromWriteAdr);
+static void WriteEepromByte(uint8_t* buffer, int32_t eepromId, int32_t byteAddress, int32_t value) {
+    buffer[0] = static_cast<uint8_t>(value & 0xFF);
+    const uint8_t deviceId = static_cast<uint8_t>(eepromId);
+    const uint32_t address = static_cast<uint32_t>(byteAddress);
     const int32_t status = I2C_PROM_write(buffer, deviceId, address, static_cast<uint8_t>(address));
     if (status != 0) {
         ReportDeviceError(status);
         return;
     }
     if (ResultsOn()) {
-        gTraceLog.Print("ksutest: I2C_PROM_write success ID:%02x Adr:%d Val:0x%02x!\n", gEepromId,
-                        gEepromWriteAdr, buffer[0]);
+        gTraceLog.Print("ksutest: I2C_PROM_write success ID:%02x Adr:%d Val:0x%02x!\n", eepromId,
+                        byteAddress, buffer[0]);
     }
 }
 
-static void ReadEepromByte(uint8_t* buffer) {
-    const uint8_t deviceId = static_cast<uint8_t>(gEepromId);
-    const uint32_t address = static_cast<uint32_t>(gEepromReadAdr);
+static void ReadEepromByte(uint8_t* buffer, int32_t eepromId, int32_t byteAddress) {
+    const uint8_t deviceId = static_cast<uint8_t>(eepromId);
+    const uint32_t address = static_cast<uint32_t>(byteAddress);
     const int32_t status = I2C_PROM_read(buffer, deviceId, address, static_cast<uint8_t>(address));
     if (status != 0) {
         ReportDeviceError(status);
         return;
     }
     if (ResultsOn()) {
-        gTraceLog.Print("ksutest: I2C_PROM_read success ID:%02x Adr:%d Val:0x%02x!\n", gEepromId,
-                        gEepromReadAdr, buffer[0]);
+        gTraceLog.Print("ksutest: I2C_PROM_read success ID:%02x Adr:%d Val:0x%02x!\n", eepromId,
+                        byteAddress, buffer[0]);
     }
 }
 
 // -dumpe: the first 256 bytes. ID 0 means -id was not given; no device answers there.
-static void DumpEeprom(uint8_t* buffer) {
-    if (gEepromId == 0) {
+static void DumpEeprom(uint8_t* buffer, int32_t eepromId) {
+    if (eepromId == 0) {
         if (ResultsOn()) gTraceLog.Print("ksutest: Error: not valid ID parameter!\n");
         return;
     }
-    const int32_t status = I2C_PROM_read(buffer, static_cast<uint8_t>(gEepromId), 0, kDumpLastAddress);
+    const int32_t status = I2C_PROM_read(buffer, static_cast<uint8_t>(eepromId), 0, kDumpLastAddress);
     if (status != 0) {
         ReportDeviceError(status);
         return;
     }
     if (ResultsOn()) {
-        gTraceLog.Print("ksutest: I2C_PROM_dump Adr.:0 from ID:0x%02x!\n", gEepromId);
+        gTraceLog.Print("ksutest: I2C_PROM_dump Adr.:0 from ID:0x%02x!\n", eepromId);
         gTraceLog.HexDump(buffer, kDumpLastAddress + 1u);
     }
 }
@@ -130,7 +125,7 @@ I2cStressCounts RunI2cStressLoop(uint8_t* buffer) {
         RunStressPass(buffer, &counts);
         if (TickCountMs() - lastReportMs > kReportIntervalMs) {
             lastReportMs = TickCountMs();
-            // 64-bit counters: a fast bus passes 2^31 reads within hours.
+            // 64-bit counters: a run left going for days to weeks on a real bus passes 2^31 reads.
             if (ResultsOn()) {
                 gTraceLog.Print("ksutest: Count of I2C-Reads:%I64u, errors:%I64u\n", counts.reads,
                                 counts.errors);
@@ -140,14 +135,14 @@ I2cStressCounts RunI2cStressLoop(uint8_t* buffer) {
     return counts;
 }
 
-static void SetDacOutput() {
-    const int32_t status = I2C_DACout(kConverterId, gDacValue);
+static void SetDacOutput(int32_t dacValue) {
+    const int32_t status = I2C_DACout(kConverterId, dacValue);
     if (status != 0) {
         ReportDeviceError(status);
         return;
     }
     if (ResultsOn()) {
-        gTraceLog.Print("ksutest: I2C_DACout High Voltage in %f V\n", gDacValue * kVoltsPerDacUnit);
+        gTraceLog.Print("ksutest: I2C_DACout High Voltage in %f V\n", dacValue * kVoltsPerDacUnit);
     }
 }
 
@@ -175,8 +170,8 @@ static void ReadAdcChannels() {
     }
 }
 
-static void InitTempSensor() {
-    const int32_t status = I2C_TEMPinit(kTempSensorId, gTempInitValue);
+static void InitTempSensor(int32_t configuration) {
+    const int32_t status = I2C_TEMPinit(kTempSensorId, configuration);
     if (status != 0) {
         if (ResultsOn()) gTraceLog.Print("ksutest: Error I2C_TEMPinit!\n");
         ReportDeviceError(status);
@@ -196,15 +191,17 @@ static void ReadTempSensor() {
     }
 }
 
-void RunI2cCommands() {
+void RunI2cCommands(const I2cRequests& requests) {
     // Shared by the EEPROM commands; byte 0 belongs to the first address of a transfer.
     std::vector<uint8_t> eepromData(kEepromBufferBytes, 0);
-    if (gEepromWriteAdr != -1) WriteEepromByte(eepromData.data());
-    if (gEepromReadAdr != -1) ReadEepromByte(eepromData.data());
-    if (gDumpEepromFlag != 0) DumpEeprom(eepromData.data());
-    if (gIicTestFlag != 0) RunI2cStressLoop(eepromData.data());
-    if (gDacValue != -1) SetDacOutput();
-    if (gAdReadFlag != 0) ReadAdcChannels();
-    if (gTempInitValue != -1) InitTempSensor();
-    if (gTempReadFlag != 0) ReadTempSensor();
+    if (requests.eepromWrite) {
+        WriteEepromByte(eepromData.data(), requests.eepromId, *requests.eepromWrite, requests.writeValue);
+    }
+    if (requests.eepromRead) ReadEepromByte(eepromData.data(), requests.eepromId, *requests.eepromRead);
+    if (requests.dump) DumpEeprom(eepromData.data(), requests.eepromId);
+    if (requests.stressLoop) RunI2cStressLoop(eepromData.data());
+    if (requests.dacValue) SetDacOutput(*requests.dacValue);
+    if (requests.adcRead) ReadAdcChannels();
+    if (requests.tempInit) InitTempSensor(*requests.tempInit);
+    if (requests.tempRead) ReadTempSensor();
 }

@@ -4,9 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
-// Volts per converter count. These are the calibrated decimal factors of the scanner's
-// voltage dividers, not the multiples of 1/256 they come close to.
+// Volts per converter count: the fixed decimal factors the tool has always printed with, not
+// the multiples of 1/256 they come close to (0.01953, not 5/256 = 0.01953125).
 constexpr double kVoltsPerCount3V3 = 0.01953;    // channel 1
 constexpr double kVoltsPerCount5V = 0.02929;     // channel 2
 constexpr double kVoltsPerCount24V = 0.12793;    // channel 3
@@ -18,9 +19,23 @@ constexpr double kRail3V3MaxVolts = 3.5;
 
 constexpr int16_t kTemperatureFailed = -32768;
 
+// What the command line asks of the I2C devices; an empty value or a false flag is not
+// requested.
+struct I2cRequests {
+    int32_t eepromId = 0;      // -id, for -wre, -rde and -dumpe; 0 when not given
+    int32_t writeValue = -1;   // -val; its low 8 bits are what -wre writes
+    std::optional<int32_t> eepromWrite, eepromRead;   // byte addresses
+    bool dump = false;
+    bool stressLoop = false;
+    std::optional<int32_t> dacValue;
+    bool adcRead = false;
+    std::optional<int32_t> tempInit;
+    bool tempRead = false;
+};
+
 // Runs each requested I2C command once, in the fixed order -wre, -rde, -dumpe, -iictest,
 // -dao, -adread, -tinit, -trd. A failing command is reported and the next one runs.
-void RunI2cCommands();
+void RunI2cCommands(const I2cRequests& requests);
 
 // A converter result holds the reading in its low 8 bits. A negative result is no reading
 // at all but the library's error code: returns that code, else 0 with *reading set.

@@ -4,7 +4,7 @@
 #include "procedures/motor_status.h"
 
 #include "device/kelvoscanusb.h"
-#include "driver/device_errors.h"
+#include "device/device_errors.h"
 #include "log/trace_log.h"
 
 void RunMotorCommand(int32_t revolutions) {

@@ -9,16 +9,13 @@
 #include <vector>
 
 #include "device/kelvoscanusb.h"
-#include "driver/device_errors.h"
-#include "driver/keyboard.h"
-#include "driver/main_sequence.h"
-#include "driver/option_table.h"
+#include "device/device_errors.h"
+#include "device/scanner.h"
+#include "console/keyboard.h"
 #include "log/trace_log.h"
 #include "platform/platform.h"
 #include "procedures/stream_check.h"
 
-constexpr int32_t kNoDataStatus = -306;   // nothing arrived within the USB time-out
-constexpr uint32_t kReportIntervalMs = 1000;
 constexpr int kReportsPerRestart = 2;
 
 namespace {
@@ -165,7 +162,8 @@ bool SetScanGate(bool on) {
 
 void ReportThroughput(uint64_t totalBytes, uint32_t elapsedMs, uint32_t errorCount) {
     const uint32_t seconds = elapsedMs / 1000;
-    // The whole 64-bit quotient: a fast link passes 4 GiB per second.
+    // The whole 64-bit quotient: the total passes 2^32 within two minutes at USB 2 speed, and
+    // a fast link or the virtual scanner can exceed 4 GB per second.
     const uint64_t bytesPerSecond = seconds == 0 ? 0 : totalBytes / seconds;
     if (ResultsOn()) {
         gTraceLog.Print("ksutest: Total bytes transferred: %I64u, Data Rate: %I64u, Errors: %u\n",
@@ -173,15 +171,14 @@ void ReportThroughput(uint64_t totalBytes, uint32_t elapsedMs, uint32_t errorCou
     }
 }
 
-void RunScanStreamTest() {
-    if (gScanFlag == 0 && gScanFilename[0] == '\0') return;
+void RunScanStreamTest(const char* fileName) {
     // Held for the whole test: a stop request that comes even during the start ends the
     // test cleanly at its first pass instead of killing the tool with the gate open.
     KeyLoopScope keyLoop;
-    const bool toFile = gScanFlag == 0;
+    const bool toFile = fileName != nullptr;
     if (ErrorsOn()) {
         if (toFile) {
-            gTraceLog.Print("ReadBlock from Scanner in File %s\n", gScanFilename);
+            gTraceLog.Print("ReadBlock from Scanner in File %s\n", fileName);
         } else {
             gTraceLog.Print("ReadBlock from Scanner without File!\n");
         }
@@ -192,9 +189,9 @@ void RunScanStreamTest() {
         return;
     }
     if (!SetScanGate(true)) return;
-    ScanFile file(toFile ? gScanFilename : nullptr);
+    ScanFile file(fileName);
     if (toFile && !file.IsOpen() && ErrorsOn()) {
-        gTraceLog.Print("Cannot open scannerfile %s\n", gScanFilename);
+        gTraceLog.Print("Cannot open scannerfile %s\n", fileName);
     }
     DrainKeyboard();
     StreamUntilStopped(file);

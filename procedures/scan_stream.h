@@ -9,8 +9,9 @@
 // received count below 0 or above the request.
 constexpr int32_t kErrBlockLength = -350;
 
-// Runs when -scan or -scanfile was given; reports its own failures.
-void RunScanStreamTest();
+// Runs the test; reports its own failures. fileName: the -scanfile file that receives every
+// accepted block, or nullptr to stream without a file (-scan).
+void RunScanStreamTest(const char* fileName);
 
 // Writes the value to byte register 4 and then 5; true when both writes succeeded.
 bool SetScanGate(bool on);

@@ -57,6 +57,22 @@ TEST_F(MainSequenceTest, NoOptionsBringsTheScannerUpAndDown) {
     EXPECT_EQ("ksutest: Init_Interface success!\n", gFakePlatform.debugLines.front());
 }
 
+// Motor, lines and status run after the I2C commands, in that order, and 0 revolutions is a
+// request: only -1 is not.
+TEST_F(MainSequenceTest, MotorLinesAndStatusRunInTheirPlace) {
+    EXPECT_EQ(0, Run({"-stat", "-lines", "-motor", "0", "-trd"}));
+    std::vector<std::string> order;
+    for (const std::string& call : gFakeDevice.calls) {
+        for (const char* operation : {"I2C_TEMPread(", "Pentamotor_init(", "Anz_ScanLine(", "GetScanStatus(",
+                                      "Free_Interface("}) {
+            if (call.rfind(operation, 0) == 0) order.push_back(call);
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"I2C_TEMPread(146)", "Pentamotor_init(0)", "Anz_ScanLine()",
+                                        "GetScanStatus()", "Free_Interface()"}),
+              order);
+}
+
 TEST_F(MainSequenceTest, LogFileIsLeftEmpty) {
     TempDir dir;
     dir.WriteText("kelvotest.log", "stale");

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "driver/option_table.h"
+#include "driver/requests.h"
 #include "log/trace_log.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/fake_platform.h"
@@ -78,7 +79,7 @@ TEST_F(I2cCommandsTest, AllEightRunInFixedOrderWhateverTheirRequestOrder) {
     gEepromReadAdr = 2;
     gEepromWriteAdr = 1;
     EndLoopAfterPasses(1);
-    RunI2cCommands();
+    RunI2cCommands(I2cRequestsFromOptions());
     const std::vector<std::string> expected = {
         "I2C_PROM_write(160, 1, 1)", "I2C_PROM_read(160, 2, 2)", "I2C_PROM_read(160, 0, 255)",
         "I2C_PROM_read(160, 0, 15)", "I2C_PROM_read(162, 0, 15)", "I2C_TEMPinit(146, 170)",
@@ -90,7 +91,7 @@ TEST_F(I2cCommandsTest, AllEightRunInFixedOrderWhateverTheirRequestOrder) {
 
 TEST_F(I2cCommandsTest, ByteWriteTakesLowByteOfValueAndDefaultsToFF) {
     gEepromWriteAdr = 7;   // -id not given: device 0 is addressed, unchecked
-    RunI2cCommands();
+    RunI2cCommands(I2cRequestsFromOptions());
     EXPECT_EQ(std::vector<std::string>{"I2C_PROM_write(0, 7, 7)"}, DeviceCalls());
     EXPECT_EQ(std::vector<uint8_t>{0xFF}, gFakeDevice.Cells(0, 7, 1));
     EXPECT_EQ("ksutest: I2C_PROM_write success ID:00 Adr:7 Val:0xff!\n", Log());
@@ -98,7 +99,7 @@ TEST_F(I2cCommandsTest, ByteWriteTakesLowByteOfValueAndDefaultsToFF) {
     ResetFakeDevice();
     gEepromId = 0xA0;
     gWriteValue = 0x1A2;
-    RunI2cCommands();
+    RunI2cCommands(I2cRequestsFromOptions());
     EXPECT_EQ(std::vector<uint8_t>{0xA2}, gFakeDevice.Cells(0xA0, 7, 1));
 }
 
@@ -106,13 +107,13 @@ TEST_F(I2cCommandsTest, ByteReadPrintsTheByteAndFailuresOnlyTheErrorReport) {
     gEepromId = 0xA2;
     gEepromReadAdr = 300;   // the last address goes as its low byte
     gFakeDevice.Eeprom(0xA2)[300] = 0x5A;
-    RunI2cCommands();
+    RunI2cCommands(I2cRequestsFromOptions());
     EXPECT_EQ(std::vector<std::string>{"I2C_PROM_read(162, 300, 44)"}, DeviceCalls());
     EXPECT_EQ("ksutest: I2C_PROM_read success ID:a2 Adr:300 Val:0x5a!\n", Log());
 
     ResetFakeDevice();
     gFakeDevice.Script("I2C_PROM_read", {-601});
-    RunI2cCommands();
+    RunI2cCommands(I2cRequestsFromOptions());
     EXPECT_EQ("ksutest: I2C_PROM_read success ID:a2 Adr:300 Val:0x5a!\n"
               "ksutest: Error: -601 \n",
               Log());
@@ -121,7 +122,7 @@ TEST_F(I2cCommandsTest, ByteReadPrintsTheByteAndFailuresOnlyTheErrorReport) {
 TEST_F(I2cCommandsTest, DumpRefusesIdZeroWithoutDeviceCallAndSequenceGoesOn) {
     gDumpEepromFlag = 1;
     gDacValue = 0;
-    RunI2cCommands();
+    RunI2cCommands(I2cRequestsFromOptions());
     EXPECT_EQ(std::vector<std::string>{"I2C_DACout(144, 0)"}, DeviceCalls());
     EXPECT_EQ("ksutest: Error: not valid ID parameter!\n"
               "ksutest: I2C_DACout High Voltage in 0.000000 V\n",
@@ -197,7 +198,7 @@ TEST_F(I2cCommandsTest, StressLoopEndsOnStopRequestLikeAKey) {
 TEST_F(I2cCommandsTest, AdcChannelsInVoltsWithExactFactors) {
     gAdReadFlag = 1;
     gFakeDevice.Script("I2C_ADCread", {169, 169, 169, 169});
-    RunI2cCommands();
+    RunI2cCommands(I2cRequestsFromOptions());
     EXPECT_EQ("ksutest: AD Channel 0: 169\n"
               "ksutest: AD Channel 3,3V in V: 3.300570\n"
               "ksutest: AD Channel 5V in V: 4.950010\n"
@@ -208,7 +209,7 @@ TEST_F(I2cCommandsTest, AdcChannelsInVoltsWithExactFactors) {
 TEST_F(I2cCommandsTest, AdcChannelWithoutAnswerIsReportedAndOthersStillRead) {
     gAdReadFlag = 1;
     gFakeDevice.Script("I2C_ADCread", {10, -601, 0x1FF, 255});
-    RunI2cCommands();
+    RunI2cCommands(I2cRequestsFromOptions());
     EXPECT_EQ("ksutest: AD Channel 0: 10\n"
               "ksutest: Error: -601 \n"
               "ksutest: AD Channel 5V in V: 7.468950\n"
@@ -225,16 +226,16 @@ TEST_F(I2cCommandsTest, TemperatureReadPrintsRawValueOrTheFailureLine) {
     for (const auto& c : cases) {
         gFakeDevice.Script("I2C_TEMPread", {c.result});
         const long before = std::ftell(logFile_);
-        RunI2cCommands();
+        RunI2cCommands(I2cRequestsFromOptions());
         EXPECT_EQ(c.line, Log().substr(static_cast<size_t>(before)));
     }
 }
 
 TEST_F(I2cCommandsTest, DacPrintsHighVoltageAndPassesNegativeValuesUnchanged) {
     gDacValue = 100;
-    RunI2cCommands();
+    RunI2cCommands(I2cRequestsFromOptions());
     gDacValue = -5;
-    RunI2cCommands();
+    RunI2cCommands(I2cRequestsFromOptions());
     EXPECT_EQ((std::vector<std::string>{"I2C_DACout(144, 100)", "I2C_DACout(144, -5)"}), DeviceCalls());
     EXPECT_EQ("ksutest: I2C_DACout High Voltage in 488.300000 V\n"
               "ksutest: I2C_DACout High Voltage in -24.415000 V\n",
@@ -253,7 +254,7 @@ TEST_F(I2cCommandsTest, ResultsGateClearStillMakesEveryCallButPrintsOnlyErrors) 
     gFakeDevice.Script("I2C_TEMPinit", {-606});
     gFakePlatform.msPerReading = 2000;
     EndLoopAfterPasses(2);
-    RunI2cCommands();
+    RunI2cCommands(I2cRequestsFromOptions());
     EXPECT_EQ(2 + 4, gFakeDevice.Count("I2C_ADCread"));
     EXPECT_EQ(1 + 4, gFakeDevice.Count("I2C_PROM_read"));
     EXPECT_EQ(1, gFakeDevice.Count("I2C_TEMPread"));

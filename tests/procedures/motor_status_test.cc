@@ -3,39 +3,16 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "driver/main_sequence.h"
 #include "tests/support/fake_device.h"
-#include "tests/support/fake_platform.h"
 #include "tests/support/log_capture.h"
-#include "tests/support/temp_files.h"
 
 class MotorStatusTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetFakeDevice(); }
 };
-
-// Through the main sequence: which commands run, in which order, and that 0 revolutions is a
-// request (only -1 is not).
-TEST_F(MotorStatusTest, MainSequenceRunsMotorLinesStatusInThatOrder) {
-    ResetFakePlatform();
-    TempDir dir;   // the tool creates its log file in the working directory
-    const std::string previous = std::filesystem::current_path().string();
-    std::filesystem::current_path(dir.Path());
-    std::vector<std::string> words = {"kelvotest", "-stat", "-lines", "-motor", "0"};
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    testing::internal::CaptureStderr();
-    RunMainSequence(static_cast<int>(argv.size()), argv.data());
-    testing::internal::GetCapturedStderr();
-    std::filesystem::current_path(previous);
-    const std::vector<std::string>& calls = gFakeDevice.calls;
-    EXPECT_EQ((std::vector<std::string>{"Pentamotor_init(0)", "Anz_ScanLine()", "GetScanStatus()"}),
-              std::vector<std::string>(calls.end() - 4, calls.end() - 1));
-}
 
 TEST_F(MotorStatusTest, MotorFailureIsReportedWithItsCode) {
     gFakeDevice.Script("Pentamotor_init", {-701});

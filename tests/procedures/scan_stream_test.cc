@@ -48,7 +48,9 @@ protected:
         gFakeDevice.onClearReadBlock = [this] { scanner.next += 777; };
     }
 
-    void ScanTo(const std::string& path) { snprintf(gScanFilename, kFileNameBytes, "%s", path.c_str()); }
+    void ScanTo(const std::string& path) { file = path; }
+    // -scan when no file was named.
+    void Run() { RunScanStreamTest(file.empty() ? nullptr : file.c_str()); }
 
     std::vector<std::string> GateCalls() {
         std::vector<std::string> gate;
@@ -66,13 +68,14 @@ protected:
 
     CountingScanner scanner;
     TempDir dir;
+    std::string file;
 };
 
 TEST_F(ScanStreamTest, KeyClosesGateAndLeavesFileHoldingEveryBlock) {
     ScanTo(dir.File("out.bin"));
     gFakePlatform.keyAtPoll = 30;
     LogCapture log;
-    RunScanStreamTest();
+    Run();
     EXPECT_EQ("Init_Firmware(scanner3.mcs, 1)", gFakeDevice.calls.front());
     const std::vector<std::string> gate = GateCalls();
     ASSERT_GE(gate.size(), 4u);
@@ -90,10 +93,9 @@ TEST_F(ScanStreamTest, KeyClosesGateAndLeavesFileHoldingEveryBlock) {
 // Reports come every 11 blocks of 100 ms; the restart after every second one resumes the
 // counting elsewhere, and the first block after it is left unchecked.
 TEST_F(ScanStreamTest, RestartAfterEverySecondReportKeepsErrorsAtZero) {
-    gScanFlag = 1;
     gFakePlatform.keyAtPoll = 60;
     LogCapture log;
-    RunScanStreamTest();
+    Run();
     EXPECT_EQ(5, Lines(log.Text(), "Errors: 0\n"));
     EXPECT_EQ(2, gFakeDevice.Count("ClearReadBlock"));
     const std::vector<std::string> restart{"RegWrite(4, 0)", "RegWrite(5, 0)", "ClearReadBlock()",
@@ -104,7 +106,6 @@ TEST_F(ScanStreamTest, RestartAfterEverySecondReportKeepsErrorsAtZero) {
 }
 
 TEST_F(ScanStreamTest, FirstErrorLineNamesTheStreamOffset) {
-    gScanFlag = 1;
     gFakePlatform.keyAtPoll = 12;
     gFakeDevice.onReadBlock = [this](uint8_t* buffer, int32_t requested, int32_t* received) {
         const int32_t status = scanner.Read(buffer, requested, received);
@@ -112,12 +113,11 @@ TEST_F(ScanStreamTest, FirstErrorLineNamesTheStreamOffset) {
         return status;
     };
     LogCapture log;
-    RunScanStreamTest();
+    Run();
     EXPECT_NE(std::string::npos, log.Text().find("Errors: 1\nFirst ErrPosition:0x7da errorvalue:0x03ad!\n"));
 }
 
 TEST_F(ScanStreamTest, BadBlocksAreNotAccepted) {
-    gScanFlag = 1;
     gFakePlatform.keyAtPoll = 5;
     int call = 0;
     gFakeDevice.onReadBlock = [&call](uint8_t*, int32_t requested, int32_t* received) {
@@ -127,7 +127,7 @@ TEST_F(ScanStreamTest, BadBlocksAreNotAccepted) {
     };
     gFakePlatform.msPerReading = 400;   // one report at the end, after three clock readings
     LogCapture log;
-    RunScanStreamTest();
+    Run();
     EXPECT_EQ("ReadBlock from Scanner without File!\nError BlockRead:-301\nError BlockRead:-350\n"
               "ksutest: Total bytes transferred: 0, Data Rate: 0, Errors: 0\nError BlockRead:-350\n",
               log.Text());
@@ -139,7 +139,7 @@ TEST_F(ScanStreamTest, LostFileWriteIsReportedAndEndsTheTest) {
     // fails when the stream's buffer first goes out, within a few blocks
     gFakePlatform.keyAtPoll = 100;
     LogCapture log;
-    RunScanStreamTest();
+    Run();
     EXPECT_LT(gFakeDevice.Count("ReadBlock"), 99);
     EXPECT_EQ(1, Lines(log.Text(), "Error FileWrite!\n"));
     EXPECT_EQ("RegWrite(5, 0)", GateCalls().back());
@@ -150,7 +150,7 @@ TEST_F(ScanStreamTest, TailLostAtCloseIsReported) {
     ScanTo("/dev/full");
     gFakePlatform.keyAtPoll = 2;   // one small block, still in the stream's buffer
     LogCapture log;
-    RunScanStreamTest();
+    Run();
     EXPECT_EQ(1, Lines(log.Text(), "Error FileWrite!\n"));
 }
 
@@ -159,7 +159,7 @@ TEST_F(ScanStreamTest, FailedStartTouchesNoFile) {
     {
         gFakeDevice.Script("Init_Firmware", {-201});
         LogCapture log;
-        RunScanStreamTest();
+        Run();
         EXPECT_NE(std::string::npos, log.Text().find("ksutest: Err. Init_Firmware\n"));
         EXPECT_TRUE(GateCalls().empty());
     }
@@ -167,7 +167,7 @@ TEST_F(ScanStreamTest, FailedStartTouchesNoFile) {
         ResetFakeDevice();
         gFakeDevice.Script("RegWrite", failing == 4 ? std::vector<int64_t>{0} : std::vector<int64_t>{1, 0});
         LogCapture log;
-        RunScanStreamTest();
+        Run();
         EXPECT_NE(std::string::npos, log.Text().find(failing == 4 ? "Err.RegWrite reg.4 \n" : "Err.RegWrite reg. 5\n"));
         EXPECT_EQ(failing == 4 ? 1 : 2, gFakeDevice.Count("RegWrite"));
         EXPECT_EQ(0, gFakeDevice.Count("ReadBlock"));
@@ -179,7 +179,7 @@ TEST_F(ScanStreamTest, FailedRestartEndsTestWithFileClosed) {
     ScanTo(dir.File("out.bin"));
     gFakeDevice.Script("RegWrite", {1, 1, 1, 1, 0});   // the gate's reopening at the restart
     gFakePlatform.keyAtPoll = 1000;
-    RunScanStreamTest();
+    Run();
     EXPECT_EQ(22, gFakeDevice.Count("ReadBlock"));
     EXPECT_EQ(5, gFakeDevice.Count("RegWrite"));
     EXPECT_EQ(scanner.sent, ReadFileBytes(dir.File("out.bin")));

@@ -1,4 +1,4 @@
-// driver/device_errors.h: prints a device library status code with the library's own text.
+// device/device_errors.h: prints a device library status code with the library's own text.
 #pragma once
 
 #include <cstdint>

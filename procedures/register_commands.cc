@@ -1,28 +1,25 @@
-// driver/register_commands.cc: the register write and read options. All writes use the one
+// procedures/register_commands.cc: the register write and read options. All writes use the one
 // -val value, each cut to its own width; a read prints its address in decimal and the value
 // in as many upper-case hex digits as its width has nibbles.
-#include "driver/register_commands.h"
+#include "procedures/register_commands.h"
 
 #include <cstdint>
 
 #include "device/kelvoscanusb.h"
-#include "driver/device_errors.h"
-#include "driver/option_table.h"
+#include "device/device_errors.h"
 #include "log/trace_log.h"
 
 namespace {
 
-constexpr int32_t kNotRequested = -1;
-
 struct WriteAction {
-    const int32_t* address;
+    std::optional<int32_t> RegisterRequests::*address;
     int32_t (*write)(uint32_t address, uint32_t value);   // cuts the value to its width
     const char* errorMessage;
     const char* successMessage;
 };
 
 struct ReadAction {
-    const int32_t* address;
+    std::optional<int32_t> RegisterRequests::*address;
     uint32_t (*read)(uint32_t address);                   // the result cut to its width
     const char* message;
 };
@@ -45,26 +42,26 @@ uint32_t ReadLongInc(uint32_t address) { return RegReadLongInc(address); }
 // The library has no incrementing 16-bit write: -wwi makes the plain one under its own name.
 // -wdi shares the failure text of -wd.
 const WriteAction kWriteActions[] = {
-    {&gWriteByteAdr, WriteByte, "ksutest: Err.RegWrite\n", "ksutest: RegWrite success!\n"},
-    {&gWriteWordAdr, WriteShort, "ksutest: Err.RegWriteShort\n", "ksutest: RegWriteShort success!\n"},
-    {&gWriteWordIncAdr, WriteShort, "ksutest: Err.RegWriteShortInc\n",
+    {&RegisterRequests::writeByte, WriteByte, "ksutest: Err.RegWrite\n", "ksutest: RegWrite success!\n"},
+    {&RegisterRequests::writeWord, WriteShort, "ksutest: Err.RegWriteShort\n", "ksutest: RegWriteShort success!\n"},
+    {&RegisterRequests::writeWordInc, WriteShort, "ksutest: Err.RegWriteShortInc\n",
      "ksutest: RegWriteShortInc success!\n"},
-    {&gWriteDwordAdr, WriteLong, "ksutest: Err.RegWriteLong\n", "ksutest: RegWriteLong success!\n"},
-    {&gWriteDwordIncAdr, WriteLongInc, "ksutest: Err.RegWriteLong\n",
+    {&RegisterRequests::writeDword, WriteLong, "ksutest: Err.RegWriteLong\n", "ksutest: RegWriteLong success!\n"},
+    {&RegisterRequests::writeDwordInc, WriteLongInc, "ksutest: Err.RegWriteLong\n",
      "ksutest: RegWriteLongInc success!\n"},
 };
 
 const ReadAction kReadActions[] = {
-    {&gReadByteAdr, ReadByte, "ksutest: RegRead from Adr.%d Byte:0x%02X\n"},
-    {&gReadWordAdr, ReadShort, "ksutest: RegReadShort from Adr.%d Byte:0x%04X\n"},
-    {&gReadWordIncAdr, ReadShortInc, "ksutest: RegReadShortInc from Adr.%d Byte:0x%04X\n"},
-    {&gReadDwordAdr, ReadLong, "ksutest: RegReadDword from Adr.%d Byte:0x%08X\n"},
-    {&gReadDwordIncAdr, ReadLongInc, "ksutest: RegReadDwordInc from Adr.%d Byte:0x%08X\n"},
+    {&RegisterRequests::readByte, ReadByte, "ksutest: RegRead from Adr.%d Byte:0x%02X\n"},
+    {&RegisterRequests::readWord, ReadShort, "ksutest: RegReadShort from Adr.%d Byte:0x%04X\n"},
+    {&RegisterRequests::readWordInc, ReadShortInc, "ksutest: RegReadShortInc from Adr.%d Byte:0x%04X\n"},
+    {&RegisterRequests::readDword, ReadLong, "ksutest: RegReadDword from Adr.%d Byte:0x%08X\n"},
+    {&RegisterRequests::readDwordInc, ReadLongInc, "ksutest: RegReadDwordInc from Adr.%d Byte:0x%08X\n"},
 };
 
-void RunWrite(const WriteAction& action) {
-    const uint32_t value = static_cast<uint32_t>(gWriteValue);
-    const int32_t result = action.write(static_cast<uint32_t>(*action.address), value);
+void RunWrite(const WriteAction& action, int32_t address, int32_t writeValue) {
+    const uint32_t value = static_cast<uint32_t>(writeValue);
+    const int32_t result = action.write(static_cast<uint32_t>(address), value);
     if (RegisterWriteSucceeded(result)) {
         if (ResultsOn()) gTraceLog.Print(action.successMessage);
         return;
@@ -73,20 +70,20 @@ void RunWrite(const WriteAction& action) {
     ReportLastDeviceError();
 }
 
-void RunRead(const ReadAction& action) {
+void RunRead(const ReadAction& action, int32_t address) {
     // The read itself is the test, so it is made even when its line will not be printed.
-    const uint32_t value = action.read(static_cast<uint32_t>(*action.address));
-    if (ResultsOn()) gTraceLog.Print(action.message, *action.address, value);
+    const uint32_t value = action.read(static_cast<uint32_t>(address));
+    if (ResultsOn()) gTraceLog.Print(action.message, address, value);
 }
 
 }  // namespace
 
-void RunRegisterCommands() {
+void RunRegisterCommands(const RegisterRequests& requests) {
     // Writes go first so that a read in the same run sees what was written.
     for (const WriteAction& action : kWriteActions) {
-        if (*action.address != kNotRequested) RunWrite(action);
+        if (const auto& address = requests.*action.address) RunWrite(action, *address, requests.value);
     }
     for (const ReadAction& action : kReadActions) {
-        if (*action.address != kNotRequested) RunRead(action);
+        if (const auto& address = requests.*action.address) RunRead(action, *address);
     }
 }

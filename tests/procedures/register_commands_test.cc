@@ -1,6 +1,6 @@
 // Register options against the scripted fake library: order, widths, value cuts, the
 // failure report and the exact lines.
-#include "driver/register_commands.h"
+#include "procedures/register_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/option_table.h"
+#include "driver/requests.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/log_capture.h"
 
@@ -26,7 +27,7 @@ protected:
         for (std::string& word : words) argv.push_back(word.data());
         EXPECT_EQ(nullptr, ParseCommandLine(static_cast<int>(argv.size()), argv.data(), kOptionTable));
         LogCapture log;
-        RunRegisterCommands();
+        RunRegisterCommands(RegisterRequestsFromOptions());
         return log.Text();
     }
 };

@@ -1,6 +1,6 @@
-// driver/device_errors.cc: the two error reports shared by every action. Both gate their
+// device/device_errors.cc: the two error reports shared by every action. Both gate their
 // own output on the error bit of the log.
-#include "driver/device_errors.h"
+#include "device/device_errors.h"
 
 #include "device/kelvoscanusb.h"
 #include "log/trace_log.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/command_line.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/temp_files.h"
@@ -26,13 +27,10 @@ protected:
     }
 
     int Run(std::vector<std::string> words) {
-        words.insert(words.begin(), "kelvotest");
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
+        CommandLine line(std::move(words));
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        const int code = RunMainSequence(static_cast<int>(words.size()), argv.data());
+        const int code = RunMainSequence(line.Count(), line.Vector());
         out = testing::internal::GetCapturedStdout();
         err = testing::internal::GetCapturedStderr();
         return code;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/command_line.h"
 #include "tests/support/log_capture.h"
 
 namespace {
@@ -18,11 +19,8 @@ struct Parsed {
 
 Parsed Parse(std::vector<std::string> words) {
     ResetOptionTargets();
-    words.insert(words.begin(), "kelvotest");
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    const char* stop = ParseCommandLine(static_cast<int>(words.size()), argv.data(), kOptionTable);
+    CommandLine line(std::move(words));
+    const char* stop = ParseCommandLine(line.Count(), line.Vector(), kOptionTable);
     return Parsed{stop == nullptr, stop == nullptr ? "" : std::string(stop)};
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "log/trace_log.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/fake_platform.h"
+#include "tests/support/log_capture.h"
 
 namespace {
 
@@ -25,26 +27,14 @@ protected:
         ResetFakePlatform();
         ResetOptionTargets();
         gFakePlatform.stopAtPoll = 100000;   // a loop that misses its key still ends
-        savedLog_ = gTraceLog;
-        logFile_ = std::tmpfile();
-        gTraceLog.SetOutput(TO_FILE, logFile_);
-        gTraceLog.SetLevelMask(7);
-        gTraceLog.SetFormat(0);
+        log_.emplace();
     }
     void TearDown() override {
-        gTraceLog = savedLog_;
-        std::fclose(logFile_);
+        log_.reset();
         ResetOptionTargets();
     }
 
-    std::string Log() {
-        std::string text;
-        std::rewind(logFile_);
-        char chunk[4096];
-        size_t got;
-        while ((got = std::fread(chunk, 1, sizeof chunk, logFile_)) > 0) text.append(chunk, got);
-        return text;
-    }
+    std::string Log() { return log_->Text(); }
 
     // Library calls without the error-text look-ups.
     std::vector<std::string> DeviceCalls() {
@@ -62,8 +52,7 @@ protected:
     // The stress loop ends at the poll after `passes` passes: poll 1 is the initial drain.
     static void EndLoopAfterPasses(int passes) { gFakePlatform.keyAtPoll = passes + 1; }
 
-    TraceLog savedLog_{"saved"};
-    FILE* logFile_ = nullptr;
+    std::optional<LogCapture> log_;
 };
 
 }  // namespace
@@ -225,9 +214,9 @@ TEST_F(I2cCommandsTest, TemperatureReadPrintsRawValueOrTheFailureLine) {
         {0xFFCE, "ksutest: I2C_TEMPread: Value: -50\n"}};
     for (const auto& c : cases) {
         gFakeDevice.Script("I2C_TEMPread", {c.result});
-        const long before = std::ftell(logFile_);
+        const size_t before = Log().size();
         RunI2cCommands(I2cRequestsFromOptions());
-        EXPECT_EQ(c.line, Log().substr(static_cast<size_t>(before)));
+        EXPECT_EQ(c.line, Log().substr(before));
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "driver/option_table.h"
 #include "driver/requests.h"
+#include "tests/support/command_line.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/log_capture.h"
 
@@ -22,10 +23,8 @@ protected:
     // Parses the words as the command line, runs the register commands, returns the log.
     std::string Run(std::vector<std::string> words) {
         ResetOptionTargets();
-        words.insert(words.begin(), "kelvotest");
-        std::vector<char*> argv;
-        for (std::string& word : words) argv.push_back(word.data());
-        EXPECT_EQ(nullptr, ParseCommandLine(static_cast<int>(argv.size()), argv.data(), kOptionTable));
+        CommandLine line(std::move(words));
+        EXPECT_EQ(nullptr, ParseCommandLine(line.Count(), line.Vector(), kOptionTable));
         LogCapture log;
         RunRegisterCommands(RegisterRequestsFromOptions());
         return log.Text();

@@ -140,7 +140,7 @@ const char* ParseCommandLine(int argc, char** argv, const OptionEntry* table) {
     return nullptr;
 }
 
-static const char kUsageText[] =
+static constexpr char kUsageText[] =
     "ksutest: PROG_NAME V%d.%02d\n"
     "Usage: (param = after command insert a space and a parameter if neccessary!)\n"
     "kelvotest\n"

@@ -52,10 +52,15 @@ static bool TranslateFormat(const char* format, char* out, size_t outSize) {
 static void AppendFormatted(char* line, size_t& pos, const char* format, va_list args) {
     const size_t room = kLineBytes - 1 - pos;
     if (room == 0) return;
+    // The callers' formats were checked when they were compiled (log/log_format.h).
+#if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#endif
     const int written = std::vsnprintf(line + pos, room + 1, format, args);
+#if defined(__GNUC__)
 #pragma GCC diagnostic pop
+#endif
     if (written < 0) return;
     pos += static_cast<size_t>(written) < room ? static_cast<size_t>(written) : room;
 }
@@ -67,7 +72,7 @@ static void Append(char* line, size_t& pos, const char* format, ...) {
     va_end(args);
 }
 
-void TraceLog::Print(const char* format, ...) {
+void TraceLog::PrintFormatted(const char* format, ...) {
     char line[kLineBytes];
     size_t pos = 0;
     line[0] = '\0';

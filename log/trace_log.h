@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <type_traits>
+
+#include "log/log_format.h"
 
 enum : uint32_t {
     TO_STDERR = 0x1,
@@ -25,9 +28,12 @@ public:
     void SetLevelMask(uint32_t mask) { levelMask = mask; }
     void SetFormat(uint32_t flags) { formatFlags = flags; }
 
-    // printf-style; "%I64u" and "%I64x" take a uint64_t on every platform. (No format
-    // attribute: the compiler would read the 64-bit forms as glibc's "I" flag.)
-    void Print(const char* format, ...);
+    // printf-style; "%I64u" and "%I64x" take a uint64_t on every platform. The format is
+    // checked against the arguments when the caller is compiled.
+    template <typename... Args>
+    void Print(LogFormat<std::type_identity_t<Args>...> format, Args... args) {
+        PrintFormatted(format.Text(), args...);
+    }
     void HexDump(const uint8_t* data, uint32_t count);
 
     uint32_t levelMask;
@@ -38,6 +44,7 @@ public:
     uint32_t lastTick;
 
 private:
+    void PrintFormatted(const char* format, ...);
     void WriteLine(const char* line);
 };
 

@@ -14,14 +14,14 @@ namespace {
 struct WriteAction {
     std::optional<int32_t> RegisterRequests::*address;
     int32_t (*write)(uint32_t address, uint32_t value);   // cuts the value to its width
-    const char* errorMessage;
-    const char* successMessage;
+    LogFormat<> errorMessage;
+    LogFormat<> successMessage;
 };
 
 struct ReadAction {
     std::optional<int32_t> RegisterRequests::*address;
     uint32_t (*read)(uint32_t address);                   // the result cut to its width
-    const char* message;
+    LogFormat<int32_t, uint32_t> message;                 // the address and the value
 };
 
 int32_t WriteByte(uint32_t address, uint32_t value) {

@@ -74,8 +74,9 @@ int32_t ProgramImage(std::vector<uint8_t>& image, uint32_t imageBytes, uint8_t d
         if (BootTraceOn()) gTraceLog.Print("ksutest: Err.I2C_LargePROMrd!\n");
         return status;
     }
-    // Compared over the file's payload size, whatever the library left in length.
-    if (!std::equal(payload, payload + payloadBytes, readBack.begin())) {
+    // Compared over the file's payload size. A library that reports fewer bytes than asked for
+    // has not vouched for the rest, so such a read-back cannot verify the image either.
+    if (length != payloadBytes || !std::equal(payload, payload + payloadBytes, readBack.begin())) {
         if (BootTraceOn()) gTraceLog.Print("ksutest: Err.Verify EEPROM!\n");
         return kErrVerify;
     }

@@ -74,11 +74,14 @@ TEST(TraceLogTest, DestinationsReceiveTheSameWholeLine) {
     EXPECT_EQ(gFakePlatform.debugLines[0], capture.Text());
 }
 
-TEST(TraceLogTest, FileDestinationWithoutStreamWritesNothing) {
+// A file destination without a stream is skipped; the other destinations still get the line.
+TEST(TraceLogTest, FileDestinationWithoutStreamIsSkipped) {
+    ResetFakePlatform();
     LogCapture capture;
-    gTraceLog.SetOutput(TO_FILE, nullptr);
-    gTraceLog.Print("lost\n");   // must not crash
-    SUCCEED();
+    gTraceLog.SetOutput(TO_FILE | TO_DEBUGGER, nullptr);
+    gTraceLog.Print("kept\n");
+    EXPECT_EQ(std::vector<std::string>{"kept\n"}, gFakePlatform.debugLines);
+    EXPECT_EQ("", capture.Text());
 }
 
 TEST(HexDumpTest, MatchesTheLayoutToTheColumn) {
@@ -122,11 +125,16 @@ TEST(OpenTraceLogTest, CreatesTheFileEmptyAndClosesIt) {
     EXPECT_EQ("", ReadFileText(path));
 }
 
+// A log file that cannot be created is no error: the log runs on without it.
 TEST(OpenTraceLogTest, UncreatableFileLeavesTheLogWithoutFile) {
+    ResetFakePlatform();
     const TraceLog saved = gTraceLog;
-    OpenTraceLog(7, 0, TO_FILE, "/nonexistent-folder/kelvotest.log");
+    OpenTraceLog(7, 0, TO_FILE | TO_DEBUGGER, "/nonexistent-folder/kelvotest.log");
     EXPECT_EQ(nullptr, gLogFile);
-    gTraceLog.Print("goes nowhere\n");
+    EXPECT_EQ(nullptr, gTraceLog.file);
+    EXPECT_EQ(7u, gTraceLog.levelMask);
+    gTraceLog.Print("still printed\n");
     CloseTraceLog();
     gTraceLog = saved;
+    EXPECT_EQ(std::vector<std::string>{"still printed\n"}, gFakePlatform.debugLines);
 }

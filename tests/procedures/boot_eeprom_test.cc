@@ -101,6 +101,24 @@ TEST_F(BootEepromTest, ReadBackThatDeliversNothingFailsVerify) {
     EXPECT_EQ(Zeros(8), Header());
 }
 
+// The last payload byte is compared too, and a read-back that the library itself reports as
+// short cannot verify the bytes it says it never delivered.
+TEST_F(BootEepromTest, LastByteAndShortReadBackBothFailVerify) {
+    const std::vector<uint8_t> image = DistinctBytes(300);
+    gFakeDevice.onLargeRead = [](uint8_t* buffer, int32_t* length) {
+        buffer[*length - 1] ^= 0x01;
+        return 0;
+    };
+    EXPECT_EQ(kErrVerify, Program(dir.Write("image.iic", image)));
+    ResetFakeDevice();
+    gFakeDevice.onLargeRead = [](uint8_t*, int32_t* length) {
+        *length -= 1;   // every byte arrived, but the library says one did not
+        return 0;
+    };
+    EXPECT_EQ(kErrVerify, Program(dir.Write("image.iic", image)));
+    EXPECT_EQ(Zeros(8), Header());
+}
+
 TEST_F(BootEepromTest, FailedBlockWritePrintsTheLengthTheLibraryLeft) {
     LogCapture log(kTraceAll);
     gFakeDevice.onLargeWrite = [](int32_t* length) {

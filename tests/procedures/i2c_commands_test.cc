@@ -186,12 +186,17 @@ TEST_F(I2cCommandsTest, StressLoopEndsOnStopRequestLikeAKey) {
 
 TEST_F(I2cCommandsTest, AdcChannelsInVoltsWithExactFactors) {
     gAdReadFlag = 1;
-    gFakeDevice.Script("I2C_ADCread", {169, 169, 169, 169});
+    gFakeDevice.Script("I2C_ADCread", {169, 169, 169, 169, 0, 0, 0, 0});
     RunI2cCommands(I2cRequestsFromOptions());
+    RunI2cCommands(I2cRequestsFromOptions());   // a reading of 0 is a reading: 0 V, not silence
     EXPECT_EQ("ksutest: AD Channel 0: 169\n"
               "ksutest: AD Channel 3,3V in V: 3.300570\n"
               "ksutest: AD Channel 5V in V: 4.950010\n"
-              "ksutest: AD Channel 24V in V: 21.620170\n",
+              "ksutest: AD Channel 24V in V: 21.620170\n"
+              "ksutest: AD Channel 0: 0\n"
+              "ksutest: AD Channel 3,3V in V: 0.000000\n"
+              "ksutest: AD Channel 5V in V: 0.000000\n"
+              "ksutest: AD Channel 24V in V: 0.000000\n",
               Log());
 }
 

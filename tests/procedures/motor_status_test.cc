@@ -45,6 +45,20 @@ TEST_F(MotorStatusTest, OnlyTwoToTheTwentySevenIsALineCountFailure) {
     EXPECT_EQ((std::vector<std::string>{"GetLastKelvoError(1)"}), gFakeDevice.CallsOf("GetLastKelvoError"));
 }
 
+// With the results bit clear the three commands still ask the library; only the error report,
+// which tests the error bit itself, prints.
+TEST_F(MotorStatusTest, CallsAreMadeWhateverTheLevel) {
+    gFakeDevice.Script("Pentamotor_init", {-702});
+    gFakeDevice.Script("Anz_ScanLine", {0x08000000});
+    gFakeDevice.lastError = -703;
+    LogCapture log(LEVEL_ERRORS);
+    RunMotorCommand(5);
+    RunScanLineCommand();
+    RunStatusCommand();
+    EXPECT_EQ("ksutest: Error: -702 \nksutest: Error: -703 \n", log.Text());
+    EXPECT_EQ(1, gFakeDevice.Count("GetScanStatus"));
+}
+
 TEST_F(MotorStatusTest, StatusRecordPrintsSevenPaddedLinesAndFailsSilently) {
     gFakeDevice.onScanStatus = [](ScannerStatus* status) {
         *status = ScannerStatus{0x77, 0x05, 0xFF, 0x00, 1024, -1, static_cast<int16_t>(0xFFFE), {}};

@@ -21,11 +21,11 @@ protected:
     void TearDown() override { ResetOptionTargets(); }
 
     // Parses the words as the command line, runs the register commands, returns the log.
-    std::string Run(std::vector<std::string> words) {
+    std::string Run(std::vector<std::string> words, uint32_t levelMask = 7) {
         ResetOptionTargets();
         CommandLine line(std::move(words));
         EXPECT_EQ(nullptr, ParseCommandLine(line.Count(), line.Vector(), kOptionTable));
-        LogCapture log;
+        LogCapture log(levelMask);
         RunRegisterCommands(RegisterRequestsFromOptions());
         return log.Text();
     }
@@ -70,6 +70,28 @@ TEST_F(RegisterCommandsTest, FailedWriteReportsLastErrorAndTheRestStillRuns) {
               "ksutest: Err.RegWriteLong\nksutest: GetLastError:register address out of range\n"
               "ksutest: RegReadDword from Adr.32 Byte:0x000000AB\n",
               Run({"-ww", "1", "-wwi", "400", "-wdi", "400", "-rd", "20"}));
+}
+
+// Addresses from 0x80000000 up are negative as 32-bit targets, yet requested and passed on
+// unchanged: only all ones means "not requested".
+TEST_F(RegisterCommandsTest, HighAddressesAreRequestedAndPassedUnchanged) {
+    Run({"-wb", "80000000", "-wd", "fffffffe", "-rb", "80000001", "-val", "5"});
+    EXPECT_EQ((Calls{"RegWrite(2147483648, 5)", "RegWriteLong(4294967294, 5)", "RegRead(2147483649)"}),
+              gFakeDevice.calls);
+}
+
+// Every call is made whatever the level; each line needs its own bit, and the last-error report
+// tests the error bit itself.
+TEST_F(RegisterCommandsTest, EachLineNeedsItsOwnLevelBit) {
+    gFakeDevice.errorTexts[-501] = "register address out of range";
+    gFakeDevice.lastError = -501;
+    const std::vector<std::string> words{"-wb", "1", "-ww", "2", "-rb", "3"};
+    gFakeDevice.Script("RegWriteShort", {0});
+    EXPECT_EQ("ksutest: Err.RegWriteShort\nksutest: GetLastError:register address out of range\n",
+              Run(words, LEVEL_ERRORS));
+    gFakeDevice.Script("RegWriteShort", {0});
+    EXPECT_EQ("ksutest: RegWrite success!\nksutest: RegRead from Adr.3 Byte:0x00\n", Run(words, LEVEL_RESULTS));
+    EXPECT_EQ(6, gFakeDevice.Count("RegWrite") + gFakeDevice.Count("RegWriteShort") + gFakeDevice.Count("RegRead"));
 }
 
 TEST_F(RegisterCommandsTest, ReadsPrintDecimalAddressAndDigitsOfTheirWidth) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,79 @@ TEST_F(ScanStreamTest, RestartAfterEverySecondReportKeepsErrorsAtZero) {
     const std::vector<std::string> gate = GateCalls();
     EXPECT_EQ(restart, std::vector<std::string>(gate.begin() + 2, gate.begin() + 7));
     EXPECT_NE(std::string::npos, log.Text().find("Total bytes transferred: 11000, Data Rate: 11000,"));
+}
+
+// The first block after a restart may hold words the scanner had queued before it: it is
+// stored and counted, never checked.
+TEST_F(ScanStreamTest, FirstBlockAfterRestartGoesUncheckedEvenWhenStale) {
+    bool afterRestart = false;
+    gFakeDevice.onClearReadBlock = [&afterRestart] { afterRestart = true; };
+    gFakeDevice.onReadBlock = [this, &afterRestart](uint8_t* buffer, int32_t requested, int32_t* received) {
+        const int32_t status = scanner.Read(buffer, requested, received);
+        if (afterRestart) buffer[4] ^= 0xFF;   // a stale word in the middle of the block
+        afterRestart = false;
+        return status;
+    };
+    gFakePlatform.keyAtPoll = 60;
+    LogCapture log;
+    Run();
+    EXPECT_EQ(2, gFakeDevice.Count("ClearReadBlock"));
+    EXPECT_EQ(5, Lines(log.Text(), "Errors: 0\n"));
+}
+
+// Without the error bit the test still streams and reports throughput; without the results
+// bit it prints everything but the throughput line.
+TEST_F(ScanStreamTest, EachLineNeedsItsOwnLevelBit) {
+    gFakePlatform.keyAtPoll = 25;
+    {
+        LogCapture log(LEVEL_RESULTS);
+        Run();
+        EXPECT_EQ(2, Lines(log.Text(), "ksutest: Total bytes transferred:"));
+        EXPECT_EQ(0, Lines(log.Text(), "ReadBlock from Scanner"));
+    }
+    ResetFakePlatform();
+    gFakePlatform.msPerReading = 0;
+    gFakePlatform.keyAtPoll = 25;
+    scanner.next = 0;
+    gFakeDevice.Script("ReadBlock", {-301});
+    LogCapture log(LEVEL_ERRORS);
+    Run();
+    EXPECT_EQ("ReadBlock from Scanner without File!\nError BlockRead:-301\n", log.Text());
+}
+
+// A scan file that exists already is emptied first: afterwards it holds this run's blocks only.
+TEST_F(ScanStreamTest, ExistingScanFileIsTruncated) {
+    ScanTo(dir.Write("out.bin", std::vector<uint8_t>(100000, 0xEE)));
+    gFakePlatform.keyAtPoll = 5;
+    Run();
+    EXPECT_EQ(scanner.sent, ReadFileBytes(dir.File("out.bin")));
+}
+
+// The first error's stream offset is printed whole beyond 4 GiB: the stream runs clean at full
+// blocks until then, and one word just past 2^32 bytes is wrong.
+TEST_F(ScanStreamTest, FirstErrorBeyondFourGibibytesIsPrintedWhole) {
+    std::vector<uint8_t> pattern(2 * (65536 + 16384));
+    for (size_t word = 0; word < pattern.size() / 2; ++word) {
+        pattern[2 * word] = static_cast<uint8_t>(word);
+        pattern[2 * word + 1] = static_cast<uint8_t>(word >> 8);
+    }
+    uint64_t delivered = 0;
+    constexpr uint64_t kBadOffset = (uint64_t{1} << 32) + 0x1000;
+    gFakeDevice.onReadBlock = [&](uint8_t* buffer, int32_t requested, int32_t* received) {
+        std::memcpy(buffer, pattern.data() + (delivered / 2 % 65536) * 2, static_cast<size_t>(requested));
+        if (delivered <= kBadOffset && kBadOffset < delivered + static_cast<uint64_t>(requested)) {
+            buffer[kBadOffset - delivered] ^= 0x01;
+            gFakePlatform.nowMs += 5000;   // the next clock reading makes the report
+            gFakePlatform.keys.push_back('q');
+        }
+        delivered += static_cast<uint64_t>(requested);
+        *received = requested;
+        return 0;
+    };
+    gFakeDevice.calls.reserve(300000);
+    LogCapture log;
+    Run();
+    EXPECT_NE(std::string::npos, log.Text().find("First ErrPosition:0x100001000 errorvalue:0x0801!\n"));
 }
 
 TEST_F(ScanStreamTest, FirstErrorLineNamesTheStreamOffset) {

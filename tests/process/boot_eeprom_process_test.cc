@@ -51,6 +51,16 @@ protected:
 
 }  // namespace
 
+// Eight bytes are a header and no payload: the read-back of nothing must still get a real
+// buffer from the tool, and the header lands.
+TEST_F(BootEepromProcess, EightByteImageWritesJustTheHeader) {
+    dir.Write("header.iic", DistinctBytes(kHeaderBytes));
+    ProcessResult run = Run({"-prg", "header.iic"});
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_NE(std::string::npos, run.err.find("successfull\n!\n")) << run.err;
+    EXPECT_EQ(DistinctBytes(kHeaderBytes), Slice(Eeprom(), 0, kHeaderBytes));
+}
+
 TEST_F(BootEepromProcess, ImageProgrammedInOneRunIsDumpedInTheNext) {
     ProcessResult run = Run({"-prg", "image.iic"});
     EXPECT_EQ(0, run.exitCode);

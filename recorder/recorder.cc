@@ -1,0 +1,334 @@
+// recorder/recorder.cc: the recording build of the device library. Every operation is
+// forwarded unchanged to the real library named by KELVOREC_LIBRARY, and the call, with
+// everything the library wrote back, is appended to the trace named by KELVOREC_TRACE.
+// Without either, every operation fails with kErrRecorder and the reason is on stderr.
+#include "device/kelvoscanusb.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "recorder/loader.h"
+#include "recorder/trace_format.h"
+
+using trace::Call;
+using trace::Op;
+
+namespace {
+
+constexpr int32_t kErrRecorder = -190;
+const char kRecorderErrorText[] = "recording library: the device library or the trace is not available";
+constexpr int32_t kNoLineCount = 0x08000000;
+constexpr int32_t kNoTemperature = -32768;
+
+#define KELVO_OPERATIONS(X)                                                                    \
+    X(SetTraceMask) X(Init_Interface) X(SetUsbTimeout) X(GetKelvoVersion) X(Init_Firmware)     \
+    X(Free_Interface) X(GetLastKelvoError) X(GetKelvoErrorText) X(RegWrite) X(RegWriteShort)   \
+    X(RegWriteLong) X(RegWriteLongInc) X(RegRead) X(RegReadShort) X(RegReadShortInc)           \
+    X(RegReadLong) X(RegReadLongInc) X(I2C_PROM_write) X(I2C_PROM_read) X(I2C_LargePROMwr)     \
+    X(I2C_LargePROMrd) X(I2C_ADCread) X(I2C_DACout) X(I2C_TEMPinit) X(I2C_TEMPread)            \
+    X(Pentamotor_init) X(Anz_ScanLine) X(GetScanStatus) X(ReadBlock) X(ClearReadBlock)
+
+struct RealLibrary {
+#define KELVO_POINTER(name) decltype(&::name) name = nullptr;
+    KELVO_OPERATIONS(KELVO_POINTER)
+#undef KELVO_POINTER
+};
+
+class Session {
+public:
+    Session() { ready_ = Load(); }
+
+    bool Ready() const { return ready_; }
+    const RealLibrary& Real() const { return real_; }
+
+    // One record, handed to the operating system in one piece: a program killed at any
+    // moment leaves whole records and at most one cut one at the end.
+    void Record(Call& call) {
+        const uint64_t nowMs = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                         std::chrono::steady_clock::now() - start_)
+                                                         .count());
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!ready_) return;
+        call.timeMs = nowMs;
+        buffer_.clear();
+        encoder_.Append(call, buffer_);
+        if (!rec::WriteWhole(file_, buffer_.data(), buffer_.size())) {
+            std::fprintf(stderr, "kelvorec: cannot write the trace %s; every later call fails\n", tracePath_.c_str());
+            ready_ = false;
+        }
+    }
+
+private:
+    bool Fail(const std::string& message) {
+        std::fprintf(stderr, "kelvorec: %s; every call of the device library fails\n", message.c_str());
+        return false;
+    }
+
+    bool Load() {
+        const char* libraryPath = std::getenv("KELVOREC_LIBRARY");
+        const char* tracePath = std::getenv("KELVOREC_TRACE");
+        if (libraryPath == nullptr || *libraryPath == '\0') {
+            return Fail("KELVOREC_LIBRARY does not name the device library to record");
+        }
+        if (tracePath == nullptr || *tracePath == '\0') return Fail("KELVOREC_TRACE does not name a trace file");
+        std::string error;
+        void* library = rec::OpenLibrary(libraryPath, &error);
+        if (library == nullptr) return Fail(std::string("cannot load ") + libraryPath + ": " + error);
+#define KELVO_FIND(name)                                                                           \
+    real_.name = reinterpret_cast<decltype(&::name)>(rec::FindOperation(library, #name));          \
+    if (real_.name == nullptr) return Fail(std::string(libraryPath) + " has no operation " #name);
+        KELVO_OPERATIONS(KELVO_FIND)
+#undef KELVO_FIND
+        if (real_.Init_Interface == &::Init_Interface) {
+            return Fail(std::string(libraryPath) + " is the recording library itself, not the device library");
+        }
+        tracePath_ = tracePath;
+        file_ = rec::CreateTraceFile(tracePath_, &error);
+        if (file_ == -1) return Fail("cannot create the trace " + tracePath_ + ": " + error);
+        std::vector<uint8_t> header;
+        const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+        trace::AppendHeader(header, static_cast<uint64_t>(
+                                        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count()));
+        if (!rec::WriteWhole(file_, header.data(), header.size())) return Fail("cannot write the trace " + tracePath_);
+        start_ = std::chrono::steady_clock::now();
+        return true;
+    }
+
+    std::atomic<bool> ready_{false};
+    RealLibrary real_;
+    std::string tracePath_;
+    intptr_t file_ = -1;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::mutex mutex_;
+    trace::Encoder encoder_;
+    std::vector<uint8_t> buffer_;
+};
+
+// Loaded on the first call, so the message comes when a program first uses the library.
+Session& TheSession() {
+    static Session session;
+    return session;
+}
+
+Call NewCall(Op op, int64_t a0 = 0, int64_t a1 = 0, int64_t a2 = 0) {
+    Call call;
+    call.op = op;
+    call.args[0] = a0;
+    call.args[1] = a1;
+    call.args[2] = a2;
+    return call;
+}
+
+int64_t Recorded(Session& session, Call call, int64_t result) {
+    call.result = result;
+    session.Record(call);
+    return result;
+}
+
+// The bytes of a short EEPROM transfer: lastAddress is the low byte of the last address.
+uint32_t ShortTransferBytes(uint32_t first, uint8_t last) { return ((last - first) & 0xFFu) + 1u; }
+
+}  // namespace
+
+extern "C" {
+
+void SetTraceMask(uint32_t mask) {
+    Session& s = TheSession();
+    if (!s.Ready()) return;
+    s.Real().SetTraceMask(mask);
+    Recorded(s, NewCall(Op::SetTraceMask, mask), 0);
+}
+
+int32_t Init_Interface(void) {
+    Session& s = TheSession();
+    if (!s.Ready()) return kErrRecorder;
+    return static_cast<int32_t>(Recorded(s, NewCall(Op::Init_Interface), s.Real().Init_Interface()));
+}
+
+void SetUsbTimeout(uint32_t milliseconds) {
+    Session& s = TheSession();
+    if (!s.Ready()) return;
+    s.Real().SetUsbTimeout(milliseconds);
+    Recorded(s, NewCall(Op::SetUsbTimeout, milliseconds), 0);
+}
+
+int32_t GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* library, uint16_t* usbDriver) {
+    Session& s = TheSession();
+    if (!s.Ready()) return kErrRecorder;
+    const int32_t result = s.Real().GetKelvoVersion(hardware, firmware, library, usbDriver);
+    Call call = NewCall(Op::GetKelvoVersion);
+    const uint16_t* values[4] = {hardware, firmware, library, usbDriver};
+    for (int i = 0; i < 4; ++i) call.outs[i] = values[i] != nullptr ? *values[i] : 0;
+    return static_cast<int32_t>(Recorded(s, std::move(call), result));
+}
+
+int32_t Init_Firmware(const char* fileName, int32_t useDefault) {
+    Session& s = TheSession();
+    if (!s.Ready()) return kErrRecorder;
+    const int32_t result = s.Real().Init_Firmware(fileName, useDefault);
+    Call call = NewCall(Op::Init_Firmware, useDefault);
+    if (fileName != nullptr) call.text = fileName;
+    return static_cast<int32_t>(Recorded(s, std::move(call), result));
+}
+
+int32_t Free_Interface(void) {
+    Session& s = TheSession();
+    if (!s.Ready()) return kErrRecorder;
+    return static_cast<int32_t>(Recorded(s, NewCall(Op::Free_Interface), s.Real().Free_Interface()));
+}
+
+int32_t GetLastKelvoError(int32_t which) {
+    Session& s = TheSession();
+    if (!s.Ready()) return kErrRecorder;
+    return static_cast<int32_t>(Recorded(s, NewCall(Op::GetLastKelvoError, which), s.Real().GetLastKelvoError(which)));
+}
+
+int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) {
+    Session& s = TheSession();
+    if (!s.Ready()) {
+        if (code != kErrRecorder || text == nullptr || size == 0) return kErrRecorder;
+        std::snprintf(text, size, "%s", kRecorderErrorText);
+        return 0;
+    }
+    const int32_t result = s.Real().GetKelvoErrorText(code, text, size);
+    Call call = NewCall(Op::GetKelvoErrorText, code, size);
+    if (text != nullptr && size > 0) call.text.assign(text, strnlen(text, size));
+    return static_cast<int32_t>(Recorded(s, std::move(call), result));
+}
+
+#define KELVO_REGISTER_WRITE(name, type)                                                           \
+    int32_t name(uint32_t address, type value) {                                                   \
+        Session& s = TheSession();                                                                 \
+        if (!s.Ready()) return 0;                                                                  \
+        return static_cast<int32_t>(Recorded(s, NewCall(Op::name, address, value), s.Real().name(address, value))); \
+    }
+KELVO_REGISTER_WRITE(RegWrite, uint8_t)
+KELVO_REGISTER_WRITE(RegWriteShort, uint16_t)
+KELVO_REGISTER_WRITE(RegWriteLong, uint32_t)
+KELVO_REGISTER_WRITE(RegWriteLongInc, uint32_t)
+#undef KELVO_REGISTER_WRITE
+
+#define KELVO_REGISTER_READ(name, type)                                                            \
+    type name(uint32_t address) {                                                                  \
+        Session& s = TheSession();                                                                 \
+        if (!s.Ready()) return 0;                                                                  \
+        return static_cast<type>(Recorded(s, NewCall(Op::name, address), s.Real().name(address))); \
+    }
+KELVO_REGISTER_READ(RegRead, uint8_t)
+KELVO_REGISTER_READ(RegReadShort, uint16_t)
+KELVO_REGISTER_READ(RegReadShortInc, uint16_t)
+KELVO_REGISTER_READ(RegReadLong, uint32_t)
+KELVO_REGISTER_READ(RegReadLongInc, uint32_t)
+#undef KELVO_REGISTER_READ
+
+int32_t I2C_PROM_write(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
+    Session& s = TheSession();
+    if (!s.Ready()) return kErrRecorder;
+    Call call = NewCall(Op::I2C_PROM_write, deviceId, firstAddress, lastAddress);
+    if (buffer != nullptr) call.dataIn.assign(buffer, buffer + ShortTransferBytes(firstAddress, lastAddress));
+    return static_cast<int32_t>(Recorded(s, std::move(call), s.Real().I2C_PROM_write(buffer, deviceId, firstAddress, lastAddress)));
+}
+
+int32_t I2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
+    Session& s = TheSession();
+    if (!s.Ready()) return kErrRecorder;
+    const int32_t result = s.Real().I2C_PROM_read(buffer, deviceId, firstAddress, lastAddress);
+    Call call = NewCall(Op::I2C_PROM_read, deviceId, firstAddress, lastAddress);
+    if (buffer != nullptr) call.dataOut.assign(buffer, buffer + ShortTransferBytes(firstAddress, lastAddress));
+    return static_cast<int32_t>(Recorded(s, std::move(call), result));
+}
+
+int32_t I2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
+    Session& s = TheSession();
+    if (!s.Ready()) return kErrRecorder;
+    const int32_t lengthIn = length != nullptr ? *length : 0;
+    Call call = NewCall(Op::I2C_LargePROMwr, deviceId, startAddress, lengthIn);
+    if (buffer != nullptr && lengthIn > 0) call.dataIn.assign(buffer, buffer + lengthIn);
+    const int32_t result = s.Real().I2C_LargePROMwr(deviceId, startAddress, buffer, length);
+    call.outs[0] = length != nullptr ? *length : 0;
+    return static_cast<int32_t>(Recorded(s, std::move(call), result));
+}
+
+int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
+    Session& s = TheSession();
+    if (!s.Ready()) return kErrRecorder;
+    const int32_t lengthIn = length != nullptr ? *length : 0;
+    const int32_t result = s.Real().I2C_LargePROMrd(deviceId, startAddress, buffer, length);
+    Call call = NewCall(Op::I2C_LargePROMrd, deviceId, startAddress, lengthIn);
+    call.outs[0] = length != nullptr ? *length : 0;
+    // Only what the library says it moved, and never past the buffer the program gave.
+    const int64_t moved = call.outs[0] < 0 ? 0 : (call.outs[0] < lengthIn ? call.outs[0] : lengthIn);
+    if (buffer != nullptr && moved > 0) call.dataOut.assign(buffer, buffer + moved);
+    return static_cast<int32_t>(Recorded(s, std::move(call), result));
+}
+
+#define KELVO_I2C_VALUE(name)                                                                      \
+    int32_t name(uint8_t deviceId, int32_t value) {                                                \
+        Session& s = TheSession();                                                                 \
+        if (!s.Ready()) return kErrRecorder;                                                       \
+        return static_cast<int32_t>(Recorded(s, NewCall(Op::name, deviceId, value), s.Real().name(deviceId, value))); \
+    }
+KELVO_I2C_VALUE(I2C_ADCread)
+KELVO_I2C_VALUE(I2C_DACout)
+KELVO_I2C_VALUE(I2C_TEMPinit)
+#undef KELVO_I2C_VALUE
+
+int32_t I2C_TEMPread(uint8_t deviceId) {
+    Session& s = TheSession();
+    if (!s.Ready()) return kNoTemperature;
+    return static_cast<int32_t>(Recorded(s, NewCall(Op::I2C_TEMPread, deviceId), s.Real().I2C_TEMPread(deviceId)));
+}
+
+int32_t Pentamotor_init(int32_t revolutions) {
+    Session& s = TheSession();
+    if (!s.Ready()) return kErrRecorder;
+    return static_cast<int32_t>(Recorded(s, NewCall(Op::Pentamotor_init, revolutions), s.Real().Pentamotor_init(revolutions)));
+}
+
+int32_t Anz_ScanLine(void) {
+    Session& s = TheSession();
+    if (!s.Ready()) return kNoLineCount;
+    return static_cast<int32_t>(Recorded(s, NewCall(Op::Anz_ScanLine), s.Real().Anz_ScanLine()));
+}
+
+int32_t GetScanStatus(ScannerStatus* status) {
+    Session& s = TheSession();
+    if (!s.Ready()) return kErrRecorder;
+    const int32_t result = s.Real().GetScanStatus(status);
+    Call call = NewCall(Op::GetScanStatus);
+    if (status != nullptr) {
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(status);
+        call.dataOut.assign(bytes, bytes + sizeof *status);
+    }
+    return static_cast<int32_t>(Recorded(s, std::move(call), result));
+}
+
+int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) {
+    Session& s = TheSession();
+    if (!s.Ready()) {
+        if (received != nullptr) *received = 0;
+        return kErrRecorder;
+    }
+    const int32_t result = s.Real().ReadBlock(buffer, requested, received);
+    Call call = NewCall(Op::ReadBlock, requested);
+    call.outs[0] = received != nullptr ? *received : 0;
+    call.stream = buffer;   // trace::StreamBytes keeps it within the request
+    call.result = result;
+    s.Record(call);
+    return result;
+}
+
+void ClearReadBlock(void) {
+    Session& s = TheSession();
+    if (!s.Ready()) return;
+    s.Real().ClearReadBlock();
+    Recorded(s, NewCall(Op::ClearReadBlock), 0);
+}
+
+}  // extern "C"

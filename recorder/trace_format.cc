@@ -1,0 +1,511 @@
+// recorder/trace_format.cc: encoding and decoding of trace records.
+//
+// A record is a varint payload length, then the payload: one byte of operation (low 5 bits)
+// and flags (high 3 bits), the milliseconds since the previous record as a varint, then the
+// operation's fields in the order of kLayouts. Integers are zigzag varints, byte strings a
+// varint length and the bytes. A clean stream block costs about six bytes: the flags say
+// "status 0", "received what was asked" and "the counting pattern, where the last block ended".
+#include "recorder/trace_format.h"
+
+#include <array>
+#include <cstring>
+
+namespace trace {
+
+namespace {
+
+constexpr char kMagic[8] = {'K', 'E', 'L', 'V', 'O', 'T', 'R', 'C'};
+constexpr uint8_t kOpMask = 0x1F;
+constexpr uint8_t kFlagResultZero = 0x20;        // result is 0 and not stored
+constexpr uint8_t kFlagReceivedAll = 0x40;       // ReadBlock: received == requested, not stored
+constexpr uint8_t kFlagPatternContinues = 0x80;  // ReadBlock: data = pattern from where it stood
+constexpr uint32_t kMinPatternRun = 8;           // shorter matches are kept as they came
+constexpr size_t kMaxLengthPrefix = 5;
+
+struct Layout {
+    uint8_t args;
+    bool textIn, dataIn, result;
+    uint8_t outs;
+    bool textOut, dataOut, stream;
+    const char* argNames[3];
+};
+
+// Indexed by the operation's number.
+const Layout kLayouts[kOpCount + 1] = {
+    {},
+    {1, false, false, false, 0, false, false, false, {"mask"}},             // SetTraceMask
+    {0, false, false, true, 0, false, false, false, {}},                    // Init_Interface
+    {1, false, false, false, 0, false, false, false, {"ms"}},               // SetUsbTimeout
+    {0, false, false, true, 4, false, false, false, {}},                    // GetKelvoVersion
+    {1, true, false, true, 0, false, false, false, {"useDefault"}},         // Init_Firmware
+    {0, false, false, true, 0, false, false, false, {}},                    // Free_Interface
+    {1, false, false, true, 0, false, false, false, {"which"}},             // GetLastKelvoError
+    {2, false, false, true, 0, true, false, false, {"code", "size"}},       // GetKelvoErrorText
+    {2, false, false, true, 0, false, false, false, {"address", "value"}},  // RegWrite
+    {2, false, false, true, 0, false, false, false, {"address", "value"}},  // RegWriteShort
+    {2, false, false, true, 0, false, false, false, {"address", "value"}},  // RegWriteLong
+    {2, false, false, true, 0, false, false, false, {"address", "value"}},  // RegWriteLongInc
+    {1, false, false, true, 0, false, false, false, {"address"}},           // RegRead
+    {1, false, false, true, 0, false, false, false, {"address"}},           // RegReadShort
+    {1, false, false, true, 0, false, false, false, {"address"}},           // RegReadShortInc
+    {1, false, false, true, 0, false, false, false, {"address"}},           // RegReadLong
+    {1, false, false, true, 0, false, false, false, {"address"}},           // RegReadLongInc
+    {3, false, true, true, 0, false, false, false, {"id", "first", "last"}},    // I2C_PROM_write
+    {3, false, false, true, 0, false, true, false, {"id", "first", "last"}},    // I2C_PROM_read
+    {3, false, true, true, 1, false, false, false, {"id", "start", "length"}},  // I2C_LargePROMwr
+    {3, false, false, true, 1, false, true, false, {"id", "start", "length"}},  // I2C_LargePROMrd
+    {2, false, false, true, 0, false, false, false, {"id", "channel"}},     // I2C_ADCread
+    {2, false, false, true, 0, false, false, false, {"id", "value"}},       // I2C_DACout
+    {2, false, false, true, 0, false, false, false, {"id", "value"}},       // I2C_TEMPinit
+    {1, false, false, true, 0, false, false, false, {"id"}},                // I2C_TEMPread
+    {1, false, false, true, 0, false, false, false, {"revolutions"}},       // Pentamotor_init
+    {0, false, false, true, 0, false, false, false, {}},                    // Anz_ScanLine
+    {0, false, false, true, 0, false, true, false, {}},                     // GetScanStatus
+    {1, false, false, true, 1, false, false, true, {"requested"}},          // ReadBlock
+    {0, false, false, false, 0, false, false, false, {}},                   // ClearReadBlock
+};
+
+const char* const kOpNames[kOpCount + 1] = {
+    nullptr, "SetTraceMask", "Init_Interface", "SetUsbTimeout", "GetKelvoVersion", "Init_Firmware",
+    "Free_Interface", "GetLastKelvoError", "GetKelvoErrorText", "RegWrite", "RegWriteShort",
+    "RegWriteLong", "RegWriteLongInc", "RegRead", "RegReadShort", "RegReadShortInc", "RegReadLong",
+    "RegReadLongInc", "I2C_PROM_write", "I2C_PROM_read", "I2C_LargePROMwr", "I2C_LargePROMrd",
+    "I2C_ADCread", "I2C_DACout", "I2C_TEMPinit", "I2C_TEMPread", "Pentamotor_init", "Anz_ScanLine",
+    "GetScanStatus", "ReadBlock", "ClearReadBlock",
+};
+
+// Two periods of the pattern, so that any position can be compared for a whole period.
+const std::array<uint8_t, 2 * kPatternBytes>& PatternTable() {
+    static const auto table = [] {
+        std::array<uint8_t, 2 * kPatternBytes> bytes{};
+        for (uint32_t i = 0; i < bytes.size(); i += 2) {
+            const uint16_t word = static_cast<uint16_t>(i / 2);
+            bytes[i] = static_cast<uint8_t>(word);
+            bytes[i + 1] = static_cast<uint8_t>(word >> 8);
+        }
+        return bytes;
+    }();
+    return table;
+}
+
+void PutVarint(std::vector<uint8_t>& out, uint64_t value) {
+    while (value >= 0x80) {
+        out.push_back(static_cast<uint8_t>(value | 0x80));
+        value >>= 7;
+    }
+    out.push_back(static_cast<uint8_t>(value));
+}
+
+void PutSigned(std::vector<uint8_t>& out, int64_t value) {
+    PutVarint(out, (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63));
+}
+
+void PutBytes(std::vector<uint8_t>& out, const uint8_t* bytes, size_t count) {
+    PutVarint(out, count);
+    out.insert(out.end(), bytes, bytes + count);
+}
+
+// Reads fields of one payload; every read checks the bounds, so a damaged record is refused.
+struct Cursor {
+    const uint8_t* at;
+    const uint8_t* end;
+    bool ok = true;
+
+    uint64_t Varint() {
+        uint64_t value = 0;
+        for (int shift = 0; shift < 64; shift += 7) {
+            if (at == end) break;
+            const uint8_t byte = *at++;
+            value |= static_cast<uint64_t>(byte & 0x7F) << shift;
+            if ((byte & 0x80) == 0) return value;
+        }
+        ok = false;
+        return 0;
+    }
+    int64_t Signed() {
+        const uint64_t raw = Varint();
+        return static_cast<int64_t>((raw >> 1) ^ (~(raw & 1) + 1));
+    }
+    const uint8_t* Take(uint64_t count) {
+        if (!ok || count > static_cast<uint64_t>(end - at)) {
+            ok = false;
+            return nullptr;
+        }
+        const uint8_t* taken = at;
+        at += count;
+        return taken;
+    }
+    void Bytes(std::vector<uint8_t>& out) {
+        const uint64_t count = Varint();
+        const uint8_t* bytes = Take(count);
+        if (bytes != nullptr) out.assign(bytes, bytes + count);
+    }
+};
+
+// How many bytes of `data` follow the pattern from `patternByte` on.
+uint32_t MatchLength(const uint8_t* data, uint32_t count, uint32_t patternByte) {
+    const uint8_t* table = PatternTable().data();
+    uint32_t matched = 0;
+    while (matched < count) {
+        const uint32_t from = (patternByte + matched) % kPatternBytes;
+        const uint32_t chunk = count - matched < kPatternBytes ? count - matched : kPatternBytes;
+        if (data[matched] != table[from]) return matched;   // the common miss, without a call
+        if (std::memcmp(data + matched, table + from, chunk) == 0) {
+            matched += chunk;
+            continue;
+        }
+        uint32_t done = 0;
+        while (done + 64 <= chunk && std::memcmp(data + matched + done, table + from + done, 64) == 0) {
+            done += 64;
+        }
+        while (data[matched + done] == table[from + done]) ++done;
+        return matched + done;
+    }
+    return matched;
+}
+
+void AddRun(Call& call, bool pattern, uint32_t patternByte, uint32_t bytes, size_t literalAt) {
+    if (!pattern && !call.runs.empty() && !call.runs.back().pattern) {
+        call.runs.back().bytes += bytes;   // literals side by side are one run
+        return;
+    }
+    call.runs.push_back(StreamRun{pattern, patternByte, bytes, literalAt});
+}
+
+// Splits received bytes into pattern runs and literal runs. A run follows either the
+// pattern where it stood (so a corrupted word costs two literal bytes) or the word found in
+// the data (so a lost word or a restart costs nothing).
+void SplitStream(const uint8_t* data, uint32_t count, uint32_t* patternByte, Call& call) {
+    uint32_t at = 0;
+    uint32_t position = *patternByte;
+    while (at < count) {
+        const uint32_t left = count - at;
+        uint32_t matched = MatchLength(data + at, left, position);
+        if (matched < kMinPatternRun && matched != left && left >= 2) {
+            const uint32_t found = 2u * static_cast<uint32_t>(data[at] | data[at + 1] << 8);
+            if (found != position) {
+                const uint32_t foundMatched = MatchLength(data + at, left, found);
+                if (foundMatched >= kMinPatternRun || foundMatched == left) {
+                    position = found;
+                    matched = foundMatched;
+                }
+            }
+        }
+        if (matched >= kMinPatternRun || (matched == left && matched > 0)) {
+            AddRun(call, true, position, matched, 0);
+        } else {
+            matched = left < 2 ? left : 2;
+            AddRun(call, false, 0, matched, call.literals.size());
+            call.literals.insert(call.literals.end(), data + at, data + at + matched);
+        }
+        at += matched;
+        position = (position + matched) % kPatternBytes;
+    }
+    *patternByte = position;
+}
+
+uint32_t AdvancedPattern(const std::vector<StreamRun>& runs, uint32_t patternByte) {
+    for (const StreamRun& run : runs) {
+        if (run.pattern) patternByte = run.patternByte;
+        patternByte = static_cast<uint32_t>((patternByte + uint64_t{run.bytes}) % kPatternBytes);
+    }
+    return patternByte;
+}
+
+std::string Hex(int64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, value < 0 ? "-0x%llx" : "0x%llx",
+                  static_cast<unsigned long long>(value < 0 ? -value : value));
+    return text;
+}
+
+std::string HexBytes(const std::vector<uint8_t>& bytes) {
+    constexpr size_t kShown = 32;
+    std::string text = "[" + std::to_string(bytes.size()) + ":";
+    char byte[4];
+    for (size_t i = 0; i < bytes.size() && i < kShown; ++i) {
+        std::snprintf(byte, sizeof byte, " %02x", bytes[i]);
+        text += byte;
+    }
+    return text + (bytes.size() > kShown ? " ...]" : "]");
+}
+
+std::string DescribeStream(const Call& call) {
+    std::string text;
+    for (const StreamRun& run : call.runs) {
+        text += text.empty() ? " " : ", ";
+        if (run.pattern) {
+            text += "pattern from word " + Hex(run.patternByte / 2) +
+                    (run.patternByte % 2 != 0 ? " (high byte)" : "") + " " + std::to_string(run.bytes) + " bytes";
+        } else {
+            text += "as came " + HexBytes(std::vector<uint8_t>(call.literals.begin() + static_cast<long>(run.literalAt),
+                                                                call.literals.begin() + static_cast<long>(run.literalAt + run.bytes)));
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+const char* OpName(Op op) {
+    const int number = static_cast<int>(op);
+    return number >= 1 && number <= kOpCount ? kOpNames[number] : nullptr;
+}
+
+const uint8_t* PatternAt(uint32_t patternByte) { return PatternTable().data() + patternByte % kPatternBytes; }
+
+uint32_t StreamBytes(const Call& call) {
+    const int64_t requested = call.args[0] > 0 ? call.args[0] : 0;
+    const int64_t received = call.outs[0] < 0 ? 0 : call.outs[0];
+    return static_cast<uint32_t>(received < requested ? received : requested);
+}
+
+void ExpandStream(const Call& call, uint32_t from, uint32_t count, uint8_t* out) {
+    uint32_t runStart = 0;
+    for (const StreamRun& run : call.runs) {
+        const uint32_t runEnd = runStart + run.bytes;
+        if (count > 0 && from < runEnd) {
+            const uint32_t skip = from - runStart;
+            uint32_t take = run.bytes - skip;
+            if (take > count) take = count;
+            if (run.pattern) {
+                for (uint32_t done = 0; done < take;) {
+                    const uint32_t at = static_cast<uint32_t>((uint64_t{run.patternByte} + skip + done) % kPatternBytes);
+                    const uint32_t piece = take - done < kPatternBytes ? take - done : kPatternBytes;
+                    std::memcpy(out, PatternTable().data() + at, piece);
+                    out += piece;
+                    done += piece;
+                }
+            } else {
+                std::memcpy(out, call.literals.data() + run.literalAt + skip, take);
+                out += take;
+            }
+            from += take;
+            count -= take;
+        }
+        runStart = runEnd;
+    }
+}
+
+std::string DescribeCall(const Call& call, bool withResults) {
+    const int number = static_cast<int>(call.op);
+    if (number < 1 || number > kOpCount) return "operation " + std::to_string(number);
+    const Layout& layout = kLayouts[number];
+    std::string text = std::string(kOpNames[number]) + "(";
+    for (int i = 0; i < layout.args; ++i) {
+        if (i > 0) text += ", ";
+        text += std::string(layout.argNames[i]) + " " + Hex(call.args[i]);
+    }
+    if (layout.textIn) text += std::string(layout.args > 0 ? ", " : "") + "\"" + call.text + "\"";
+    if (layout.dataIn) text += " " + HexBytes(call.dataIn);
+    text += ")";
+    if (!withResults) return text;
+    if (layout.result) {
+        text += " = " + std::to_string(call.result);
+    }
+    if (layout.outs > 0) {
+        text += " ->";
+        for (int i = 0; i < layout.outs; ++i) text += " " + Hex(call.outs[i]);
+    }
+    if (layout.textOut) text += " \"" + call.text + "\"";
+    if (layout.dataOut) text += " " + HexBytes(call.dataOut);
+    if (layout.stream) text += DescribeStream(call);
+    return text;
+}
+
+void AppendHeader(std::vector<uint8_t>& out, uint64_t startUnixMs) {
+    out.insert(out.end(), kMagic, kMagic + sizeof kMagic);
+    out.push_back(static_cast<uint8_t>(kFormatVersion));
+    out.push_back(static_cast<uint8_t>(kFormatVersion >> 8));
+    out.push_back(0);
+    out.push_back(0);
+    for (int i = 0; i < 8; ++i) out.push_back(static_cast<uint8_t>(startUnixMs >> (8 * i)));
+}
+
+void Encoder::AppendStream(const Call& call, std::vector<uint8_t>& out, uint8_t* flags) {
+    const uint32_t bytes = StreamBytes(call);
+    if (bytes > 0 && call.stream != nullptr && MatchLength(call.stream, bytes, patternByte_) == bytes) {
+        *flags |= kFlagPatternContinues;
+        patternByte_ = static_cast<uint32_t>((uint64_t{patternByte_} + bytes) % kPatternBytes);
+        return;
+    }
+    Call split;
+    if (bytes > 0 && call.stream != nullptr) SplitStream(call.stream, bytes, &patternByte_, split);
+    PutVarint(out, split.runs.size());
+    for (const StreamRun& run : split.runs) {
+        PutVarint(out, (uint64_t{run.bytes} << 1) | (run.pattern ? 1u : 0u));
+        if (run.pattern) {
+            PutVarint(out, run.patternByte);
+        } else {
+            out.insert(out.end(), split.literals.begin() + static_cast<long>(run.literalAt),
+                       split.literals.begin() + static_cast<long>(run.literalAt + run.bytes));
+        }
+    }
+}
+
+void Encoder::Append(const Call& call, std::vector<uint8_t>& out) {
+    const Layout& layout = kLayouts[static_cast<int>(call.op)];
+    const size_t start = out.size();
+    out.resize(start + kMaxLengthPrefix + 1);   // room for the length, then the operation byte
+    uint8_t flags = 0;
+    PutVarint(out, call.timeMs >= lastTimeMs_ ? call.timeMs - lastTimeMs_ : 0);
+    lastTimeMs_ = call.timeMs > lastTimeMs_ ? call.timeMs : lastTimeMs_;
+    for (int i = 0; i < layout.args; ++i) PutSigned(out, call.args[i]);
+    if (layout.textIn) PutBytes(out, reinterpret_cast<const uint8_t*>(call.text.data()), call.text.size());
+    if (layout.dataIn) PutBytes(out, call.dataIn.data(), call.dataIn.size());
+    if (layout.result && call.result == 0) {
+        flags |= kFlagResultZero;
+    } else if (layout.result) {
+        PutSigned(out, call.result);
+    }
+    int outs = layout.outs;
+    if (layout.stream && call.outs[0] == call.args[0]) {
+        flags |= kFlagReceivedAll;
+        outs = 0;
+    }
+    for (int i = 0; i < outs; ++i) PutSigned(out, call.outs[i]);
+    if (layout.textOut) PutBytes(out, reinterpret_cast<const uint8_t*>(call.text.data()), call.text.size());
+    if (layout.dataOut) PutBytes(out, call.dataOut.data(), call.dataOut.size());
+    if (layout.stream) AppendStream(call, out, &flags);
+    out[start + kMaxLengthPrefix] = static_cast<uint8_t>(static_cast<uint8_t>(call.op) | flags);
+
+    // The length goes right before the payload; the unused room is closed up.
+    const size_t payloadBytes = out.size() - start - kMaxLengthPrefix;
+    std::vector<uint8_t> prefix;
+    PutVarint(prefix, payloadBytes);
+    const size_t recordStart = start + kMaxLengthPrefix - prefix.size();
+    std::memcpy(out.data() + recordStart, prefix.data(), prefix.size());
+    out.erase(out.begin() + static_cast<long>(start), out.begin() + static_cast<long>(recordStart));
+}
+
+bool DecodePayload(const uint8_t* payload, size_t size, uint64_t* lastTimeMs, uint32_t* patternByte,
+                   Call& call) {
+    if (size == 0) return false;
+    Cursor in{payload + 1, payload + size};
+    const uint8_t flags = payload[0] & static_cast<uint8_t>(~kOpMask);
+    const int number = payload[0] & kOpMask;
+    if (number < 1 || number > kOpCount) return false;
+    const Layout& layout = kLayouts[number];
+    call = Call{};
+    call.op = static_cast<Op>(number);
+    call.timeMs = *lastTimeMs + in.Varint();
+    for (int i = 0; i < layout.args; ++i) call.args[i] = in.Signed();
+    if (layout.textIn) {
+        std::vector<uint8_t> bytes;
+        in.Bytes(bytes);
+        call.text.assign(bytes.begin(), bytes.end());
+    }
+    if (layout.dataIn) in.Bytes(call.dataIn);
+    if (layout.result && (flags & kFlagResultZero) == 0) call.result = in.Signed();
+    if ((flags & kFlagReceivedAll) != 0) call.outs[0] = call.args[0];
+    const int outs = (flags & kFlagReceivedAll) != 0 ? 0 : layout.outs;
+    for (int i = 0; i < outs; ++i) call.outs[i] = in.Signed();
+    if (layout.textOut) {
+        std::vector<uint8_t> bytes;
+        in.Bytes(bytes);
+        call.text.assign(bytes.begin(), bytes.end());
+    }
+    if (layout.dataOut) in.Bytes(call.dataOut);
+    uint32_t nextPattern = *patternByte;
+    if (layout.stream) {
+        const uint32_t bytes = StreamBytes(call);
+        if ((flags & kFlagPatternContinues) != 0) {
+            if (bytes == 0) return false;
+            call.runs.push_back(StreamRun{true, *patternByte, bytes, 0});
+        } else {
+            const uint64_t runs = in.Varint();
+            uint64_t total = 0;
+            for (uint64_t i = 0; i < runs && in.ok && total <= bytes; ++i) {
+                const uint64_t head = in.Varint();
+                const uint64_t runBytes = head >> 1;
+                if ((head & 1) != 0) {
+                    const uint64_t from = in.Varint();
+                    if (from >= kPatternBytes) return false;
+                    call.runs.push_back(StreamRun{true, static_cast<uint32_t>(from), static_cast<uint32_t>(runBytes), 0});
+                } else {
+                    const uint8_t* literal = in.Take(runBytes);
+                    if (literal == nullptr) return false;
+                    call.runs.push_back(StreamRun{false, 0, static_cast<uint32_t>(runBytes), call.literals.size()});
+                    call.literals.insert(call.literals.end(), literal, literal + runBytes);
+                }
+                total += runBytes;
+            }
+            if (total != bytes) return false;
+        }
+        nextPattern = AdvancedPattern(call.runs, *patternByte);
+    } else if ((flags & ~kFlagResultZero) != 0) {
+        return false;
+    }
+    if (!in.ok || in.at != in.end) return false;
+    *lastTimeMs = call.timeMs;
+    *patternByte = nextPattern;
+    return true;
+}
+
+Reader::~Reader() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+bool Reader::Open(const std::string& path, std::string* error) {
+    file_ = std::fopen(path.c_str(), "rb");
+    if (file_ == nullptr) {
+        *error = "cannot open the trace " + path;
+        return false;
+    }
+    uint8_t header[kHeaderBytes];
+    if (std::fread(header, 1, sizeof header, file_) != sizeof header ||
+        std::memcmp(header, kMagic, sizeof kMagic) != 0) {
+        *error = path + " is not a trace of the recording library";
+        return false;
+    }
+    const uint32_t version = header[8] | header[9] << 8;
+    if (version == 0 || version > kFormatVersion) {
+        *error = path + ": trace format version " + std::to_string(version) +
+                 " is newer than this reader understands (" + std::to_string(kFormatVersion) +
+                 "); read it with a newer build";
+        return false;
+    }
+    for (int i = 0; i < 8; ++i) startUnixMs_ |= static_cast<uint64_t>(header[12 + i]) << (8 * i);
+    wholeBytes_ = kHeaderBytes;
+    return true;
+}
+
+ReadStatus Reader::Next(Call& call) {
+    uint64_t length = 0;
+    int lengthBytes = 0;
+    for (;; ++lengthBytes) {
+        const int byte = std::fgetc(file_);
+        if (byte == EOF) return lengthBytes == 0 ? ReadStatus::kEnd : ReadStatus::kTruncated;
+        if (lengthBytes == static_cast<int>(kMaxLengthPrefix)) return ReadStatus::kCorrupt;
+        length |= static_cast<uint64_t>(byte & 0x7F) << (7 * lengthBytes);
+        if ((byte & 0x80) == 0) break;
+    }
+    ++lengthBytes;
+    payload_.resize(length);
+    if (std::fread(payload_.data(), 1, length, file_) != length) return ReadStatus::kTruncated;
+    if (!DecodePayload(payload_.data(), length, &lastTimeMs_, &patternByte_, call)) return ReadStatus::kCorrupt;
+    wholeBytes_ += static_cast<uint64_t>(lengthBytes) + length;
+    ++records_;
+    return ReadStatus::kCall;
+}
+
+}  // namespace trace
+
+namespace trace {
+
+bool IsFailure(const Call& call) {
+    switch (call.op) {
+        case Op::RegWrite: case Op::RegWriteShort: case Op::RegWriteLong: case Op::RegWriteLongInc:
+            return call.result == 0;
+        case Op::I2C_ADCread: return call.result < 0;
+        case Op::I2C_TEMPread: return call.result == -32768;
+        case Op::Anz_ScanLine: return call.result == 0x08000000;
+        case Op::RegRead: case Op::RegReadShort: case Op::RegReadShortInc: case Op::RegReadLong:
+        case Op::RegReadLongInc: case Op::GetLastKelvoError: case Op::SetTraceMask:
+        case Op::SetUsbTimeout: case Op::ClearReadBlock:
+            return false;
+        default: return call.result != 0;
+    }
+}
+
+}  // namespace trace

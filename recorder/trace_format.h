@@ -1,0 +1,114 @@
+// recorder/trace_format.h: the trace file of the recording device library: one header, then
+// one record per library call. The encoder and the reader share the state that makes records
+// small (the time of the last record, where the counting pattern stands), so a trace is read
+// only from its start. The layout is described in the README ("Trace files").
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace trace {
+
+constexpr uint32_t kFormatVersion = 1;
+constexpr size_t kHeaderBytes = 20;             // magic 8, version 2, reserved 2, start time 8
+constexpr uint32_t kPatternBytes = 131072;      // one period of the counting words, as bytes
+
+enum class Op : uint8_t {
+    SetTraceMask = 1, Init_Interface, SetUsbTimeout, GetKelvoVersion, Init_Firmware,
+    Free_Interface, GetLastKelvoError, GetKelvoErrorText, RegWrite, RegWriteShort, RegWriteLong,
+    RegWriteLongInc, RegRead, RegReadShort, RegReadShortInc, RegReadLong, RegReadLongInc,
+    I2C_PROM_write, I2C_PROM_read, I2C_LargePROMwr, I2C_LargePROMrd, I2C_ADCread, I2C_DACout,
+    I2C_TEMPinit, I2C_TEMPread, Pentamotor_init, Anz_ScanLine, GetScanStatus, ReadBlock,
+    ClearReadBlock,
+};
+constexpr int kOpCount = 30;
+
+const char* OpName(Op op);   // nullptr for a number that is no operation
+
+// A piece of ReadBlock data: bytes of the counting pattern from a byte position of it, or
+// bytes as they came (taken from Call::literals).
+struct StreamRun {
+    bool pattern;
+    uint32_t patternByte;   // pattern runs: 2 * word + (0 low byte, 1 high byte)
+    uint32_t bytes;
+    size_t literalAt;       // literal runs: offset into Call::literals
+};
+
+// One call: what the program passed and what the library gave back. Which fields an
+// operation uses is fixed per operation (trace_format.cc, kLayouts).
+struct Call {
+    Op op = Op::Init_Interface;
+    uint64_t timeMs = 0;        // since the trace began, when the call returned
+    int64_t args[3] = {};       // numeric arguments in the order of the declaration
+    int64_t result = 0;
+    int64_t outs[4] = {};       // the versions; *length of the large EEPROM calls; *received
+    std::string text;           // Init_Firmware's file name; the text GetKelvoErrorText wrote
+    std::vector<uint8_t> dataIn;    // bytes the program handed over (EEPROM writes)
+    std::vector<uint8_t> dataOut;   // bytes written back (EEPROM reads, the status record)
+    // ReadBlock data: to encode, `stream` points at the received bytes; decoded, it is runs.
+    const uint8_t* stream = nullptr;
+    std::vector<StreamRun> runs;
+    std::vector<uint8_t> literals;
+};
+
+// Bytes of ReadBlock data a call carries: the received count, within 0..requested.
+uint32_t StreamBytes(const Call& call);
+// Writes the decoded ReadBlock data of `call` from byte `from` on, `count` bytes, to `out`.
+void ExpandStream(const Call& call, uint32_t from, uint32_t count, uint8_t* out);
+// The pattern bytes from a position, for `count` <= kPatternBytes bytes.
+const uint8_t* PatternAt(uint32_t patternByte);
+
+// "RegWrite(address 0x4, value 0x1)"; with results: " = 1", data in hex or summarised.
+std::string DescribeCall(const Call& call, bool withResults);
+
+void AppendHeader(std::vector<uint8_t>& out, uint64_t startUnixMs);
+
+// Turns calls into whole records (length prefix and payload), each appended in one piece.
+class Encoder {
+public:
+    void Append(const Call& call, std::vector<uint8_t>& out);
+
+private:
+    void AppendStream(const Call& call, std::vector<uint8_t>& out, uint8_t* flags);
+    uint64_t lastTimeMs_ = 0;
+    uint32_t patternByte_ = 0;   // where a block that continues the pattern would begin
+};
+
+enum class ReadStatus { kCall, kEnd, kTruncated, kCorrupt };
+
+class Reader {
+public:
+    Reader() = default;
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // False with a message for a missing file, a file that is no trace, or a newer format.
+    bool Open(const std::string& path, std::string* error);
+    ReadStatus Next(Call& call);
+    uint64_t StartUnixMs() const { return startUnixMs_; }
+    uint64_t WholeBytes() const { return wholeBytes_; }   // header and whole records so far
+    uint64_t Records() const { return records_; }
+
+private:
+    std::FILE* file_ = nullptr;
+    std::vector<uint8_t> payload_;
+    uint64_t startUnixMs_ = 0;
+    uint64_t wholeBytes_ = 0;
+    uint64_t records_ = 0;
+    uint64_t lastTimeMs_ = 0;
+    uint32_t patternByte_ = 0;
+};
+
+// Decodes one record's payload; false when it does not hold exactly one call.
+bool DecodePayload(const uint8_t* payload, size_t size, uint64_t* lastTimeMs, uint32_t* patternByte,
+                   Call& call);
+
+}  // namespace trace
+
+namespace trace {
+// Whether the call's result is the library's failure marker for that operation.
+bool IsFailure(const Call& call);
+}  // namespace trace

@@ -509,3 +509,16 @@ bool IsFailure(const Call& call) {
 }
 
 }  // namespace trace
+
+namespace trace {
+
+bool SameArguments(const Call& a, const Call& b) {
+    if (a.op != b.op) return false;
+    const Layout& layout = kLayouts[static_cast<int>(a.op)];
+    for (int i = 0; i < layout.args; ++i) {
+        if (a.args[i] != b.args[i]) return false;
+    }
+    return (!layout.textIn || a.text == b.text) && (!layout.dataIn || a.dataIn == b.dataIn);
+}
+
+}  // namespace trace

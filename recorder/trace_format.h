@@ -112,3 +112,8 @@ namespace trace {
 // Whether the call's result is the library's failure marker for that operation.
 bool IsFailure(const Call& call);
 }  // namespace trace
+
+namespace trace {
+// Same operation and same arguments (numbers, the file name, the bytes handed over).
+bool SameArguments(const Call& a, const Call& b);
+}  // namespace trace

@@ -13,6 +13,7 @@
 #include "sim/i2c_bus.h"
 #include "sim/motor.h"
 #include "sim/registers.h"
+#include "sim/replay.h"
 #include "sim/scenario.h"
 #include "sim/stream.h"
 #include "sim/temp_sensor.h"
@@ -56,23 +57,30 @@ extern "C" {
 
 void SimConfigure(const char* settings) {
     ScenarioReplace(settings);
+    ReplayReset();
     FaultCountersReset();
     DeviceReset();
 }
 
-void SetTraceMask(uint32_t mask) { gTraceMask = mask; }
+void SetTraceMask(uint32_t mask) {
+    if (ReplayActive()) return ReplaySetTraceMask(mask);
+    gTraceMask = mask;
+}
 
 int32_t Init_Interface(void) {
+    if (ReplayActive()) return ReplayInit_Interface();
     const int32_t injected = InjectedFailure("Init_Interface");
     if (injected != kOk) return Finish(injected);
     return Finish(DeviceOpen());
 }
 
 void SetUsbTimeout(uint32_t milliseconds) {
+    if (ReplayActive()) return ReplaySetUsbTimeout(milliseconds);
     if (Finish(Enter("SetUsbTimeout")) == kOk) SetUsbTimeoutMs(milliseconds);
 }
 
 int32_t GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* library, uint16_t* usbDriver) {
+    if (ReplayActive()) return ReplayGetKelvoVersion(hardware, firmware, library, usbDriver);
     int32_t status = Enter("GetKelvoVersion");
     if (status == kOk && (hardware == nullptr || firmware == nullptr || library == nullptr ||
                           usbDriver == nullptr)) {
@@ -89,6 +97,7 @@ int32_t GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* librar
 }
 
 int32_t Init_Firmware(const char* fileName, int32_t useDefault) {
+    if (ReplayActive()) return ReplayInit_Firmware(fileName, useDefault);
     int32_t status = Enter("Init_Firmware");
     if (status == kOk && fileName == nullptr) status = kErrBadArgument;
     if (status != kOk) return Finish(status);
@@ -99,6 +108,7 @@ int32_t Init_Firmware(const char* fileName, int32_t useDefault) {
 }
 
 int32_t Free_Interface(void) {
+    if (ReplayActive()) return ReplayFree_Interface();
     const int32_t injected = InjectedFailure("Free_Interface");
     if (injected != kOk) return Finish(injected);
     return Finish(DeviceClose());
@@ -106,12 +116,14 @@ int32_t Free_Interface(void) {
 
 // which = 0 reads the last error and clears it; any other value only reads it.
 int32_t GetLastKelvoError(int32_t which) {
+    if (ReplayActive()) return ReplayGetLastKelvoError(which);
     const int32_t code = LastError();
     if (which == 0) SetLastError(kOk);
     return code;
 }
 
 int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) {
+    if (ReplayActive()) return ReplayGetKelvoErrorText(code, text, size);
     const char* known = ErrorText(code);
     if (known == nullptr || text == nullptr || size == 0) return kErrBadArgument;
     std::strncpy(text, known, size - 1);
@@ -120,30 +132,35 @@ int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) {
 }
 
 int32_t RegWrite(uint32_t address, uint8_t value) {
+    if (ReplayActive()) return ReplayRegWrite(address, value);
     int32_t status = Enter("RegWrite");
     if (status == kOk) status = RegisterWrite(address, value, 1);
     return WriteResult(status);
 }
 
 int32_t RegWriteShort(uint32_t address, uint16_t value) {
+    if (ReplayActive()) return ReplayRegWriteShort(address, value);
     int32_t status = Enter("RegWriteShort");
     if (status == kOk) status = RegisterWrite(address, value, 2);
     return WriteResult(status);
 }
 
 int32_t RegWriteLong(uint32_t address, uint32_t value) {
+    if (ReplayActive()) return ReplayRegWriteLong(address, value);
     int32_t status = Enter("RegWriteLong");
     if (status == kOk) status = RegisterWrite(address, value, 4);
     return WriteResult(status);
 }
 
 int32_t RegWriteLongInc(uint32_t address, uint32_t value) {
+    if (ReplayActive()) return ReplayRegWriteLongInc(address, value);
     int32_t status = Enter("RegWriteLongInc");
     if (status == kOk) status = RegisterWriteLongInc(address, value);
     return WriteResult(status);
 }
 
 uint8_t RegRead(uint32_t address) {
+    if (ReplayActive()) return ReplayRegRead(address);
     uint32_t value = 0;
     int32_t status = Enter("RegRead");
     if (status == kOk) status = RegisterRead(address, 1, &value);
@@ -151,6 +168,7 @@ uint8_t RegRead(uint32_t address) {
 }
 
 uint16_t RegReadShort(uint32_t address) {
+    if (ReplayActive()) return ReplayRegReadShort(address);
     uint32_t value = 0;
     int32_t status = Enter("RegReadShort");
     if (status == kOk) status = RegisterRead(address, 2, &value);
@@ -158,6 +176,7 @@ uint16_t RegReadShort(uint32_t address) {
 }
 
 uint16_t RegReadShortInc(uint32_t address) {
+    if (ReplayActive()) return ReplayRegReadShortInc(address);
     uint32_t value = 0;
     int32_t status = Enter("RegReadShortInc");
     if (status == kOk) status = RegisterReadInc(address, 2, &value);
@@ -165,6 +184,7 @@ uint16_t RegReadShortInc(uint32_t address) {
 }
 
 uint32_t RegReadLong(uint32_t address) {
+    if (ReplayActive()) return ReplayRegReadLong(address);
     uint32_t value = 0;
     int32_t status = Enter("RegReadLong");
     if (status == kOk) status = RegisterRead(address, 4, &value);
@@ -172,6 +192,7 @@ uint32_t RegReadLong(uint32_t address) {
 }
 
 uint32_t RegReadLongInc(uint32_t address) {
+    if (ReplayActive()) return ReplayRegReadLongInc(address);
     uint32_t value = 0;
     int32_t status = Enter("RegReadLongInc");
     if (status == kOk) status = RegisterReadInc(address, 4, &value);
@@ -179,6 +200,7 @@ uint32_t RegReadLongInc(uint32_t address) {
 }
 
 int32_t I2C_PROM_write(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
+    if (ReplayActive()) return ReplayI2C_PROM_write(buffer, deviceId, firstAddress, lastAddress);
     int32_t status = Enter("I2C_PROM_write");
     if (status == kOk && buffer == nullptr) status = kErrBadArgument;
     uint32_t moved = 0;
@@ -190,6 +212,7 @@ int32_t I2C_PROM_write(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress,
 }
 
 int32_t I2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
+    if (ReplayActive()) return ReplayI2C_PROM_read(buffer, deviceId, firstAddress, lastAddress);
     int32_t status = Enter("I2C_PROM_read");
     if (status == kOk && buffer == nullptr) status = kErrBadArgument;
     uint32_t moved = 0;
@@ -201,6 +224,7 @@ int32_t I2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, 
 }
 
 int32_t I2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
+    if (ReplayActive()) return ReplayI2C_LargePROMwr(deviceId, startAddress, buffer, length);
     int32_t status = Enter("I2C_LargePROMwr");
     if (status == kOk && (buffer == nullptr || length == nullptr || *length < 0)) status = kErrBadArgument;
     if (status == kOk) {
@@ -212,6 +236,7 @@ int32_t I2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer
 }
 
 int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
+    if (ReplayActive()) return ReplayI2C_LargePROMrd(deviceId, startAddress, buffer, length);
     int32_t status = Enter("I2C_LargePROMrd");
     if (status == kOk && (buffer == nullptr || length == nullptr || *length < 0)) status = kErrBadArgument;
     if (status == kOk) {
@@ -224,6 +249,7 @@ int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer
 
 // The reading, or a negative error code.
 int32_t I2C_ADCread(uint8_t deviceId, int32_t channel) {
+    if (ReplayActive()) return ReplayI2C_ADCread(deviceId, channel);
     uint8_t reading = 0;
     int32_t status = Enter("I2C_ADCread");
     if (status == kOk) status = ConverterRead(deviceId, channel, &reading);
@@ -231,12 +257,14 @@ int32_t I2C_ADCread(uint8_t deviceId, int32_t channel) {
 }
 
 int32_t I2C_DACout(uint8_t deviceId, int32_t value) {
+    if (ReplayActive()) return ReplayI2C_DACout(deviceId, value);
     int32_t status = Enter("I2C_DACout");
     if (status == kOk) status = ConverterDacOut(deviceId, value);
     return Finish(status);
 }
 
 int32_t I2C_TEMPinit(uint8_t deviceId, int32_t value) {
+    if (ReplayActive()) return ReplayI2C_TEMPinit(deviceId, value);
     int32_t status = Enter("I2C_TEMPinit");
     if (status == kOk) status = TempSensorInit(deviceId, value);
     return Finish(status);
@@ -244,6 +272,7 @@ int32_t I2C_TEMPinit(uint8_t deviceId, int32_t value) {
 
 // The raw reading, or -32768 when the sensor could not be read.
 int32_t I2C_TEMPread(uint8_t deviceId) {
+    if (ReplayActive()) return ReplayI2C_TEMPread(deviceId);
     int16_t raw = 0;
     int32_t status = Enter("I2C_TEMPread");
     if (status == kOk) status = TempSensorRead(deviceId, &raw);
@@ -251,6 +280,7 @@ int32_t I2C_TEMPread(uint8_t deviceId) {
 }
 
 int32_t Pentamotor_init(int32_t revolutions) {
+    if (ReplayActive()) return ReplayPentamotor_init(revolutions);
     int32_t status = Enter("Pentamotor_init");
     if (status == kOk) status = MotorStart(revolutions);
     return Finish(status);
@@ -258,6 +288,7 @@ int32_t Pentamotor_init(int32_t revolutions) {
 
 // The line count, or 0x08000000 when it could not be read.
 int32_t Anz_ScanLine(void) {
+    if (ReplayActive()) return ReplayAnz_ScanLine();
     int32_t lines = 0;
     int32_t status = Enter("Anz_ScanLine");
     if (status == kOk) status = ScanLineCount(&lines);
@@ -265,6 +296,7 @@ int32_t Anz_ScanLine(void) {
 }
 
 int32_t GetScanStatus(ScannerStatus* status) {
+    if (ReplayActive()) return ReplayGetScanStatus(status);
     int32_t result = Enter("GetScanStatus");
     if (result == kOk && status == nullptr) result = kErrBadArgument;
     if (result == kOk) result = StatusRead(status);
@@ -272,6 +304,7 @@ int32_t GetScanStatus(ScannerStatus* status) {
 }
 
 int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) {
+    if (ReplayActive()) return ReplayReadBlock(buffer, requested, received);
     int32_t status = Enter("ReadBlock");
     if (status == kOk && (buffer == nullptr || received == nullptr || requested < 0)) {
         status = kErrBadArgument;
@@ -282,6 +315,7 @@ int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) {
 }
 
 void ClearReadBlock(void) {
+    if (ReplayActive()) return ReplayClearReadBlock();
     const int32_t status = Enter("ClearReadBlock");
     if (status == kOk) StreamClear();
     Finish(status);

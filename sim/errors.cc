@@ -14,6 +14,7 @@ static const ErrorEntry kErrorTable[] = {
     {kErrAlreadyOpen, "interface already open"},
     {kErrNoScanner, "no scanner found on the USB bus"},
     {kErrBadArgument, "invalid argument"},
+    {kErrReplay, "replay stopped: the call differs from the recording"},
     {kErrFpgaFileMissing, "FPGA configuration file not found"},
     {kErrFpgaRecordMalformed, "FPGA configuration file: malformed record"},
     {kErrFpgaChecksum, "FPGA configuration file: record checksum error"},

@@ -13,6 +13,7 @@ enum ErrorCode : int32_t {
     kErrAlreadyOpen = -102,
     kErrNoScanner = -103,        // injected: no scanner on the bus
     kErrBadArgument = -104,      // null pointer or impossible length
+    kErrReplay = -110,           // replay stopped: the program's call differs from the recording
     // FPGA configuration
     kErrFpgaFileMissing = -201,
     kErrFpgaRecordMalformed = -202,

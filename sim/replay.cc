@@ -1,0 +1,353 @@
+// sim/replay.cc: answers every operation from a recorded trace.
+//
+// Matching: the program's calls are compared with the recording in order, operation and
+// arguments (for ReadBlock the operation only). Three departures are accepted, because the
+// programs that use the library drive their endless loops by their own clock and keys:
+// - Stream data is served as a byte stream: a request gets at most what is left of the
+//   recorded block, and the rest of it comes with the next request; status and received count
+//   are the recorded ones, the count cut to what was asked.
+// - A program that leaves a stream of ReadBlocks early (restarts the data flow, or ends)
+//   skips the recorded blocks it did not ask for; one that reads on where the recording
+//   stopped reading gets "no data" (-306) and nothing is consumed.
+// - A call the program has made at least twice with the same arguments is taken as part of a
+//   loop: run longer than recorded, it gets the answer of its last recorded pass again; a
+//   loop left earlier than recorded skips the rest of its recorded passes.
+// Anything else stops the replay with "kelvosim: replay: ..." on stderr.
+#include "sim/replay.h"
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "recorder/trace_format.h"
+#include "sim/errors.h"
+#include "sim/host.h"
+#include "sim/scenario.h"
+
+namespace sim {
+
+namespace {
+
+using trace::Call;
+using trace::Op;
+
+constexpr int32_t kNoData = -306;
+constexpr uint64_t kNoDataPauseNs = 1000000;   // a program reading on must not spin flat out
+
+struct Seen {
+    uint64_t count = 0;
+    Call answer;
+};
+
+struct Replay {
+    bool checked = false;
+    bool active = false;
+    bool stopped = false;
+    bool paced = false;
+    std::string path;
+    std::unique_ptr<trace::Reader> reader;
+    bool haveNext = false;
+    Call next;
+    uint32_t nextServed = 0;   // bytes of the next ReadBlock already handed out
+    uint64_t askedCalls = 0;
+    std::map<std::string, Seen> seen;
+    bool clockStarted = false;
+    uint64_t startNs = 0;
+    uint64_t firstRecordMs = 0;
+};
+
+Replay gReplay;
+
+void Stop(const std::string& message) {
+    std::fprintf(stderr, "kelvosim: replay: %s\n", message.c_str());
+    gReplay.stopped = true;
+}
+
+void Advance() {
+    Replay& r = gReplay;
+    r.nextServed = 0;
+    const trace::ReadStatus status = r.reader->Next(r.next);
+    r.haveNext = status == trace::ReadStatus::kCall;
+    if (status == trace::ReadStatus::kTruncated || status == trace::ReadStatus::kCorrupt) {
+        std::fprintf(stderr, "kelvosim: replay: %s is %s after record %llu; the replay ends there\n", r.path.c_str(),
+                     status == trace::ReadStatus::kTruncated ? "cut off" : "damaged",
+                     static_cast<unsigned long long>(r.reader->Records()));
+    }
+}
+
+void Load() {
+    Replay& r = gReplay;
+    r.active = true;
+    r.path = ScenarioText("replay", "");
+    const std::string pace = ScenarioText("replay.pace", "fast");
+    if (pace != "fast" && pace != "recorded") {
+        Stop("replay.pace is \"" + pace + "\"; it is \"recorded\" or \"fast\"");
+        return;
+    }
+    r.paced = pace == "recorded";
+    r.reader = std::make_unique<trace::Reader>();
+    std::string error;
+    if (!r.reader->Open(r.path, &error)) {
+        Stop(error);
+        return;
+    }
+    Advance();
+}
+
+std::string Signature(const Call& call) {
+    std::string key = trace::DescribeCall(call, false);
+    key.append(call.dataIn.begin(), call.dataIn.end());
+    return key;
+}
+
+bool Matches(const Call& asked) {
+    const Replay& r = gReplay;
+    if (!r.haveNext) return false;
+    if (asked.op == Op::ReadBlock) return r.next.op == Op::ReadBlock;
+    return trace::SameArguments(asked, r.next);
+}
+
+bool Repeated(const Call& call) {
+    const auto found = gReplay.seen.find(Signature(call));
+    return found != gReplay.seen.end() && found->second.count >= 2;
+}
+
+// With recorded pace, no answer comes earlier after the first one than it did on the bench.
+void WaitForRecordedTime(const Call& recorded) {
+    Replay& r = gReplay;
+    if (!r.paced) return;
+    if (!r.clockStarted) {
+        r.clockStarted = true;
+        r.startNs = MonotonicNs();
+        r.firstRecordMs = recorded.timeMs;
+        return;
+    }
+    const uint64_t dueNs = r.startNs + (recorded.timeMs - r.firstRecordMs) * 1000000u;
+    const uint64_t now = MonotonicNs();
+    if (dueNs > now) SleepNs(dueNs - now);
+}
+
+Call* Diverge(const Call& asked) {
+    Replay& r = gReplay;
+    const std::string recorded = r.haveNext ? trace::DescribeCall(r.next, false) + " (record " +
+                                                  std::to_string(r.reader->Records()) + ")"
+                                            : "the end of the trace (" + std::to_string(r.reader->Records()) + " records)";
+    Stop("call " + std::to_string(r.askedCalls) + " differs from the recording: recorded " + recorded + ", asked " +
+         trace::DescribeCall(asked, false));
+    return nullptr;
+}
+
+// The recorded answer to a call other than ReadBlock, or nullptr once the replay has stopped.
+Call* Answer(const Call& asked) {
+    Replay& r = gReplay;
+    if (r.stopped) return nullptr;
+    ++r.askedCalls;
+    if (!Matches(asked) && r.haveNext && r.next.op == Op::ReadBlock) {
+        while (r.haveNext && r.next.op == Op::ReadBlock) Advance();   // the stream left early
+    }
+    if (!Matches(asked)) {
+        if (Repeated(asked)) return &r.seen[Signature(asked)].answer;   // a loop running longer
+        while (r.haveNext && Repeated(r.next) && !Matches(asked)) Advance();   // a loop left early
+        if (!Matches(asked)) return Diverge(asked);
+    }
+    WaitForRecordedTime(r.next);
+    Seen& seen = r.seen[Signature(asked)];
+    ++seen.count;
+    seen.answer = r.next;
+    Advance();
+    return &seen.answer;
+}
+
+Call Asked(Op op, int64_t a0 = 0, int64_t a1 = 0, int64_t a2 = 0) {
+    Call call;
+    call.op = op;
+    call.args[0] = a0;
+    call.args[1] = a1;
+    call.args[2] = a2;
+    return call;
+}
+
+int32_t Status(const Call* answer) { return answer != nullptr ? static_cast<int32_t>(answer->result) : kErrReplay; }
+
+uint32_t ShortTransferBytes(uint32_t first, uint8_t last) { return ((last - first) & 0xFFu) + 1u; }
+
+void CopyOut(const std::vector<uint8_t>& recorded, uint8_t* buffer, size_t room) {
+    if (buffer != nullptr) std::memcpy(buffer, recorded.data(), recorded.size() < room ? recorded.size() : room);
+}
+
+}  // namespace
+
+bool ReplayActive() {
+    if (!gReplay.checked) {
+        gReplay.checked = true;
+        if (ScenarioHas("replay")) Load();
+    }
+    return gReplay.active;
+}
+
+void ReplayReset() { gReplay = Replay{}; }
+
+void ReplaySetTraceMask(uint32_t mask) { Answer(Asked(Op::SetTraceMask, mask)); }
+
+int32_t ReplayInit_Interface() { return Status(Answer(Asked(Op::Init_Interface))); }
+
+void ReplaySetUsbTimeout(uint32_t milliseconds) { Answer(Asked(Op::SetUsbTimeout, milliseconds)); }
+
+int32_t ReplayGetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* library, uint16_t* usbDriver) {
+    const Call* answer = Answer(Asked(Op::GetKelvoVersion));
+    uint16_t* values[4] = {hardware, firmware, library, usbDriver};
+    for (int i = 0; i < 4 && answer != nullptr; ++i) {
+        if (values[i] != nullptr) *values[i] = static_cast<uint16_t>(answer->outs[i]);
+    }
+    return Status(answer);
+}
+
+int32_t ReplayInit_Firmware(const char* fileName, int32_t useDefault) {
+    Call asked = Asked(Op::Init_Firmware, useDefault);
+    if (fileName != nullptr) asked.text = fileName;
+    return Status(Answer(asked));
+}
+
+int32_t ReplayFree_Interface() { return Status(Answer(Asked(Op::Free_Interface))); }
+
+int32_t ReplayGetLastKelvoError(int32_t which) { return Status(Answer(Asked(Op::GetLastKelvoError, which))); }
+
+// Once the replay has stopped, the texts are the virtual scanner's own, so that the program
+// can still say what kErrReplay means.
+int32_t ReplayGetKelvoErrorText(int32_t code, char* text, uint32_t size) {
+    const Call* answer = Answer(Asked(Op::GetKelvoErrorText, code, size));
+    const char* known = answer != nullptr ? answer->text.c_str() : ErrorText(code);
+    if (answer == nullptr && known == nullptr) return kErrBadArgument;
+    if (text != nullptr && size > 0) std::snprintf(text, size, "%s", known);
+    return answer != nullptr ? static_cast<int32_t>(answer->result) : kOk;
+}
+
+int32_t ReplayRegWrite(uint32_t address, uint8_t value) {
+    const Call* answer = Answer(Asked(Op::RegWrite, address, value));
+    return answer != nullptr ? static_cast<int32_t>(answer->result) : 0;
+}
+
+int32_t ReplayRegWriteShort(uint32_t address, uint16_t value) {
+    const Call* answer = Answer(Asked(Op::RegWriteShort, address, value));
+    return answer != nullptr ? static_cast<int32_t>(answer->result) : 0;
+}
+
+int32_t ReplayRegWriteLong(uint32_t address, uint32_t value) {
+    const Call* answer = Answer(Asked(Op::RegWriteLong, address, value));
+    return answer != nullptr ? static_cast<int32_t>(answer->result) : 0;
+}
+
+int32_t ReplayRegWriteLongInc(uint32_t address, uint32_t value) {
+    const Call* answer = Answer(Asked(Op::RegWriteLongInc, address, value));
+    return answer != nullptr ? static_cast<int32_t>(answer->result) : 0;
+}
+
+template <typename Value>
+Value RegisterValue(Op op, uint32_t address) {
+    const Call* answer = Answer(Asked(op, address));
+    return answer != nullptr ? static_cast<Value>(answer->result) : Value{0};
+}
+
+uint8_t ReplayRegRead(uint32_t address) { return RegisterValue<uint8_t>(Op::RegRead, address); }
+uint16_t ReplayRegReadShort(uint32_t address) { return RegisterValue<uint16_t>(Op::RegReadShort, address); }
+uint16_t ReplayRegReadShortInc(uint32_t address) { return RegisterValue<uint16_t>(Op::RegReadShortInc, address); }
+uint32_t ReplayRegReadLong(uint32_t address) { return RegisterValue<uint32_t>(Op::RegReadLong, address); }
+uint32_t ReplayRegReadLongInc(uint32_t address) { return RegisterValue<uint32_t>(Op::RegReadLongInc, address); }
+
+int32_t ReplayI2C_PROM_write(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
+    Call asked = Asked(Op::I2C_PROM_write, deviceId, firstAddress, lastAddress);
+    if (buffer != nullptr) asked.dataIn.assign(buffer, buffer + ShortTransferBytes(firstAddress, lastAddress));
+    return Status(Answer(asked));
+}
+
+int32_t ReplayI2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
+    const Call* answer = Answer(Asked(Op::I2C_PROM_read, deviceId, firstAddress, lastAddress));
+    if (answer != nullptr) CopyOut(answer->dataOut, buffer, ShortTransferBytes(firstAddress, lastAddress));
+    return Status(answer);
+}
+
+int32_t ReplayI2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
+    const int32_t lengthIn = length != nullptr ? *length : 0;
+    Call asked = Asked(Op::I2C_LargePROMwr, deviceId, startAddress, lengthIn);
+    if (buffer != nullptr && lengthIn > 0) asked.dataIn.assign(buffer, buffer + lengthIn);
+    const Call* answer = Answer(asked);
+    if (answer != nullptr && length != nullptr) *length = static_cast<int32_t>(answer->outs[0]);
+    return Status(answer);
+}
+
+int32_t ReplayI2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
+    const int32_t lengthIn = length != nullptr ? *length : 0;
+    const Call* answer = Answer(Asked(Op::I2C_LargePROMrd, deviceId, startAddress, lengthIn));
+    if (answer != nullptr) {
+        CopyOut(answer->dataOut, buffer, lengthIn > 0 ? static_cast<size_t>(lengthIn) : 0);
+        if (length != nullptr) *length = static_cast<int32_t>(answer->outs[0]);
+    }
+    return Status(answer);
+}
+
+int32_t ReplayI2C_ADCread(uint8_t deviceId, int32_t channel) {
+    return Status(Answer(Asked(Op::I2C_ADCread, deviceId, channel)));
+}
+
+int32_t ReplayI2C_DACout(uint8_t deviceId, int32_t value) { return Status(Answer(Asked(Op::I2C_DACout, deviceId, value))); }
+
+int32_t ReplayI2C_TEMPinit(uint8_t deviceId, int32_t value) {
+    return Status(Answer(Asked(Op::I2C_TEMPinit, deviceId, value)));
+}
+
+int32_t ReplayI2C_TEMPread(uint8_t deviceId) {
+    const Call* answer = Answer(Asked(Op::I2C_TEMPread, deviceId));
+    return answer != nullptr ? static_cast<int32_t>(answer->result) : -32768;
+}
+
+int32_t ReplayPentamotor_init(int32_t revolutions) { return Status(Answer(Asked(Op::Pentamotor_init, revolutions))); }
+
+int32_t ReplayAnz_ScanLine() {
+    const Call* answer = Answer(Asked(Op::Anz_ScanLine));
+    return answer != nullptr ? static_cast<int32_t>(answer->result) : 0x08000000;
+}
+
+int32_t ReplayGetScanStatus(ScannerStatus* status) {
+    const Call* answer = Answer(Asked(Op::GetScanStatus));
+    if (answer != nullptr) CopyOut(answer->dataOut, reinterpret_cast<uint8_t*>(status), sizeof *status);
+    return Status(answer);
+}
+
+int32_t ReplayReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) {
+    Replay& r = gReplay;
+    if (received != nullptr) *received = 0;
+    if (r.stopped) return kErrReplay;
+    ++r.askedCalls;
+    if (!r.haveNext || r.next.op != Op::ReadBlock) {   // reading on where the recording stopped
+        SleepNs(kNoDataPauseNs);
+        return kNoData;
+    }
+    if (r.nextServed == 0) WaitForRecordedTime(r.next);
+    const int32_t status = static_cast<int32_t>(r.next.result);
+    const uint32_t recordedBytes = trace::StreamBytes(r.next);
+    const uint32_t room = requested > 0 ? static_cast<uint32_t>(requested) : 0;
+    if (status != 0 || recordedBytes == 0) {
+        // A failed or empty block goes whole, with the count as it was recorded.
+        const uint32_t count = recordedBytes < room ? recordedBytes : room;
+        if (buffer != nullptr) trace::ExpandStream(r.next, 0, count, buffer);
+        if (received != nullptr) {
+            *received = r.next.outs[0] > static_cast<int64_t>(room) && recordedBytes > 0 ? static_cast<int32_t>(room)
+                                                                                        : static_cast<int32_t>(r.next.outs[0]);
+        }
+        Advance();
+        return status;
+    }
+    const uint32_t left = recordedBytes - r.nextServed;
+    const uint32_t count = left < room ? left : room;
+    if (buffer != nullptr) trace::ExpandStream(r.next, r.nextServed, count, buffer);
+    if (received != nullptr) *received = static_cast<int32_t>(count);
+    r.nextServed += count;
+    if (r.nextServed == recordedBytes) Advance();
+    return kOk;
+}
+
+void ReplayClearReadBlock() { Answer(Asked(Op::ClearReadBlock)); }
+
+}  // namespace sim

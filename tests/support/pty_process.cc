@@ -30,6 +30,19 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& extra
         for (const std::string& add : extra) replaced = replaced || add.substr(0, add.find('=')) == name;
         if (!replaced) merged.push_back(current);
     }
+    // Under KELVO_TEST_RECORDER the recording library stands in front of the virtual scanner,
+    // unless the test puts a library of its own there.
+    const char* recorder = std::getenv("KELVO_TEST_RECORDER");
+    std::vector<std::string> recording;
+    if (recorder != nullptr) {
+        recording = {std::string("LD_LIBRARY_PATH=") + recorder, "KELVOREC_LIBRARY=" + LibraryDir() + "/libkelvoscanusb.so.1",
+                     "KELVOREC_TRACE=recorded.kvtrace"};
+    }
+    for (const std::string& add : recording) {
+        bool replaced = false;
+        for (const std::string& own : extra) replaced = replaced || own.substr(0, own.find('=')) == add.substr(0, add.find('='));
+        if (!replaced) merged.push_back(add);
+    }
     merged.insert(merged.end(), extra.begin(), extra.end());
     return merged;
 }

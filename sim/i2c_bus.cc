@@ -1,7 +1,8 @@
 // sim/i2c_bus.cc: the I2C bus with its two EEPROMs, 0xA0 (a 256-byte configuration EEPROM)
 // and 0xA2 (the 128 KiB boot EEPROM). Contents start erased (0xFF) or come from a state file,
 // which every write goes through to page by page, so a process killed in the middle of a
-// block write leaves the same partial contents that the real part would keep.
+// block write leaves the same partial contents that the real part would keep. The state files
+// are held open and locked while the interface is open: one process at a time has the scanner.
 //
 // Settings, per EEPROM (<id> is a0 or a2):
 //   eeprom.dir = <folder>               state files "eeprom_a0.bin" and "eeprom_a2.bin" in it

@@ -6,12 +6,11 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "bench/bare_loop.h"
 #include "bench/pattern_library.h"
 #include "log/trace_log.h"
 #include "procedures/scan_stream.h"
@@ -20,7 +19,6 @@
 namespace {
 
 constexpr uint64_t kPassesPerRun = 50000;   // about a second's worth of a fast link per run
-constexpr uint32_t kPatternWords = 65536;
 
 // The tool's loop, ended after kPassesPerRun blocks through an interrupt, like Ctrl-C.
 void RealStreamingLoop(benchmark::State& state) {
@@ -35,37 +33,11 @@ void RealStreamingLoop(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 
-// The same lengths, the same copy, the same comparison in at most two chunks; nothing else.
 void BareCopyAndCompare(benchmark::State& state) {
-    std::vector<uint8_t> buffer(kScanBufferBytes);
-    // A table of its own, as the tool has: comparing against the copy's source instead would
-    // find the bytes already in the nearest cache and flatter the bare loop.
-    std::vector<uint8_t> table(2 * kPatternWords);
-    for (uint32_t word = 0; word < kPatternWords; ++word) {
-        table[2 * word] = static_cast<uint8_t>(word);
-        table[2 * word + 1] = static_cast<uint8_t>(word >> 8);
-    }
-    const uint8_t* reference = table.data();
-    RequestRandom random;
-    random.state = static_cast<uint32_t>(std::time(nullptr));
-    uint32_t nextWord = 0;
-    uint32_t errors = 0;
+    BareLoop loop;
     uint64_t bytes = 0;
-    for (auto _ : state) {
-        for (uint64_t pass = 0; pass < kPassesPerRun; ++pass) {
-            const uint32_t length = static_cast<uint32_t>(RequestLengthFor(random.Next()));
-            std::memcpy(buffer.data(), PatternBytes() + 2 * nextWord, length);
-            benchmark::ClobberMemory();
-            const uint32_t roomBytes = 2 * (kPatternWords - nextWord);
-            const uint32_t first = length < roomBytes ? length : roomBytes;
-            errors += std::memcmp(buffer.data(), reference + 2 * nextWord, first) != 0;
-            if (length > first) errors += std::memcmp(buffer.data() + first, reference, length - first) != 0;
-            nextWord = (nextWord + length / 2) & 0xFFFFu;
-            bytes += length;
-        }
-        benchmark::DoNotOptimize(errors);
-    }
-    if (errors != 0) state.SkipWithError("the bare loop found errors in a clean pattern");
+    for (auto _ : state) bytes += loop.Run(kPassesPerRun);
+    if (loop.Errors() != 0) state.SkipWithError("the bare loop found errors in a clean pattern");
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
 }
 

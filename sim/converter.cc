@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "sim/errors.h"
 #include "sim/host.h"
@@ -35,57 +36,73 @@ struct Converter {
     int32_t dacValue = 0;             // the chip powers up with its output at 0
     uint32_t noiseState = 1;
     uint64_t rail3V3Conversions = 0;
+    // settings, read at reset
+    int32_t noise = 1;
+    bool monitorFixed = false;
+    int32_t monitorCount = 0;
+    double railVolts[kChannels] = {};
+    bool sags = false;
+    double sagVolts = 0;
+    uint64_t sagEvery = 1;
+    bool naks = false;
+    uint64_t transferNs = 200000;
 };
 
 static Converter gConverter;
 
 void ConverterReset() {
-    gConverter = Converter();
-    gConverter.noiseState = static_cast<uint32_t>(ScenarioInteger("adc.seed", 1));
+    Converter& c = gConverter;
+    c = Converter();
+    c.noiseState = static_cast<uint32_t>(ScenarioInteger("adc.seed", 1));
+    c.noise = static_cast<int32_t>(ScenarioInteger("adc.noise", 1));
+    c.monitorFixed = ScenarioHas("adc.ch0");
+    c.monitorCount = static_cast<int32_t>(ScenarioInteger("adc.ch0", 0));
+    for (int32_t channel = 1; channel < kChannels; ++channel) {
+        c.railVolts[channel] = ScenarioNumber(kChannelKeys[channel], kDefaultVolts[channel]);
+    }
+    c.sags = ScenarioHas("adc.sag");
+    c.sagVolts = ScenarioNumber("adc.sag", 0.0);
+    c.sagEvery = static_cast<uint64_t>(ScenarioInteger("adc.sag.every", 1));
+    c.naks = ScenarioInteger("adc.nak", 0) != 0;
+    c.transferNs = static_cast<uint64_t>(ScenarioInteger("adc.transfer_us", 200)) * 1000u;
 }
 
 // -noise..+noise counts from a linear congruential sequence; the high bits of the state
-// are the well-mixed ones.
+// are the well-mixed ones. The noise is at most 255 counts, so 2 * noise + 1 cannot overflow.
 static int32_t NextNoise() {
-    const int32_t noise = static_cast<int32_t>(std::max<int64_t>(0, ScenarioInteger("adc.noise", 1)));
+    const int32_t noise = gConverter.noise;
     gConverter.noiseState = gConverter.noiseState * 1664525u + 1013904223u;
     if (noise == 0) return 0;
     return static_cast<int32_t>((gConverter.noiseState >> 16) % static_cast<uint32_t>(2 * noise + 1)) - noise;
 }
 
 static double RailVolts(int32_t channel) {
-    double volts = ScenarioNumber(kChannelKeys[channel], kDefaultVolts[channel]);
-    if (channel == 1 && ScenarioHas("adc.sag")) {
-        const int64_t every = std::max<int64_t>(1, ScenarioInteger("adc.sag.every", 1));
+    double volts = gConverter.railVolts[channel];
+    if (channel == 1 && gConverter.sags) {
         ++gConverter.rail3V3Conversions;
-        if (gConverter.rail3V3Conversions % static_cast<uint64_t>(every) == 0) {
-            volts -= ScenarioNumber("adc.sag", 0.0);
-        }
+        if (gConverter.rail3V3Conversions % gConverter.sagEvery == 0) volts -= gConverter.sagVolts;
     }
     return volts;
 }
 
 // The count before noise: a rail through its divider, or the monitor's raw count.
 static double IdealCount(int32_t channel) {
-    if (channel == 0) {
-        return ScenarioHas("adc.ch0") ? ScenarioNumber("adc.ch0", 0.0) : gConverter.dacValue;
-    }
+    if (channel == 0) return gConverter.monitorFixed ? gConverter.monitorCount : gConverter.dacValue;
     return RailVolts(channel) / kVoltsPerCount[channel];
 }
 
 // Address, command and data bytes at 100 kHz take about 0.2 ms; a NAK costs the same.
 static void Transfer() {
-    const int64_t transferUs = ScenarioInteger("adc.transfer_us", 200);
-    if (transferUs > 0) SleepNs(static_cast<uint64_t>(transferUs) * 1000u);
+    if (gConverter.transferNs > 0) SleepNs(gConverter.transferNs);
 }
 
 int32_t ConverterRead(uint8_t deviceId, int32_t channel, uint8_t* reading) {
     Transfer();
-    if (deviceId != kConverterId || ScenarioInteger("adc.nak", 0) != 0) return kErrNoAck;
+    if (deviceId != kConverterId || gConverter.naks) return kErrNoAck;
     if (channel < 0 || channel >= kChannels) return kErrChannel;
-    // Clamped first: a scenario may ask for any voltage, the chip saturates at 0 and 255.
-    const double wanted = IdealCount(channel);
-    const double ideal = std::isnan(wanted) ? 0.0 : std::clamp(wanted, -1000.0, 1000.0);
+    // Clamped first: a rail may stand far outside the divider's range; the chip saturates at 0
+    // and 255.
+    const double ideal = std::clamp(IdealCount(channel), -1000.0, 1000.0);
     const long count = std::lround(ideal) + NextNoise();
     *reading = static_cast<uint8_t>(std::clamp<long>(count, 0, 255));
     return kOk;
@@ -93,7 +110,7 @@ int32_t ConverterRead(uint8_t deviceId, int32_t channel, uint8_t* reading) {
 
 int32_t ConverterDacOut(uint8_t deviceId, int32_t value) {
     Transfer();
-    if (deviceId != kConverterId || ScenarioInteger("adc.nak", 0) != 0) return kErrNoAck;
+    if (deviceId != kConverterId || gConverter.naks) return kErrNoAck;
     if (value < 0 || value > kDacMax) return kErrBadArgument;
     gConverter.dacValue = value;
     return kOk;

@@ -20,13 +20,26 @@ static bool gOpen = false;
 static bool gEepromsLoaded = false;
 static uint32_t gUsbTimeoutMs = kDefaultUsbTimeoutMs;
 static int32_t gLastError = kOk;
+static Versions gVersions{};
+
+// The scenario checked each version against 16 bits.
+static uint16_t VersionSetting(const char* key, uint16_t fallback) {
+    return static_cast<uint16_t>(ScenarioInteger(key, fallback));
+}
 
 int32_t DeviceOpen() {
     if (gOpen) return kErrAlreadyOpen;
+    if (!ScenarioValid()) return kErrScenario;
     if (!gEepromsLoaded) {
         I2cBusReset();
         gEepromsLoaded = true;
     }
+    const int32_t attached = I2cBusAttach();
+    if (attached != kOk) return attached;
+    gVersions = Versions{VersionSetting("version.hardware", 0x0300),
+                         VersionSetting("version.firmware", 0x0104),
+                         VersionSetting("version.library", 0x0104),
+                         VersionSetting("version.usbdriver", 0x0210)};
     FirmwareReset();
     RegistersReset();
     StreamReset();
@@ -42,22 +55,14 @@ int32_t DeviceOpen() {
 int32_t DeviceClose() {
     if (!gOpen) return kOk;
     StreamSetGate(false);
+    I2cBusDetach();
     gOpen = false;
     return kOk;
 }
 
 bool DeviceIsOpen() { return gOpen; }
 
-static uint16_t VersionSetting(const char* key, uint16_t fallback) {
-    return static_cast<uint16_t>(ScenarioInteger(key, fallback));
-}
-
-Versions DeviceVersions() {
-    return Versions{VersionSetting("version.hardware", 0x0300),
-                    VersionSetting("version.firmware", 0x0104),
-                    VersionSetting("version.library", 0x0104),
-                    VersionSetting("version.usbdriver", 0x0210)};
-}
+Versions DeviceVersions() { return gVersions; }
 
 void SetUsbTimeoutMs(uint32_t milliseconds) { gUsbTimeoutMs = milliseconds; }
 uint32_t UsbTimeoutMs() { return gUsbTimeoutMs; }
@@ -66,8 +71,7 @@ void SetLastError(int32_t code) { gLastError = code; }
 int32_t LastError() { return gLastError; }
 
 void DeviceReset() {
-    if (gOpen) StreamSetGate(false);
-    gOpen = false;
+    DeviceClose();
     gEepromsLoaded = false;
     gUsbTimeoutMs = kDefaultUsbTimeoutMs;
     gLastError = kOk;

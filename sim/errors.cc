@@ -14,6 +14,8 @@ static const ErrorEntry kErrorTable[] = {
     {kErrAlreadyOpen, "interface already open"},
     {kErrNoScanner, "no scanner found on the USB bus"},
     {kErrBadArgument, "invalid argument"},
+    {kErrScenario, "scenario error: a setting cannot be honoured (see standard error)"},
+    {kErrBusy, "scanner busy: another program has it open"},
     {kErrReplay, "replay stopped: the call differs from the recording"},
     {kErrFpgaFileMissing, "FPGA configuration file not found"},
     {kErrFpgaRecordMalformed, "FPGA configuration file: malformed record"},

@@ -13,6 +13,8 @@ enum ErrorCode : int32_t {
     kErrAlreadyOpen = -102,
     kErrNoScanner = -103,        // injected: no scanner on the bus
     kErrBadArgument = -104,      // null pointer or impossible length
+    kErrScenario = -105,         // a scenario setting cannot be honoured (told on stderr)
+    kErrBusy = -107,             // another process has the scanner (its EEPROM state) open
     kErrReplay = -110,           // replay stopped: the program's call differs from the recording
     // FPGA configuration
     kErrFpgaFileMissing = -201,

@@ -1,37 +1,73 @@
-// sim/faults.cc: the per-operation failure settings and their call counters.
+// sim/faults.cc: the per-operation failure rules and their call counters. The rules are read
+// from the scenario once, so a library call costs a counter increment and a comparison.
 #include "sim/faults.h"
 
-#include <cstdio>
-#include <cstring>
-#include <map>
 #include <string>
 
 #include "sim/scenario.h"
 
 namespace sim {
 
-static std::map<std::string, int64_t>& CallCounts() {
-    static std::map<std::string, int64_t> counts;
-    return counts;
+namespace {
+
+constexpr int kOperations = static_cast<int>(Operation::kCount);
+
+const char* const kOperationNames[kOperations] = {
+    "Init_Interface", "SetUsbTimeout", "GetKelvoVersion", "Init_Firmware", "Free_Interface",
+    "RegWrite", "RegWriteShort", "RegWriteLong", "RegWriteLongInc",
+    "RegRead", "RegReadShort", "RegReadShortInc", "RegReadLong", "RegReadLongInc",
+    "I2C_PROM_write", "I2C_PROM_read", "I2C_LargePROMwr", "I2C_LargePROMrd",
+    "I2C_ADCread", "I2C_DACout", "I2C_TEMPinit", "I2C_TEMPread",
+    "Pentamotor_init", "Anz_ScanLine", "GetScanStatus", "ReadBlock", "ClearReadBlock",
+};
+
+struct Rule {
+    int32_t code = 0;   // 0: the operation never fails
+    RuleMode mode = RuleMode::kAlways;
+    uint64_t call = 0;
+};
+
+struct Faults {
+    bool loaded = false;
+    Rule rules[kOperations];
+    uint64_t calls[kOperations] = {};
+};
+
+Faults gFaults;
+
+void LoadRules() {
+    for (int i = 0; i < kOperations; ++i) {
+        const SettingValue* setting = ScenarioFind((std::string("fail.") + kOperationNames[i]).c_str());
+        gFaults.rules[i] = setting == nullptr
+                               ? Rule{}
+                               : Rule{static_cast<int32_t>(setting->integer), setting->mode, setting->position};
+    }
+    gFaults.loaded = true;
 }
 
-int32_t InjectedFailure(const char* operation) {
-    const int64_t call = ++CallCounts()[operation];
-    const std::string key = std::string("fail.") + operation;
-    if (!ScenarioHas(key.c_str())) return 0;
-    const std::string rule = ScenarioText(key.c_str(), "");
-    long code = 0;
-    char mode[16] = "";
-    long long n = 0;
-    const int fields = std::sscanf(rule.c_str(), "%li %15s %lld", &code, mode, &n);
-    if (fields < 1 || code == 0) return 0;
-    if (fields < 3 || n < 1) return static_cast<int32_t>(code);
-    if (std::strcmp(mode, "at") == 0) return call == n ? static_cast<int32_t>(code) : 0;
-    if (std::strcmp(mode, "from") == 0) return call >= n ? static_cast<int32_t>(code) : 0;
-    if (std::strcmp(mode, "every") == 0) return call % n == 0 ? static_cast<int32_t>(code) : 0;
-    return static_cast<int32_t>(code);
+}  // namespace
+
+bool IsInjectableOperation(std::string_view name) {
+    for (const char* known : kOperationNames) {
+        if (name == known) return true;
+    }
+    return false;
 }
 
-void FaultCountersReset() { CallCounts().clear(); }
+int32_t InjectedFailure(Operation operation) {
+    if (!gFaults.loaded) LoadRules();
+    const int index = static_cast<int>(operation);
+    const uint64_t call = ++gFaults.calls[index];
+    const Rule& rule = gFaults.rules[index];
+    switch (rule.mode) {
+        case RuleMode::kAlways: return rule.code;
+        case RuleMode::kAt: return call == rule.call ? rule.code : 0;
+        case RuleMode::kFrom: return call >= rule.call ? rule.code : 0;
+        case RuleMode::kEvery: return call % rule.call == 0 ? rule.code : 0;
+    }
+    return 0;
+}
+
+void FaultCountersReset() { gFaults = Faults{}; }
 
 }  // namespace sim

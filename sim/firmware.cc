@@ -5,7 +5,10 @@
 #include "sim/firmware.h"
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
+#include <istream>
+#include <system_error>
 
 #include "sim/errors.h"
 #include "sim/host.h"
@@ -40,10 +43,33 @@ static int32_t DecodeRecord(const std::string& line, std::string& bytes) {
     return kOk;
 }
 
-static int32_t ParseFile(std::ifstream& file, uint32_t& imageBytes) {
+// Reads one line of at most kFpgaLineLimitBytes into `line`, without its end; false at the
+// end of the input. A longer line is cut there and reported by *tooLong, so that an endless
+// line costs no more memory than a legal one.
+static bool ReadLine(std::istream& in, std::string& line, uint64_t& consumed, bool* tooLong) {
+    line.clear();
+    *tooLong = false;
+    std::streambuf* buffer = in.rdbuf();
+    for (;;) {
+        const int c = buffer->sbumpc();
+        if (c == std::char_traits<char>::eof()) return !line.empty() || *tooLong;
+        ++consumed;
+        if (c == '\n') return true;
+        if (line.size() >= kFpgaLineLimitBytes) {
+            *tooLong = true;
+            return true;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+}
+
+int32_t ParseFpgaFile(std::istream& in, uint32_t& imageBytes) {
     std::string line, bytes;
     imageBytes = 0;
-    while (std::getline(file, line)) {
+    uint64_t consumed = 0;
+    bool tooLong = false;
+    while (ReadLine(in, line, consumed, &tooLong)) {
+        if (tooLong || consumed > kFpgaFileLimitBytes) return kErrFpgaRecordMalformed;
         while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
         if (line.empty()) continue;
         const int32_t status = DecodeRecord(line, bytes);
@@ -63,8 +89,14 @@ int32_t FirmwareLoad(const std::string& path) {
     gConfigured = false;
     std::ifstream file(path, std::ios::binary);
     if (!file) return kErrFpgaFileMissing;
+    // A regular file too large for any FPGA is refused before a byte of it is read; for
+    // anything else the reader's own limits hold.
+    std::error_code error;
+    if (std::filesystem::is_regular_file(path, error) && std::filesystem::file_size(path, error) > kFpgaFileLimitBytes) {
+        return kErrFpgaRecordMalformed;
+    }
     uint32_t imageBytes = 0;
-    const int32_t status = ParseFile(file, imageBytes);
+    const int32_t status = ParseFpgaFile(file, imageBytes);
     if (status != kOk) return status;
     gImageBytes = imageBytes;
     gConfigured = true;

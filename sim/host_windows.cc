@@ -28,4 +28,64 @@ uint64_t MonotonicNs() {
 
 void SleepNs(uint64_t nanoseconds) { Sleep(static_cast<DWORD>((nanoseconds + 999999) / 1000000)); }
 
+// No sharing: a second process's open fails with a sharing violation for as long as this
+// handle lives, and the system closes it with the process. FILE_FLAG_OPEN_REPARSE_POINT opens
+// a link itself instead of its target, and the checks below then refuse it, as they refuse
+// anything that is not a plain disk file.
+StateFileStatus OpenStateFile(const std::string& path, StateFile& file) {
+    file = StateFile{};
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    bool writable = handle != INVALID_HANDLE_VALUE;
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        handle = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        return GetLastError() == ERROR_SHARING_VIOLATION ? StateFileStatus::kBusy : StateFileStatus::kFailed;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        CloseHandle(handle);
+        return StateFileStatus::kFailed;
+    }
+    file.handle = reinterpret_cast<intptr_t>(handle);
+    file.writable = writable;
+    return StateFileStatus::kOpen;
+}
+
+size_t ReadStateFile(const StateFile& file, uint8_t* data, size_t count) {
+    size_t got = 0;
+    while (got < count) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(got);
+        DWORD n = 0;
+        const DWORD want = static_cast<DWORD>(count - got);
+        if (!ReadFile(reinterpret_cast<HANDLE>(file.handle), data + got, want, &n, &at) || n == 0) break;
+        got += n;
+    }
+    return got;
+}
+
+bool WriteStateFile(const StateFile& file, uint64_t offset, const uint8_t* data, size_t count) {
+    if (!file.writable) return false;
+    size_t done = 0;
+    while (done < count) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset + done);
+        at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+        DWORD n = 0;
+        const DWORD want = static_cast<DWORD>(count - done);
+        if (!WriteFile(reinterpret_cast<HANDLE>(file.handle), data + done, want, &n, &at) || n == 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+void CloseStateFile(StateFile& file) {
+    if (file.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file.handle));
+    file = StateFile{};
+}
+
 }  // namespace sim

@@ -1,7 +1,8 @@
 // sim/i2c_bus.cc: the I2C bus with its two EEPROMs, 0xA0 (a 256-byte configuration EEPROM)
 // and 0xA2 (the 128 KiB boot EEPROM). Contents start erased (0xFF) or come from a state file,
 // which every write goes through to page by page, so a process killed in the middle of a
-// block write leaves the same partial contents that the real part would keep.
+// block write leaves the same partial contents that the real part would keep. The state files
+// are held open and locked while the interface is open: one process at a time has the scanner.
 //
 // Settings, per EEPROM (<id> is a0 or a2):
 //   eeprom.dir = <folder>               state files "eeprom_a0.bin" and "eeprom_a2.bin" in it
@@ -13,7 +14,6 @@
 #include "sim/i2c_bus.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -35,6 +35,7 @@ struct Eeprom {
     uint32_t pageBytes;          // a write cycle programs at most one page
     std::vector<uint8_t> cells;
     std::string stateFile;       // empty: contents live in memory only
+    StateFile file;              // open and locked while the interface is
     bool naks = false;
     int64_t writeFailAfter = -1; // bytes a write stores before it fails; -1: never fails
     int64_t readFlipAddress = kNoAddress;
@@ -42,25 +43,8 @@ struct Eeprom {
 };
 
 Eeprom gEeproms[] = {
-    {0xA0, "a0", 256, 16, {}, {}},
-    {0xA2, "a2", 128 * 1024, 128, {}, {}},
-};
-
-// Closes the state file on every way out of a transfer.
-class StateFile {
-public:
-    // An empty path opens nothing.
-    StateFile(const std::string& path, const char* mode)
-        : file_(path.empty() ? nullptr : std::fopen(path.c_str(), mode)) {}
-    ~StateFile() {
-        if (file_ != nullptr) std::fclose(file_);
-    }
-    StateFile(const StateFile&) = delete;
-    StateFile& operator=(const StateFile&) = delete;
-    std::FILE* get() const { return file_; }
-
-private:
-    std::FILE* file_;
+    {0xA0, "a0", 256, 16, {}, {}, {}},
+    {0xA2, "a2", 128 * 1024, 128, {}, {}, {}},
 };
 
 std::string Key(const Eeprom& eeprom, const char* setting) {
@@ -83,25 +67,13 @@ std::string StateFilePath(const Eeprom& eeprom) {
     return folder + (hasSeparator ? "" : "/") + "eeprom_" + eeprom.name + ".bin";
 }
 
-bool SaveWhole(const Eeprom& eeprom) {
-    StateFile file(eeprom.stateFile, "wb");
-    if (file.get() == nullptr) return false;
-    const size_t written = std::fwrite(eeprom.cells.data(), 1, eeprom.cells.size(), file.get());
-    return written == eeprom.cells.size() && std::fflush(file.get()) == 0;
-}
-
-// Takes over what the state file holds; a missing or short file leaves the rest erased and is
-// then written out at full size, so that later writes can go to their own offsets. A file of
-// full size is left alone: rewriting it would open a window in which a killed process loses it.
+// Takes over what the state file holds; a short file leaves the rest erased and is then
+// written out at full size, so that later writes can go to their own offsets. A file of full
+// size is left alone: rewriting it would open a window in which a killed process loses it.
 void LoadState(Eeprom& eeprom) {
-    size_t loaded = 0;
-    {
-        StateFile file(eeprom.stateFile, "rb");
-        if (file.get() != nullptr) {
-            loaded = std::fread(eeprom.cells.data(), 1, eeprom.cells.size(), file.get());
-        }
-    }
-    if (loaded < eeprom.cells.size()) (void)SaveWhole(eeprom);
+    std::fill(eeprom.cells.begin(), eeprom.cells.end(), kErasedByte);
+    const size_t loaded = ReadStateFile(eeprom.file, eeprom.cells.data(), eeprom.cells.size());
+    if (loaded < eeprom.cells.size()) (void)WriteStateFile(eeprom.file, 0, eeprom.cells.data(), eeprom.cells.size());
 }
 
 // Programs cells [first, first + count) one page at a time, each page reaching the state file
@@ -110,18 +82,13 @@ int32_t ProgramPages(Eeprom& eeprom, uint32_t first, const uint8_t* data, uint32
                      uint32_t* done) {
     *done = 0;
     const bool persistent = !eeprom.stateFile.empty();
-    StateFile file(persistent ? eeprom.stateFile : std::string(), persistent ? "r+b" : "rb");
-    if (persistent && file.get() == nullptr) return kErrVerifyWrite;
     while (*done < count) {
         const uint32_t address = first + *done;
         const uint32_t pageLeft = eeprom.pageBytes - address % eeprom.pageBytes;
         const uint32_t chunk = std::min(pageLeft, count - *done);
         const uint8_t* page = data + *done;
-        if (persistent && (std::fseek(file.get(), static_cast<long>(address), SEEK_SET) != 0 ||
-                           std::fwrite(page, 1, chunk, file.get()) != chunk ||
-                           std::fflush(file.get()) != 0)) {
-            return kErrVerifyWrite;
-        }
+        // A state file that could not be opened as a plain file of ours fails every write.
+        if (persistent && !WriteStateFile(eeprom.file, address, page, chunk)) return kErrVerifyWrite;
         std::copy(page, page + chunk, eeprom.cells.begin() + address);
         if (eeprom.pageWriteNs != 0) SleepNs(eeprom.pageWriteNs);
         *done += chunk;
@@ -141,16 +108,32 @@ int32_t Address(uint8_t deviceId, uint32_t first, uint32_t count, Eeprom** found
 }  // namespace
 
 void I2cBusReset() {
+    I2cBusDetach();
     for (Eeprom& eeprom : gEeproms) {
         eeprom.cells.assign(eeprom.sizeBytes, kErasedByte);
         eeprom.stateFile = StateFilePath(eeprom);
         eeprom.naks = ScenarioInteger(Key(eeprom, "nak").c_str(), 0) != 0;
         eeprom.writeFailAfter = ScenarioInteger(Key(eeprom, "write_fail_after").c_str(), -1);
         eeprom.readFlipAddress = ScenarioInteger(Key(eeprom, "read_flip").c_str(), kNoAddress);
-        const int64_t pageUs = ScenarioInteger(Key(eeprom, "page_write_us").c_str(), 0);
-        eeprom.pageWriteNs = pageUs > 0 ? static_cast<uint64_t>(pageUs) * 1000u : 0;
-        if (!eeprom.stateFile.empty()) LoadState(eeprom);
+        eeprom.pageWriteNs = static_cast<uint64_t>(ScenarioInteger(Key(eeprom, "page_write_us").c_str(), 0)) * 1000u;
     }
+}
+
+int32_t I2cBusAttach() {
+    for (Eeprom& eeprom : gEeproms) {
+        if (eeprom.stateFile.empty()) continue;
+        const StateFileStatus status = OpenStateFile(eeprom.stateFile, eeprom.file);
+        if (status == StateFileStatus::kBusy) {
+            I2cBusDetach();
+            return kErrBusy;
+        }
+        if (status == StateFileStatus::kOpen) LoadState(eeprom);
+    }
+    return kOk;
+}
+
+void I2cBusDetach() {
+    for (Eeprom& eeprom : gEeproms) CloseStateFile(eeprom.file);
 }
 
 int32_t EepromWrite(uint8_t deviceId, uint32_t first, const uint8_t* data, uint32_t count,

@@ -10,7 +10,8 @@
 //
 // Status record: byte 0 record version 1; LS = register 0x0D; LED bit 0 power, bit 1 FPGA
 // configured, bit 2 stream gate open, bit 3 motor turning, bits 4-7 as written to register
-// 0x0C; RAMStatus bit 0 FIFO holds data, bit 1 stream gate open (the FIFO is filling);
+// 0x0C; RAMStatus bit 0 FIFO holds data, bit 1 stream gate open (the FIFO is filling), bit 2
+// words were lost to a full FIFO since the interface was opened or the FIFO last cleared;
 // AnzDat the whole lines the stream has produced since the interface was opened; RamFIFO the
 // FIFO fill in bytes; LastError the library's last error code.
 #include "sim/motor.h"
@@ -35,6 +36,7 @@ constexpr uint8_t kLedMotor = 0x08;
 constexpr uint8_t kLedPanelMask = 0xF0;   // the four LEDs the host switches through register 0x0C
 constexpr uint8_t kRamDataWaiting = 0x01;
 constexpr uint8_t kRamFilling = 0x02;
+constexpr uint8_t kRamOverflow = 0x04;
 constexpr uint8_t kStatusRecordVersion = 1;
 
 struct Motor {
@@ -44,18 +46,25 @@ struct Motor {
     double steppedRevolutions = 0;   // this run, when the motor turns per query
     bool running = false;
     uint64_t lineBaseline = 0;       // raw line count at the last clear
+    // settings, read at reset
+    int64_t maxRevolutions = 10000;
+    double revsPerSecond = 10;
+    bool turnsPerQuery = false;
+    double revsPerQuery = 0;
+    bool stalls = false;
+    uint64_t lineBytes = 4096;
+    double linesPerRevolution = 100;
 };
 
 static Motor gMotor;
 
-static bool TurnsPerQuery() { return ScenarioHas("motor.revs_per_query"); }
+static bool TurnsPerQuery() { return gMotor.turnsPerQuery; }
 
 static double RevolutionsThisRun() {
     if (!gMotor.running) return 0;
     double turned = gMotor.steppedRevolutions;
     if (!TurnsPerQuery()) {
-        const double revsPerSecond = std::max(0.0, ScenarioNumber("motor.rpm", 600.0)) / 60.0;
-        turned = static_cast<double>(MonotonicNs() - gMotor.runStartNs) * 1e-9 * revsPerSecond;
+        turned = static_cast<double>(MonotonicNs() - gMotor.runStartNs) * 1e-9 * gMotor.revsPerSecond;
     }
     return std::min(turned, static_cast<double>(gMotor.targetRevolutions));
 }
@@ -63,23 +72,31 @@ static double RevolutionsThisRun() {
 // A query is the moment the motor moves when it turns per query.
 static void Query() {
     if (gMotor.running && TurnsPerQuery()) {
-        gMotor.steppedRevolutions += std::max(0.0, ScenarioNumber("motor.revs_per_query", 0.0));
+        gMotor.steppedRevolutions += gMotor.revsPerQuery;
     }
 }
 
 static uint64_t StreamLines() {
-    const int64_t lineBytes = std::max<int64_t>(1, ScenarioInteger("lines.bytes", 4096));
-    return StreamBytesProduced() / static_cast<uint64_t>(lineBytes);
+    return StreamBytesProduced() / gMotor.lineBytes;
 }
 
 // Lines since the interface was opened, before the counter's clear and its 27-bit width.
 static uint64_t RawLines() {
-    const double linesPerRevolution = std::max(0.0, ScenarioNumber("lines.per_rev", 100.0));
     const double revolutions = gMotor.earlierRevolutions + RevolutionsThisRun();
-    return StreamLines() + static_cast<uint64_t>(revolutions * linesPerRevolution);
+    return StreamLines() + static_cast<uint64_t>(revolutions * gMotor.linesPerRevolution);
 }
 
-void MotorReset() { gMotor = Motor{}; }
+void MotorReset() {
+    Motor& m = gMotor;
+    m = Motor{};
+    m.maxRevolutions = ScenarioInteger("motor.max", 10000);
+    m.revsPerSecond = ScenarioNumber("motor.rpm", 600.0) / 60.0;
+    m.turnsPerQuery = ScenarioHas("motor.revs_per_query");
+    m.revsPerQuery = ScenarioNumber("motor.revs_per_query", 0.0);
+    m.stalls = ScenarioInteger("motor.stall", 0) != 0;
+    m.lineBytes = static_cast<uint64_t>(ScenarioInteger("lines.bytes", 4096));
+    m.linesPerRevolution = ScenarioNumber("lines.per_rev", 100.0);
+}
 
 bool MotorTurning() {
     return gMotor.running && RevolutionsThisRun() < static_cast<double>(gMotor.targetRevolutions);
@@ -94,12 +111,11 @@ void MotorStop() {
 void ScanLineCounterClear() { gMotor.lineBaseline = RawLines(); }
 
 int32_t MotorStart(int32_t revolutions) {
-    const int64_t maxRevolutions = ScenarioInteger("motor.max", 10000);
-    if (revolutions < 0 || revolutions > maxRevolutions) return kErrMotorRange;
+    if (revolutions < 0 || revolutions > gMotor.maxRevolutions) return kErrMotorRange;
     // A new start ends the run under way; what it has turned so far stays counted.
     MotorStop();
     if (revolutions == 0) return kOk;
-    if (ScenarioInteger("motor.stall", 0) != 0) return kErrMotorStalled;
+    if (gMotor.stalls) return kErrMotorStalled;
     gMotor.targetRevolutions = revolutions;
     gMotor.runStartNs = MonotonicNs();
     gMotor.running = true;
@@ -131,7 +147,8 @@ int32_t StatusRead(ScannerStatus* status) {
     status->LS = LightSourceControl();
     status->LED = LedBits();
     status->RAMStatus = static_cast<uint8_t>((fifoBytes > 0 ? kRamDataWaiting : 0) |
-                                             (StreamGateOpen() ? kRamFilling : 0));
+                                             (StreamGateOpen() ? kRamFilling : 0) |
+                                             (StreamOverflowed() ? kRamOverflow : 0));
     status->AnzDat = static_cast<int32_t>(StreamLines() & 0x7FFFFFFF);
     status->RamFIFO = static_cast<int32_t>(std::min<uint32_t>(fifoBytes, 0x7FFFFFFF));
     status->LastError = static_cast<int16_t>(LastError());

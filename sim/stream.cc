@@ -2,12 +2,15 @@
 // scanner counts 0, 1, ... 65535, 0, ... at a steady rate into a FIFO of finite size; a host
 // that reads too slowly loses the words that no longer fit. ReadBlock takes words out of the
 // FIFO, little-endian, and the scenario can drop or corrupt words on the way out.
+//
+// Nothing here goes word by word. The FIFO is a short list of runs of consecutive counter
+// values (a run ends where words were lost), delivery copies whole runs out of a table of the
+// pattern, drops skip words by arithmetic and corruption inverts just the words it hits. So a
+// block costs one or two memory copies, and ReadBlock allocates nothing.
 #include "sim/stream.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
-#include <deque>
-#include <string>
 
 #include "sim/errors.h"
 #include "sim/host.h"
@@ -15,14 +18,44 @@
 
 namespace sim {
 
-constexpr double kUsb2BytesPerSecond = 40e6;   // a high-speed bulk pipe as it performs in practice
+namespace {
+
+constexpr uint64_t kDefaultBytesPerSecond = 40000000;   // usb2
 constexpr uint64_t kDefaultFifoBytes = 4u << 20;
 constexpr uint64_t kNever = ~uint64_t{0};
 constexpr uint64_t kShortestWaitNs = 20000;
+constexpr uint32_t kPeriodWords = 65536;
+constexpr uint32_t kTailWords = 16384;   // any block of up to 32 KiB copies from any word at once
+// Breaks the FIFO can hold at once. Only a host that reads a few words at a time from a FIFO
+// that keeps overflowing gets near it; beyond it new words are lost as if the FIFO were full.
+constexpr size_t kMaxRuns = 1024;
 
-namespace {
+// The counting words as bytes, from word 0 on into the tail.
+uint8_t gPattern[2 * (kPeriodWords + kTailWords)];
+bool gPatternReady = false;
 
-// Words that left the counter in one unbroken run; overflow breaks the run.
+void MakePattern() {
+    for (uint32_t i = 0; i < kPeriodWords + kTailWords; ++i) {
+        gPattern[2 * i] = static_cast<uint8_t>(i);
+        gPattern[2 * i + 1] = static_cast<uint8_t>(i >> 8);
+    }
+    gPatternReady = true;
+}
+
+// The counting words from `first` on, `words` of them.
+void CopyPattern(uint8_t* out, uint16_t first, uint64_t words) {
+    while (words > 0) {
+        const uint64_t piece = std::min<uint64_t>(words, kPeriodWords + kTailWords - first);
+        std::memcpy(out, gPattern + 2 * static_cast<size_t>(first), 2 * piece);
+        out += 2 * piece;
+        words -= piece;
+        first = static_cast<uint16_t>(first + piece);
+    }
+}
+
+uint64_t SaturatingAdd(uint64_t a, uint64_t b) { return a > kNever - b ? kNever : a + b; }
+
+// Words that left the counter in one unbroken run.
 struct Run {
     uint16_t first;
     uint64_t words;
@@ -41,13 +74,18 @@ struct Stream {
     uint64_t producedWords = 0;     // since the interface was opened, lost ones included
     uint64_t gateOpenedNs = 0;
     uint64_t producedSinceOpenWords = 0;
-    std::deque<Run> fifo;
+    Run runs[kMaxRuns] = {};        // a ring: the FIFO's content, oldest first
+    size_t firstRun = 0;
+    size_t runCount = 0;
     uint64_t fifoWords = 0;
     uint64_t deliveredWords = 0;    // offset of the next word ReadBlock hands out
     uint64_t dropPendingWords = 0;
+    uint64_t corruptedUntil = 0;    // delivered offsets below this are done (windows may overlap)
+    bool lossUnreported = false;
+    bool overflowed = false;
     // settings
     bool onDemand = false;
-    double wordsPerNs = kUsb2BytesPerSecond / 2e9;
+    double wordsPerNs = static_cast<double>(kDefaultBytesPerSecond) / 2e9;
     uint64_t fifoCapacityWords = kDefaultFifoBytes / 2;
     FaultRule drop;
     FaultRule corrupt;
@@ -55,55 +93,45 @@ struct Stream {
 
 Stream gStream;
 
-// "at N", "every N", "<words> at N" or "<words> every N".
 FaultRule ReadFaultRule(const char* key) {
     FaultRule rule;
-    if (!ScenarioHas(key)) return rule;
-    const std::string text = ScenarioText(key, "");
-    unsigned long long words = 1, offset = 0;
-    char mode[16] = "";
-    if (std::sscanf(text.c_str(), "%15s %llu", mode, &offset) != 2) {
-        if (std::sscanf(text.c_str(), "%llu %15s %llu", &words, mode, &offset) != 3) return rule;
-    }
-    if (words == 0) return rule;
-    rule.words = words;
-    if (std::strcmp(mode, "at") == 0) {
-        rule.next = offset;
-    } else if (std::strcmp(mode, "every") == 0 && offset > 0) {
-        rule.next = offset;
-        rule.every = offset;
-    }
+    const SettingValue* setting = ScenarioFind(key);
+    if (setting == nullptr) return rule;
+    rule.words = static_cast<uint64_t>(setting->integer);
+    rule.next = setting->position;
+    rule.every = setting->mode == RuleMode::kEvery ? setting->position : 0;
     return rule;
 }
 
-void ReadSettings(Stream& stream) {
-    const std::string rate = ScenarioText("stream.rate", "usb2");
-    stream.onDemand = rate == "unlimited";
-    double bytesPerSecond = rate == "usb2" ? kUsb2BytesPerSecond : ScenarioNumber("stream.rate", kUsb2BytesPerSecond);
-    if (!(bytesPerSecond >= 2.0)) bytesPerSecond = kUsb2BytesPerSecond;
-    stream.wordsPerNs = bytesPerSecond / 2e9;
-    const int64_t fifoBytes = ScenarioInteger("stream.fifo", static_cast<int64_t>(kDefaultFifoBytes));
-    stream.fifoCapacityWords = fifoBytes >= 2 ? static_cast<uint64_t>(fifoBytes) / 2 : kDefaultFifoBytes / 2;
-    stream.drop = ReadFaultRule("stream.drop");
-    stream.corrupt = ReadFaultRule("stream.corrupt");
+void ReadSettings(Stream& s) {
+    const int64_t bytesPerSecond = ScenarioInteger("stream.rate", static_cast<int64_t>(kDefaultBytesPerSecond));
+    s.onDemand = bytesPerSecond == 0;
+    if (!s.onDemand) s.wordsPerNs = static_cast<double>(bytesPerSecond) / 2e9;
+    s.fifoCapacityWords = static_cast<uint64_t>(ScenarioInteger("stream.fifo", static_cast<int64_t>(kDefaultFifoBytes))) / 2;
+    s.drop = ReadFaultRule("stream.drop");
+    s.corrupt = ReadFaultRule("stream.corrupt");
 }
+
+Run& RunAt(size_t index) { return gStream.runs[(gStream.firstRun + index) % kMaxRuns]; }
 
 // The counter runs on whether or not the words fit: those beyond the FIFO's room are lost.
 void Produce(uint64_t words) {
     Stream& s = gStream;
-    const uint64_t room = s.fifoCapacityWords - s.fifoWords;
-    const uint64_t kept = words < room ? words : room;
+    uint64_t kept = std::min(words, s.fifoCapacityWords - s.fifoWords);
     if (kept > 0) {
-        if (!s.fifo.empty() &&
-            static_cast<uint16_t>(s.fifo.back().first + s.fifo.back().words) == s.counter) {
-            s.fifo.back().words += kept;
+        Run* last = s.runCount > 0 ? &RunAt(s.runCount - 1) : nullptr;
+        if (last != nullptr && static_cast<uint16_t>(last->first + last->words) == s.counter) {
+            last->words += kept;
+        } else if (s.runCount < kMaxRuns) {
+            RunAt(s.runCount++) = Run{s.counter, kept};
         } else {
-            s.fifo.push_back(Run{s.counter, kept});
+            kept = 0;
         }
         s.fifoWords += kept;
     }
+    if (kept < words) s.lossUnreported = s.overflowed = true;
     s.counter = static_cast<uint16_t>(s.counter + words);
-    s.producedWords += words;
+    s.producedWords = SaturatingAdd(s.producedWords, words);
 }
 
 // Brings the FIFO up to the present: what the scanner produced since the last look.
@@ -117,23 +145,48 @@ void Advance() {
     s.producedSinceOpenWords = total;
 }
 
-// The next word from the FIFO or, on demand, straight from the counter.
-bool TakeWord(uint16_t* word) {
+bool OnDemand() { return gStream.onDemand && gStream.gateOpen; }
+
+// Takes up to `words` out of the FIFO (or, on demand, the counter) into `out`, or just
+// discards them when `out` is null; returns how many.
+uint64_t TakeSource(uint8_t* out, uint64_t words) {
     Stream& s = gStream;
-    if (s.fifoWords == 0) {
-        if (!s.onDemand || !s.gateOpen) return false;
-        Produce(1);
+    if (s.fifoWords > 0) {
+        Run& run = RunAt(0);
+        const uint64_t n = std::min(words, run.words);
+        if (out != nullptr) CopyPattern(out, run.first, n);
+        run.first = static_cast<uint16_t>(run.first + n);
+        run.words -= n;
+        if (run.words == 0) {
+            s.firstRun = (s.firstRun + 1) % kMaxRuns;
+            --s.runCount;
+        }
+        s.fifoWords -= n;
+        return n;
     }
-    Run& run = s.fifo.front();
-    *word = run.first;
-    run.first = static_cast<uint16_t>(run.first + 1);
-    if (--run.words == 0) s.fifo.pop_front();
-    --s.fifoWords;
-    return true;
+    if (!OnDemand()) return 0;
+    if (out != nullptr) CopyPattern(out, s.counter, words);
+    s.counter = static_cast<uint16_t>(s.counter + words);
+    s.producedWords = SaturatingAdd(s.producedWords, words);
+    return words;
 }
 
-bool WordsAvailable() {
-    return gStream.fifoWords > 0 || (gStream.onDemand && gStream.gateOpen);
+// Inverts the delivered words [offset, offset + words) that fall in a corruption window.
+void Corrupt(uint8_t* bytes, uint64_t offset, uint64_t words) {
+    Stream& s = gStream;
+    FaultRule& rule = s.corrupt;
+    const uint64_t end = offset + words;
+    while (rule.next < end) {
+        const uint64_t windowEnd = SaturatingAdd(rule.next, rule.words);
+        const uint64_t from = std::max({rule.next, offset, s.corruptedUntil});
+        const uint64_t to = std::min(windowEnd, end);
+        if (from < to) {
+            for (uint64_t i = 2 * (from - offset); i < 2 * (to - offset); ++i) bytes[i] = static_cast<uint8_t>(~bytes[i]);
+            s.corruptedUntil = to;
+        }
+        if (windowEnd > end) break;
+        rule.next = rule.every > 0 ? SaturatingAdd(rule.next, rule.every) : kNever;
+    }
 }
 
 // Hands out up to maxWords words with the scenario's faults applied; returns how many.
@@ -142,53 +195,38 @@ uint64_t Deliver(uint8_t* buffer, uint64_t maxWords) {
     uint64_t delivered = 0;
     while (delivered < maxWords) {
         if (s.deliveredWords == s.drop.next) {
-            s.dropPendingWords += s.drop.words;
-            s.drop.next = s.drop.every > 0 ? s.drop.next + s.drop.every : kNever;
+            s.dropPendingWords = SaturatingAdd(s.dropPendingWords, s.drop.words);
+            s.drop.next = s.drop.every > 0 ? SaturatingAdd(s.drop.next, s.drop.every) : kNever;
         }
-        uint16_t word = 0;
-        if (!TakeWord(&word)) break;
-        if (s.dropPendingWords > 0) {   // lost on the way: the host never sees it
-            --s.dropPendingWords;
+        if (s.dropPendingWords > 0) {   // lost on the way: the host never sees them
+            const uint64_t skipped = TakeSource(nullptr, s.dropPendingWords);
+            if (skipped == 0) break;
+            s.dropPendingWords -= skipped;
             continue;
         }
-        if (s.deliveredWords >= s.corrupt.next) {
-            word = static_cast<uint16_t>(~word);
-            if (s.deliveredWords + 1 >= s.corrupt.next + s.corrupt.words) {
-                s.corrupt.next = s.corrupt.every > 0 ? s.corrupt.next + s.corrupt.every : kNever;
-            }
-        }
-        buffer[2 * delivered] = static_cast<uint8_t>(word);
-        buffer[2 * delivered + 1] = static_cast<uint8_t>(word >> 8);
-        ++delivered;
-        ++s.deliveredWords;
+        const uint64_t limit = std::min(maxWords - delivered, s.drop.next - s.deliveredWords);
+        uint8_t* out = buffer + 2 * delivered;
+        const uint64_t taken = TakeSource(out, limit);
+        if (taken == 0) break;
+        Corrupt(out, s.deliveredWords, taken);
+        delivered += taken;
+        s.deliveredWords += taken;
     }
     return delivered;
 }
 
-// Like a bulk transfer: done when the request is filled; with the data flow stopped, or when
-// the time-out runs out, it ends short with what came.
-void WaitForData(uint64_t wantWords, uint32_t timeoutMs) {
-    Stream& s = gStream;
-    const uint64_t deadlineNs = MonotonicNs() + static_cast<uint64_t>(timeoutMs) * 1000000u;
-    for (;;) {
-        Advance();
-        if (s.onDemand && s.gateOpen) return;
-        if (s.fifoWords >= wantWords || s.fifoWords >= s.fifoCapacityWords) return;
-        if (!s.gateOpen && s.fifoWords > 0) return;
-        const uint64_t now = MonotonicNs();
-        if (now >= deadlineNs) return;
-        uint64_t waitNs = deadlineNs - now;
-        if (s.gateOpen) {
-            const double fillNs = static_cast<double>(wantWords - s.fifoWords) / s.wordsPerNs;
-            if (fillNs < static_cast<double>(waitNs)) waitNs = static_cast<uint64_t>(fillNs) + 1;
-        }
-        SleepNs(waitNs > kShortestWaitNs ? waitNs : kShortestWaitNs);
-    }
+// When the FIFO will have produced `words` more than now.
+uint64_t ProductionWaitNs(uint64_t words) {
+    const Stream& s = gStream;
+    const double dueNs = static_cast<double>(s.producedSinceOpenWords + words) / s.wordsPerNs;
+    const double waitNs = dueNs - static_cast<double>(MonotonicNs() - s.gateOpenedNs);
+    return waitNs < static_cast<double>(kShortestWaitNs) ? kShortestWaitNs : static_cast<uint64_t>(waitNs) + 1;
 }
 
 }  // namespace
 
 void StreamReset() {
+    if (!gPatternReady) MakePattern();
     gStream = Stream{};
     ReadSettings(gStream);
 }
@@ -202,20 +240,53 @@ void StreamSetGate(bool on) {
     s.producedSinceOpenWords = 0;
 }
 
+// Like a bulk transfer: the words arrive in the buffer as the scanner makes them, and the
+// transfer is done when the request is filled. It ends short with what came when the data
+// flow stops or the time-out runs out, and also once half the FIFO's worth arrived: a host
+// that asks for more than the FIFO holds gets it back while the FIFO still has room, so that
+// a late wake-up from a sleep loses nothing.
 int32_t StreamRead(uint8_t* buffer, int32_t requested, int32_t* received, uint32_t timeoutMs) {
+    Stream& s = gStream;
     *received = 0;
     const uint64_t wantWords = requested > 0 ? static_cast<uint64_t>(requested) / 2 : 0;
     if (wantWords == 0) return kOk;
-    WaitForData(wantWords, timeoutMs);
-    if (!WordsAvailable()) return kErrNoData;
-    *received = static_cast<int32_t>(2 * Deliver(buffer, wantWords));
+    const uint64_t enoughWords = std::min(wantWords, std::max<uint64_t>(1, s.fifoCapacityWords / 2));
+    const uint64_t deadlineNs = MonotonicNs() + static_cast<uint64_t>(timeoutMs) * 1000000u;
+    uint64_t delivered = 0;
+    for (;;) {
+        Advance();
+        delivered += Deliver(buffer + 2 * delivered, wantWords - delivered);
+        if (delivered >= enoughWords || (!s.gateOpen && delivered > 0) || OnDemand()) break;
+        const uint64_t now = MonotonicNs();
+        if (now >= deadlineNs) break;
+        uint64_t waitNs = deadlineNs - now;
+        if (s.gateOpen) waitNs = std::min(waitNs, ProductionWaitNs(enoughWords - delivered));
+        SleepNs(waitNs);
+    }
+    if (delivered == 0) return kErrNoData;
+    *received = static_cast<int32_t>(2 * delivered);
     return kOk;
 }
 
-void StreamClear() {
+bool StreamTakeLoss() {
+    const bool lost = gStream.lossUnreported;
+    gStream.lossUnreported = false;
+    return lost;
+}
+
+bool StreamOverflowed() {
     Advance();
-    gStream.fifo.clear();
-    gStream.fifoWords = 0;
+    return gStream.overflowed;
+}
+
+void StreamClear() {
+    Stream& s = gStream;
+    Advance();
+    s.firstRun = 0;
+    s.runCount = 0;
+    s.fifoWords = 0;
+    s.lossUnreported = false;
+    s.overflowed = false;
 }
 
 uint32_t StreamFifoBytes() {

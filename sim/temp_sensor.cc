@@ -26,18 +26,28 @@ constexpr double kHighestCelsius = 150.0;
 
 struct TempSensor {
     int32_t configuration = 0;   // power-up: converting continuously
+    // settings, read at reset
+    int16_t raw = 25;
+    bool fails = false;
+    uint64_t transferNs = 200000;
 };
 
 static TempSensor gSensor;
 
-void TempSensorReset() { gSensor = TempSensor(); }
+void TempSensorReset() {
+    gSensor = TempSensor();
+    // The scenario's temperature is finite (checked when read); the sensor holds it to its range.
+    const double celsius = std::clamp(ScenarioNumber("temp.celsius", 25.0), kLowestCelsius, kHighestCelsius);
+    gSensor.raw = static_cast<int16_t>(std::lround(celsius));
+    gSensor.fails = ScenarioInteger("temp.fail", 0) != 0;
+    gSensor.transferNs = static_cast<uint64_t>(ScenarioInteger("temp.transfer_us", 200)) * 1000u;
+}
 
 // Spends the bus time of one transfer, then says whether the sensor answered it.
 static int32_t Addressed(uint8_t deviceId) {
-    const int64_t transferUs = ScenarioInteger("temp.transfer_us", 200);
-    if (transferUs > 0) SleepNs(static_cast<uint64_t>(transferUs) * 1000u);
+    if (gSensor.transferNs > 0) SleepNs(gSensor.transferNs);
     if (deviceId != kTempSensorId) return kErrNoAck;
-    if (ScenarioInteger("temp.fail", 0) != 0) return kErrSensor;
+    if (gSensor.fails) return kErrSensor;
     return kOk;
 }
 
@@ -53,10 +63,7 @@ int32_t TempSensorRead(uint8_t deviceId, int16_t* raw) {
     const int32_t status = Addressed(deviceId);
     if (status != kOk) return status;
     if ((gSensor.configuration & kShutdownBit) != 0) return kErrSensor;
-    const double celsius = ScenarioNumber("temp.celsius", 25.0);
-    // std::clamp would pass a NaN setting through; the sensor has no such reading.
-    const double limited = std::isnan(celsius) ? 0.0 : std::clamp(celsius, kLowestCelsius, kHighestCelsius);
-    *raw = static_cast<int16_t>(std::lround(limited));
+    *raw = gSensor.raw;
     return kOk;
 }
 

@@ -53,7 +53,7 @@ TEST_F(SimInterfaceTest, OpensOnceAndClosesOnce) {
 }
 
 TEST_F(SimInterfaceTest, EveryReturnedCodeHasATextAndTheToolsOwnCodesHaveNone) {
-    for (int32_t code : {-101, -102, -103, -104, -201, -202, -203, -204, -205, -206, -301, -302, -306,
+    for (int32_t code : {-101, -102, -103, -104, -105, -107, -201, -202, -203, -204, -205, -206, -301, -302, -306,
                          -501, -502, -503, -601, -602, -603, -604, -605, -606, -701, -702, -703, -801, -802}) {
         EXPECT_NE("<none>", Text(code)) << code;
     }
@@ -107,6 +107,13 @@ TEST_F(SimInterfaceTest, FpgaFileIsCheckedRecordByRecord) {
         const std::string path = dir.WriteText("fpga.mcs", c.content);
         EXPECT_EQ(c.expected, Init_Firmware(path.c_str(), 0)) << c.content;
     }
+    const std::string record = ":10000000FFFFFFFFAA9955660001020304050607DA\n";
+    const std::string longLine = ":" + std::string(2000, '0') + "\n" + ":00000001FF\n";
+    EXPECT_EQ(-202, Init_Firmware(dir.WriteText("long.mcs", longLine).c_str(), 0));
+    // Larger than any FPGA's image: refused before it is read (sparse, so the test stays quick).
+    const std::string huge = dir.WriteText("huge.mcs", std::string(kGoodRecords));
+    std::filesystem::resize_file(huge, (uint64_t{64} << 20) + 1);
+    EXPECT_EQ(-202, Init_Firmware(huge.c_str(), 0));
     EXPECT_EQ(-201, Init_Firmware(dir.File("missing.mcs").c_str(), 0));
     EXPECT_EQ(-201, GetLastKelvoError(1));
 }

@@ -96,6 +96,81 @@ TEST_F(StreamTest, SlowHostLosesWhatNoLongerFitsTheFifo) {
     EXPECT_NE(2000, Words(1000).front());
 }
 
+// The loss is news: the read after it brings the data it has with status 0 and records -801;
+// the status record shows it until the FIFO is cleared.
+TEST_F(StreamTest, OverflowIsRecordedAsTheLastErrorAndShownInTheStatus) {
+    Start("stream.rate = 2000000; stream.fifo = 4000");
+    ScannerStatus status{};
+    ASSERT_EQ(0, GetScanStatus(&status));
+    EXPECT_EQ(0, status.RAMStatus & 0x04);
+    Gate(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    Gate(0);                                             // no more words, no more losses
+    ASSERT_EQ(0, GetScanStatus(&status));
+    EXPECT_EQ(0x04, status.RAMStatus & 0x04);
+    ASSERT_EQ(500u, Words(1000).size());
+    EXPECT_EQ(kErrFifoOverflow, GetLastKelvoError(0));   // read and cleared
+    ASSERT_EQ(500u, Words(1000).size());
+    EXPECT_EQ(0, GetLastKelvoError(1));                  // reported once
+    ASSERT_EQ(0, GetScanStatus(&status));
+    EXPECT_EQ(0x04, status.RAMStatus & 0x04);
+    ClearReadBlock();
+    ASSERT_EQ(0, GetScanStatus(&status));
+    EXPECT_EQ(0, status.RAMStatus & 0x04);
+}
+
+// A request larger than the FIFO must not sleep until the FIFO has long overflowed: the read
+// comes back while the FIFO still has room, and a 32 KiB request at 1000 bytes/s does not wait
+// out the time-out for its first word.
+TEST_F(StreamTest, ReadsLargerThanTheFifoComeBackBeforeItOverflows) {
+    Start("stream.rate = 100000; stream.fifo = 16384", 60000);
+    Gate(1);
+    std::vector<uint16_t> all;
+    for (int block = 0; block < 12; ++block) {
+        const std::vector<uint16_t> words = Words(32768);
+        all.insert(all.end(), words.begin(), words.end());
+    }
+    EXPECT_TRUE(Counting(all));
+    EXPECT_NE(kErrFifoOverflow, GetLastKelvoError(1));
+    Free_Interface();
+
+    Start("stream.rate = 1000; stream.fifo = 2", 60000);
+    Gate(1);
+    const auto begun = std::chrono::steady_clock::now();
+    EXPECT_EQ(1u, Words(32768).size());
+    EXPECT_EQ(1u, Words(32768).size());
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(30));
+}
+
+// Dropping words costs no time per word: a drop of 10^14 words with words made on demand
+// is one jump of the counter, and every read returns within the time-out.
+TEST_F(StreamTest, HugeDropsReturnAtOnceOrWithinTheTimeOut) {
+    Start("stream.rate = unlimited; stream.drop = 99999999999999 at 0");
+    Gate(1);
+    const std::vector<uint16_t> words = Words(1000);
+    ASSERT_EQ(500u, words.size());
+    EXPECT_EQ(static_cast<uint16_t>(99999999999999u % 65536u), words.front());
+    EXPECT_TRUE(Counting(words));
+    Free_Interface();
+
+    Start("stream.rate = 1000000; stream.drop = 99999999999999 at 0", 50);
+    Gate(1);
+    uint8_t buffer[1000];
+    int32_t received = -1;
+    EXPECT_EQ(kErrNoData, ReadBlock(buffer, 1000, &received));   // everything made is dropped
+    EXPECT_EQ(0, received);
+}
+
+TEST_F(StreamTest, OverlappingCorruptionWindowsInvertEachWordOnce) {
+    Start("stream.rate = unlimited; stream.corrupt = 5 every 2");
+    Gate(1);
+    const std::vector<uint16_t> words = Words(40);
+    ASSERT_EQ(20u, words.size());
+    EXPECT_EQ(0, words[0]);
+    EXPECT_EQ(1, words[1]);
+    for (uint16_t i = 2; i < 20; ++i) EXPECT_EQ(static_cast<uint16_t>(~i), words[i]) << i;
+}
+
 TEST_F(StreamTest, ScenarioDropsAndCorruptsAtDeliveredOffsets) {
     Start("stream.rate = unlimited; stream.corrupt = at 100; stream.drop = 3 every 1000");
     Gate(1);

@@ -23,12 +23,14 @@ protected:
 TEST_F(TempSensorTest, ReadsWholeDegreesInsideTheSensorRange) {
     const struct { const char* setting; int32_t raw; } cases[] = {
         {"", 25}, {"temp.celsius = -50.4", -50}, {"temp.celsius = -40000", -55},
-        {"temp.celsius = 1e9", 150}, {"temp.celsius = nan", 0}};
+        {"temp.celsius = 1e9", 150}};
     for (const auto& c : cases) {
         Open(c.setting);
         EXPECT_EQ(c.raw, I2C_TEMPread(kSensor)) << c.setting;
         Free_Interface();
     }
+    SimConfigure("temp.celsius = nan");   // no temperature at all: the scenario is refused
+    EXPECT_EQ(kErrScenario, Init_Interface());
 }
 
 TEST_F(TempSensorTest, ShutdownBitStopsReadingsUntilCleared) {

@@ -7,6 +7,7 @@
 #   <libexecdir>/kelvotest/make_fpga_image   writes FPGA files the virtual scanner accepts
 #   include/kelvoscanusb.h, <datadir>/pkgconfig/kelvoscanusb.pc
 #                                        the device library's interface, for other builds of it
+#   bin/kelvotest-record, bin/kelvotrace, <libdir>/kelvotest/recorder/   (recorder/CMakeLists.txt)
 #   man pages, bash completion, <docdir>
 set(KELVO_INSTALL_VIRTUAL_DIR ${CMAKE_INSTALL_LIBDIR}/kelvotest/virtual)
 set(KELVO_INSTALL_LIBEXEC_DIR ${CMAKE_INSTALL_LIBEXECDIR}/kelvotest)
@@ -50,7 +51,8 @@ if(NOT WIN32)
   # them: -n keeps the name and time out, so the same sources give the same bytes.
   find_program(KELVO_GZIP gzip REQUIRED)
   set(compressed)
-  foreach(source doc/kelvotest.1 doc/kelvotest-virtual.1 packaging/changelog.Debian)
+  set(man_pages doc/kelvotest.1 doc/kelvotest-virtual.1 doc/kelvotest-record.1 doc/kelvotrace.1)
+  foreach(source ${man_pages} packaging/changelog.Debian)
     get_filename_component(name ${source} NAME)
     add_custom_command(OUTPUT ${KELVO_GENERATED_DIR}/${name}.gz
                        COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/${source} ${KELVO_GENERATED_DIR}/${name}
@@ -59,7 +61,9 @@ if(NOT WIN32)
     list(APPEND compressed ${KELVO_GENERATED_DIR}/${name}.gz)
   endforeach()
   add_custom_target(install_files ALL DEPENDS ${compressed})
-  install(FILES ${KELVO_GENERATED_DIR}/kelvotest.1.gz ${KELVO_GENERATED_DIR}/kelvotest-virtual.1.gz
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  foreach(page ${man_pages})
+    get_filename_component(name ${page} NAME)
+    install(FILES ${KELVO_GENERATED_DIR}/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endforeach()
   install(FILES ${KELVO_GENERATED_DIR}/changelog.Debian.gz DESTINATION ${KELVO_INSTALL_DOC_DIR})
 endif()

@@ -10,12 +10,16 @@
 #include "procedures/stream_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static PatternCheck* check = nullptr;
-    if (check == nullptr) check = new PatternCheck();   // the table is built once
-    *check = PatternCheck();
+    // One check for the whole run: building its table each time would cost more than the
+    // check. Each input starts as after a restart, with no first error pending.
+    static PatternCheck* check = new PatternCheck();
+    check->Resync();
+    uint64_t stale = 0;
+    uint16_t staleValue = 0;
+    check->TakeFirstError(&stale, &staleValue);
     std::vector<uint8_t> seen;
     size_t at = 0;
-    uint32_t lastCount = 0;
+    uint32_t lastCount = check->ErrorCount();
     while (at + 2 <= size) {
         // Two bytes: a restart flag and the block length (up to 32767), then the block.
         const uint16_t head = static_cast<uint16_t>(data[at] | data[at + 1] << 8);

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -125,6 +126,30 @@ TEST_F(StopProcess, ReaderThatGoesAwayIsAFileWriteError) {
     close(reader);
     EXPECT_EQ(0, tool.WaitForExit(10000)) << tool.Err();
     EXPECT_NE(std::string::npos, tool.Err().find("Error FileWrite!\n\n"));
+}
+
+// Standard error a pipe whose reader is gone from the start: every message is a failed
+// write, and the run still goes to its end with the usual exit code.
+TEST_F(StopProcess, ClosedPipeBehindStandardErrorDoesNotEndTheRun) {
+    int errPipe[2];
+    ASSERT_EQ(0, pipe(errPipe));
+    close(errPipe[0]);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int nullFd = open("/dev/null", O_RDWR);
+        dup2(nullFd, STDIN_FILENO);
+        dup2(nullFd, STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        if (chdir(dir.Path().c_str()) != 0) _exit(126);
+        const std::string tool = ToolPath();
+        execl(tool.c_str(), tool.c_str(), "-rb", "10", "-adread", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(errPipe[1]);
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(0, WIFEXITED(status) ? WEXITSTATUS(status) : -1);
 }
 
 }  // namespace

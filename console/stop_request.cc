@@ -1,11 +1,17 @@
 // console/stop_request.cc: stop requests on top of the platform's signal or console-event
-// handling.
+// handling. The request is remembered for as long as the outermost scope lives.
 #include "console/stop_request.h"
 
 #include "platform/platform.h"
 
-StopRequestScope::StopRequestScope() { StopSignalsArm(); }
+static int gScopeDepth = 0;
 
-StopRequestScope::~StopRequestScope() { StopSignalsDisarm(); }
+StopRequestScope::StopRequestScope() {
+    if (gScopeDepth++ == 0) StopSignalsArm();
+}
+
+StopRequestScope::~StopRequestScope() {
+    if (--gScopeDepth == 0) StopSignalsDisarm();
+}
 
 bool StopRequested() { return StopSignalled(); }

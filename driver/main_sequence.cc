@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "console/stop_request.h"
 #include "device/device_errors.h"
 #include "device/kelvoscanusb.h"
 #include "device/scanner.h"
 #include "driver/option_table.h"
 #include "driver/requests.h"
 #include "log/trace_log.h"
+#include "platform/platform.h"
 #include "procedures/boot_eeprom.h"
 #include "procedures/i2c_commands.h"
 #include "procedures/motor_status.h"
@@ -79,21 +81,31 @@ static bool ProgramBootEeprom() {
     return true;
 }
 
-// The actions run in this order whatever the order on the command line; none of them ends
-// the sequence.
+// The actions run in this order whatever the order on the command line. None of them ends
+// the sequence, but a stop request (Ctrl-C, a termination request, a hang-up) skips every
+// action still to come, also one that was to start after the loop the request ended.
+using Action = void (*)();
+static const Action kActions[] = {
+    [] { RunRegisterCommands(RegisterRequestsFromOptions()); },
+    [] { RunI2cCommands(I2cRequestsFromOptions(), StopRequested); },
+    [] { if (IsRequested(gMotorRevolutions)) RunMotorCommand(gMotorRevolutions); },
+    [] { if (gLinesFlag != 0) RunScanLineCommand(); },
+    [] { if (gStatusFlag != 0) RunStatusCommand(); },
+    [] { if (ScanRequested()) RunScanStreamTest(ScanFileFromOptions()); },
+};
+
 static void RunActions() {
-    RunRegisterCommands(RegisterRequestsFromOptions());
-    RunI2cCommands(I2cRequestsFromOptions());
-    if (IsRequested(gMotorRevolutions)) RunMotorCommand(gMotorRevolutions);
-    if (gLinesFlag != 0) RunScanLineCommand();
-    if (gStatusFlag != 0) RunStatusCommand();
-    if (ScanRequested()) RunScanStreamTest(ScanFileFromOptions());
+    for (const Action action : kActions) {
+        if (StopRequested()) return;
+        action();
+    }
 }
 
+// A stop request during bring-up skips the boot EEPROM programming as it skips the actions.
 static bool BringUp() {
     if (!OpenInterface()) return false;
     SetUsbTimeout(kUsbTimeoutMs);
-    return ReportVersions() && LoadFpga() && ProgramBootEeprom();
+    return ReportVersions() && LoadFpga() && !StopRequested() && ProgramBootEeprom();
 }
 
 static int Shutdown() {
@@ -112,6 +124,9 @@ static int Shutdown() {
 }
 
 int RunMainSequence(int argc, char** argv) {
+    // A reader that goes away (a closed pipe behind standard error or the scan file) turns
+    // writes into failed writes that the run survives, never an end without shutdown.
+    IgnoreBrokenPipe();
     std::printf("%s\n", kToolName);
     std::fflush(stdout);
     OpenTraceLog(kRunLevelMask, 0, TO_STDERR | TO_DEBUGGER, kLogFileName);
@@ -128,6 +143,9 @@ int RunMainSequence(int argc, char** argv) {
         return kExitUsage;
     }
 
+    // From here on a stop request ends the run through shutdown: gate off, file complete,
+    // interface freed. It is remembered until the process ends.
+    StopRequestScope stopRequests;
     if (BringUp()) RunActions();
     return Shutdown();
 }

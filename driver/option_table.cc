@@ -86,22 +86,57 @@ static int ScanString(const char* word, char* target) {
     return 1;
 }
 
+// True when the digits of the number at the front of word are more than 32 bits can hold,
+// whatever its sign: such a value would otherwise wrap silently (4294967396 becoming 100).
+// The sign and the 0x prefix are passed over as the conversion passes over them; a field
+// width of two digits or fewer can never overflow and is not looked at.
+static bool DigitsExceed32Bits(const char* word, int base) {
+    while (*word != '\0' && std::isspace(static_cast<unsigned char>(*word))) ++word;
+    if (*word == '+' || *word == '-') ++word;
+    if (base == 16 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X') &&
+        std::isxdigit(static_cast<unsigned char>(word[2]))) {
+        word += 2;
+    }
+    uint64_t magnitude = 0;
+    for (;; ++word) {
+        const unsigned char c = static_cast<unsigned char>(*word);
+        unsigned digit;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        } else {
+            return false;
+        }
+        if (digit >= static_cast<unsigned>(base)) return false;
+        magnitude = magnitude * static_cast<uint64_t>(base) + digit;
+        if (magnitude > 0xFFFFFFFFu) return true;
+    }
+}
+
 // Integer formats scan into a 64-bit temporary with the same width and conversion, and the
 // low 32 bits are stored: "%lu" must not write eight bytes into a 32-bit target where long
-// is 64 bits wide, and every platform then stores the same value.
+// is 64 bits wide, and every platform then stores the same value. Digits beyond 32 bits
+// convert nothing, so the parse stops at the option.
 static int ScanInteger(const char* word, const char* format, int32_t* target) {
     char wide[16];
     const size_t length = std::strlen(format);
     if (length < 2 || length + 2 >= sizeof wide) return 0;
     const char conversion = format[length - 1];
+    const bool hasWidth = std::isdigit(static_cast<unsigned char>(format[1])) != 0;
+    if (!hasWidth && DigitsExceed32Bits(word, conversion == 'x' ? 16 : 10)) return 0;
     size_t prefix = length - 1;
     while (prefix > 1 && format[prefix - 1] == 'l') --prefix;   // drop any length modifier
     std::memcpy(wide, format, prefix);
     std::snprintf(wide + prefix, sizeof wide - prefix, "ll%c", conversion);
     int converted;
     unsigned long long value = 0;
+#if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#endif
     if (conversion == 'd') {
         long long signedValue = 0;
         converted = std::sscanf(word, wide, &signedValue);
@@ -109,7 +144,9 @@ static int ScanInteger(const char* word, const char* format, int32_t* target) {
     } else {
         converted = std::sscanf(word, wide, &value);
     }
+#if defined(__GNUC__)
 #pragma GCC diagnostic pop
+#endif
     if (converted == 1) *target = static_cast<int32_t>(static_cast<uint32_t>(value));
     return converted;
 }

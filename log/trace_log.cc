@@ -140,7 +140,10 @@ void TraceLog::HexDump(const uint8_t* data, uint32_t count) {
 void OpenTraceLog(uint32_t levelMask, uint32_t formatFlags, uint32_t destinationMask,
                   const char* fileName) {
     CloseTraceLog();   // a second opening must not leave the first stream behind
-    gLogFile = std::fopen(fileName, "wt");
+    // Never through a symbolic link or into a FIFO or device standing at the name (the tool
+    // often runs as root in a shared folder): anything but a regular file counts as a log
+    // file that cannot be created.
+    gLogFile = CreateRegularFileNoFollow(fileName, "wt");
     gTraceLog.SetOutput(destinationMask, gLogFile);
     gTraceLog.SetLevelMask(levelMask);
     gTraceLog.SetFormat(formatFlags);

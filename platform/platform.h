@@ -1,23 +1,62 @@
 // platform/platform.h: the tool's only calls into the operating system beyond the C++
 // standard library. posix.cc and windows.cc implement it; tests link a fake instead.
+// Each function does one job and decides nothing: when to arm, ask or give up is decided in
+// console/, log/ and procedures/.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 uint32_t TickCountMs();                  // milliseconds, wraps; compare as (now - then) > limitMs
 
+// ---- console ----------------------------------------------------------------------------
 // Console input for the key-driven loops. Between ConsoleBeginKeyLoop and ConsoleEndKeyLoop
 // keys are delivered one byte at a time without echo; the terminal is restored afterwards,
-// also when the process is ended by a signal.
+// also when the process is ended by a stop request (StopSignalsArm) or by exit.
+// Nothing of the console but its line mode and echo is changed: no signal-driven input, no
+// change of the terminal's owner or file status flags, so that a blocked or ignored signal
+// in the inherited mask cannot hide a key.
 void ConsoleBeginKeyLoop();
 void ConsoleEndKeyLoop();
-bool ConsoleByteWaiting();               // never blocks, never echoes; false without a console
+// Never blocks, never echoes; false without a console. Inside a key loop the console is
+// asked at most once per millisecond tick of TickCountMs (the answer is kept for the rest of
+// the tick), and again at once after ConsoleReadByte, so that draining sees every byte.
+bool ConsoleByteWaiting();
 int  ConsoleReadByte();                  // only after ConsoleByteWaiting() said yes
 
-// Interrupt (Ctrl-C) and termination requests. While armed, the first request only sets a
-// flag that the loops poll; a second one ends the process at once.
+// ---- stop requests -----------------------------------------------------------------------
+// The requests that would end the process: POSIX SIGINT, SIGTERM, SIGHUP and SIGQUIT;
+// Windows Ctrl-C, Ctrl-Break and the console's close event. While armed, the first request
+// only sets the flag that StopSignalled reports; a second one (of any of them) restores the
+// console (as ConsoleEndKeyLoop does) and then ends the process at once as that request does
+// by default. Arming clears the flag; disarming puts the previous handling back and leaves
+// the flag as it is. The caller decides how long a request is remembered (console/).
 void StopSignalsArm();
 void StopSignalsDisarm();
-bool StopSignalled();
+bool StopSignalled();                    // async-signal-safe flag read
+
+// A write to a pipe or socket whose reader has gone becomes an ordinary failed write (the
+// stream's error flag) instead of ending the process: POSIX ignores SIGPIPE for the rest of
+// the process. Windows has no such signal: nothing to do there.
+void IgnoreBrokenPipe();
+
+// ---- files ----------------------------------------------------------------------------
+// fopen(path, mode) for a file to be written (mode "w", "wb" or "wt": created, or emptied),
+// except that the open itself never waits: a FIFO without a reader (or a device that would
+// block) fails at once with nullptr. Once open, writes block as usual. POSIX: open with
+// O_NONBLOCK, then clear it before fdopen. Windows: plain fopen (named pipes do not stand in
+// the file system there).
+FILE* OpenForWritingNoWait(const char* path, const char* mode);
+
+// Creates path, or empties it when it already is a regular file, and opens it for writing
+// with mode ("w", "wt"). nullptr, with nothing at path changed, when path names anything but
+// a regular file: a symbolic link (never followed, so its target stays intact), a FIFO (no
+// waiting for a reader), a device, a folder. POSIX: O_NOFOLLOW | O_NONBLOCK without O_TRUNC,
+// fstat must show a regular file, then ftruncate and clear O_NONBLOCK before fdopen.
+// Windows: refuse a reparse point (CreateFile with FILE_FLAG_OPEN_REPARSE_POINT, then
+// GetFileInformationByHandle: FILE_ATTRIBUTE_REPARSE_POINT or GetFileType other than
+// FILE_TYPE_DISK means nullptr; truncate only after that check); where that is not done,
+// a plain fopen is acceptable if its comment says so.
+FILE* CreateRegularFileNoFollow(const char* path, const char* mode);
 
 void DebugChannelWrite(const char* line);   // one whole line to the debugger string channel

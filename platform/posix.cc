@@ -1,9 +1,11 @@
 // platform/posix.cc: the platform layer on POSIX systems. The key loop's terminal settings
-// are restored on every way out: normal return, exit, and the signals that end the process.
+// are restored on every way out: normal return, exit, and the stop requests that end the
+// process.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <syslog.h>
 #include <termios.h>
@@ -31,28 +33,25 @@ uint32_t TickCountMs() {
 static bool gKeyLoopActive = false;
 static bool gTerminalSaved = false;
 static termios gSavedTerminal{};
-static int gSavedFileFlags = 0;
-static struct sigaction gSavedSigio{};
-// Set by SIGIO when the terminal has input; cleared before each look, so that the loop pays
-// for a poll() only when something arrived.
-static volatile sig_atomic_t gInputHint = 1;
+// The console is asked at most once per tick; the answer stands until the tick changes or a
+// byte is read. One poll() per millisecond costs nothing at any link speed, and a key is
+// still seen within a millisecond.
+static bool gPollDue = true;
+static uint32_t gLastPollTick = 0;
+static bool gLastAnswer = false;
 
 static void RestoreTerminal() {
     if (!gTerminalSaved) return;
-    fcntl(STDIN_FILENO, F_SETFL, gSavedFileFlags);
     tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
 }
-
-static void OnInputSignal(int) { gInputHint = 1; }
 
 static void RestoreAtExit() { RestoreTerminal(); }
 
 void ConsoleBeginKeyLoop() {
     if (gKeyLoopActive) return;
     gKeyLoopActive = true;
-    gInputHint = 1;
+    gPollDue = true;
     if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &gSavedTerminal) != 0) return;
-    gSavedFileFlags = fcntl(STDIN_FILENO, F_GETFL);
     gTerminalSaved = true;
     static bool atExitRegistered = false;
     if (!atExitRegistered) atExitRegistered = (std::atexit(RestoreAtExit) == 0);
@@ -62,15 +61,6 @@ void ConsoleBeginKeyLoop() {
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-
-    struct sigaction onInput {};
-    onInput.sa_handler = OnInputSignal;
-    sigemptyset(&onInput.sa_mask);
-    onInput.sa_flags = SA_RESTART;
-    sigaction(SIGIO, &onInput, &gSavedSigio);
-    fcntl(STDIN_FILENO, F_SETOWN, getpid());
-    fcntl(STDIN_FILENO, F_SETFL, gSavedFileFlags | O_ASYNC);
-    gInputHint = 1;   // input that came before notification was on
 }
 
 void ConsoleEndKeyLoop() {
@@ -79,7 +69,6 @@ void ConsoleEndKeyLoop() {
     if (!gTerminalSaved) return;
     RestoreTerminal();
     gTerminalSaved = false;
-    sigaction(SIGIO, &gSavedSigio, nullptr);
 }
 
 static bool PollInput() {
@@ -90,14 +79,16 @@ static bool PollInput() {
 bool ConsoleByteWaiting() {
     if (!gKeyLoopActive) return isatty(STDIN_FILENO) && PollInput();
     if (!gTerminalSaved) return false;
-    if (gInputHint == 0) return false;
-    gInputHint = 0;
-    if (!PollInput()) return false;
-    gInputHint = 1;   // still waiting: the next look must see it again
-    return true;
+    const uint32_t now = TickCountMs();
+    if (!gPollDue && now == gLastPollTick) return gLastAnswer;
+    gPollDue = false;
+    gLastPollTick = now;
+    gLastAnswer = PollInput();
+    return gLastAnswer;
 }
 
 int ConsoleReadByte() {
+    gPollDue = true;   // the next look must see what is left behind this byte
     unsigned char byte = 0;
     if (read(STDIN_FILENO, &byte, 1) != 1) return -1;
     return byte;
@@ -107,7 +98,8 @@ int ConsoleReadByte() {
 
 static volatile sig_atomic_t gStopSignalled = 0;
 static bool gStopArmed = false;
-static struct sigaction gSavedInt{}, gSavedTerm{};
+static const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+static struct sigaction gSavedStopActions[sizeof kStopSignals / sizeof kStopSignals[0]]{};
 
 static void OnStopSignal(int signalNumber) {
     if (gStopSignalled != 0) {
@@ -128,18 +120,55 @@ void StopSignalsArm() {
     onStop.sa_handler = OnStopSignal;
     sigemptyset(&onStop.sa_mask);
     onStop.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &onStop, &gSavedInt);
-    sigaction(SIGTERM, &onStop, &gSavedTerm);
+    for (size_t i = 0; i < sizeof kStopSignals / sizeof kStopSignals[0]; ++i) {
+        sigaction(kStopSignals[i], &onStop, &gSavedStopActions[i]);
+    }
 }
 
 void StopSignalsDisarm() {
     if (!gStopArmed) return;
     gStopArmed = false;
-    sigaction(SIGINT, &gSavedInt, nullptr);
-    sigaction(SIGTERM, &gSavedTerm, nullptr);
+    for (size_t i = 0; i < sizeof kStopSignals / sizeof kStopSignals[0]; ++i) {
+        sigaction(kStopSignals[i], &gSavedStopActions[i], nullptr);
+    }
 }
 
 bool StopSignalled() { return gStopSignalled != 0; }
+
+void IgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }
+
+// ---- files ------------------------------------------------------------------------
+
+// Takes the descriptor into a stream that blocks as usual; closes it on failure.
+static FILE* StreamOf(int fd, const char* mode) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+        close(fd);
+        return nullptr;
+    }
+    FILE* stream = fdopen(fd, mode);
+    if (stream == nullptr) close(fd);
+    return stream;
+}
+
+FILE* OpenForWritingNoWait(const char* path, const char* mode) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    return StreamOf(fd, mode);
+}
+
+FILE* CreateRegularFileNoFollow(const char* path, const char* mode) {
+    // No O_TRUNC here: whatever stands at the name is left untouched until fstat has shown
+    // a regular file.
+    const int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ftruncate(fd, 0) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    return StreamOf(fd, mode);
+}
 
 // ---- debugger channel ---------------------------------------------------------------
 

@@ -18,7 +18,7 @@ constexpr uint8_t kStressLastAddress = 15;
 constexpr int32_t kStressSensorConfig = 0xAA;
 
 int32_t AdcReadingOf(int32_t result, uint8_t* reading) {
-    if (result < 0) return result;
+    if (result < kLowestAdcReading) return result;
     *reading = static_cast<uint8_t>(result & 0xFF);
     return 0;
 }
@@ -191,17 +191,20 @@ static void ReadTempSensor() {
     }
 }
 
-void RunI2cCommands(const I2cRequests& requests) {
+void RunI2cCommands(const I2cRequests& requests, bool (*stopRequested)()) {
     // Shared by the EEPROM commands; byte 0 belongs to the first address of a transfer.
     std::vector<uint8_t> eepromData(kEepromBufferBytes, 0);
-    if (requests.eepromWrite) {
-        WriteEepromByte(eepromData.data(), requests.eepromId, *requests.eepromWrite, requests.writeValue);
+    uint8_t* buffer = eepromData.data();
+    // A stop request skips the command in question and, as it stays, every later one.
+    const auto runs = [stopRequested](bool requested) { return requested && !stopRequested(); };
+    if (runs(requests.eepromWrite.has_value())) {
+        WriteEepromByte(buffer, requests.eepromId, *requests.eepromWrite, requests.writeValue);
     }
-    if (requests.eepromRead) ReadEepromByte(eepromData.data(), requests.eepromId, *requests.eepromRead);
-    if (requests.dump) DumpEeprom(eepromData.data(), requests.eepromId);
-    if (requests.stressLoop) RunI2cStressLoop(eepromData.data());
-    if (requests.dacValue) SetDacOutput(*requests.dacValue);
-    if (requests.adcRead) ReadAdcChannels();
-    if (requests.tempInit) InitTempSensor(*requests.tempInit);
-    if (requests.tempRead) ReadTempSensor();
+    if (runs(requests.eepromRead.has_value())) ReadEepromByte(buffer, requests.eepromId, *requests.eepromRead);
+    if (runs(requests.dump)) DumpEeprom(buffer, requests.eepromId);
+    if (runs(requests.stressLoop)) RunI2cStressLoop(buffer);
+    if (runs(requests.dacValue.has_value())) SetDacOutput(*requests.dacValue);
+    if (runs(requests.adcRead)) ReadAdcChannels();
+    if (runs(requests.tempInit.has_value())) InitTempSensor(*requests.tempInit);
+    if (runs(requests.tempRead)) ReadTempSensor();
 }

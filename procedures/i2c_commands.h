@@ -34,11 +34,15 @@ struct I2cRequests {
 };
 
 // Runs each requested I2C command once, in the fixed order -wre, -rde, -dumpe, -iictest,
-// -dao, -adread, -tinit, -trd. A failing command is reported and the next one runs.
-void RunI2cCommands(const I2cRequests& requests);
+// -dao, -adread, -tinit, -trd. A failing command is reported and the next one runs; when
+// stopRequested() says yes before a command, that one and every later one are skipped.
+void RunI2cCommands(const I2cRequests& requests, bool (*stopRequested)());
 
-// A converter result holds the reading in its low 8 bits. A negative result is no reading
-// at all but the library's error code: returns that code, else 0 with *reading set.
+// A converter result holds the reading in its low 8 bits. A library may hand back its 8-bit
+// reading sign-extended, so -255 to -1 are readings too (-87 is 169); only a result below
+// -255, which no byte can give, is the library's error code.
+constexpr int32_t kLowestAdcReading = -255;
+// Returns the error code, else 0 with *reading set.
 int32_t AdcReadingOf(int32_t result, uint8_t* reading);
 
 bool Rail3V3InBounds(uint8_t reading);

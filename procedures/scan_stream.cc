@@ -24,7 +24,10 @@ namespace {
 // failure there is as much a lost write as a short fwrite.
 class ScanFile {
 public:
-    explicit ScanFile(const char* path) : file_(path != nullptr ? std::fopen(path, "wb") : nullptr) {}
+    // The open never waits: a FIFO without a reader must not hold the tool with the gate on
+    // and the terminal in key mode; it is a file that cannot be opened.
+    explicit ScanFile(const char* path)
+        : file_(path != nullptr ? OpenForWritingNoWait(path, "wb") : nullptr) {}
     ~ScanFile() { Close(); }
     ScanFile(const ScanFile&) = delete;
     ScanFile& operator=(const ScanFile&) = delete;

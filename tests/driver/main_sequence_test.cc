@@ -152,3 +152,39 @@ TEST_F(MainSequenceTest, FpgaLoadFailuresDifferForDefaultAndNamedFile) {
     EXPECT_EQ(0, gFakeDevice.Count("ReadBlock"));
     EXPECT_EQ("Free_Interface()", gFakeDevice.calls.back());
 }
+
+// A stop request ends the loop it meets and skips every action still to come, also those
+// after the loop, and the run shuts down as usual. A key keeps its meaning: it ends the stress
+// loop only, the streaming test's drain discards it, and the later actions run.
+TEST_F(MainSequenceTest, StopRequestSkipsEveryLaterActionWhereAKeyEndsOnlyItsLoop) {
+    const std::vector<std::string> words = {"-iictest", "-dao", "100", "-motor", "1", "-scan"};
+    gFakePlatform.stopAtPoll = 3;
+    EXPECT_EQ(0, Run(words));
+    EXPECT_GT(gFakeDevice.Count("I2C_TEMPinit"), 0);
+    for (const char* skipped : {"I2C_DACout", "Pentamotor_init", "ReadBlock", "RegWrite"})
+        EXPECT_EQ(0, gFakeDevice.Count(skipped)) << skipped;
+    EXPECT_EQ("Free_Interface()", gFakeDevice.calls.back());
+    EXPECT_FALSE(gFakePlatform.stopArmed);
+
+    ResetFakeDevice();
+    ResetFakePlatform();
+    gFakePlatform.keyAtPoll = 3;
+    gFakePlatform.stopAtPoll = 40;   // ends the streaming test
+    EXPECT_EQ(0, Run(words));
+    for (const char* ran : {"I2C_DACout", "Pentamotor_init", "ReadBlock"})
+        EXPECT_GT(gFakeDevice.Count(ran), 0) << ran;
+    EXPECT_EQ("Free_Interface()", gFakeDevice.calls.back());
+}
+
+// A request that comes between two actions (here while the status is read) is not forgotten
+// when the streaming test arms its own handling: the test does not start.
+TEST_F(MainSequenceTest, StopRequestBetweenActionsSkipsTheStreamingTest) {
+    gFakeDevice.onScanStatus = [](ScannerStatus*) {
+        gFakePlatform.stopSignalled = true;
+        return 0;
+    };
+    EXPECT_EQ(0, Run({"-stat", "-scan"}));
+    EXPECT_EQ(1, gFakeDevice.Count("Init_Firmware"));
+    EXPECT_EQ(0, gFakeDevice.Count("RegWrite"));
+    EXPECT_EQ("Free_Interface()", gFakeDevice.calls.back());
+}

@@ -48,7 +48,9 @@ TEST(ParseCommandLineTest, EachFormatReadsWhatItsConversionReads) {
         {{"-val", "-1"}, &gWriteValue, -1},
         {{"-wre", "10"}, &gEepromWriteAdr, 10},
         {{"-rde", "4294967295"}, &gEepromReadAdr, -1},
-        {{"-rde", "4294967296"}, &gEepromReadAdr, 0},     // only the low 32 bits are kept
+        {{"-dao", "-2147483649"}, &gDacValue, 0x7FFFFFFF},   // digits fit: the sign as the conversion applies it
+        {{"-val", "-ffffffff"}, &gWriteValue, 1},
+        {{"-val", "0x00000000ffffffff"}, &gWriteValue, -1},   // leading zeros add no bits
         {{"-id", "1a2"}, &gEepromId, 0x1A},
         {{"-id", "a2"}, &gEepromId, 0xA2},
         {{"-dao", "-5"}, &gDacValue, -5},
@@ -86,6 +88,13 @@ TEST(ParseCommandLineTest, ReturnsTheWordWhereItStopped) {
         {{"-rb", "xyz"}, "rb"},               // value unreadable: the option's name
         {{"-rb", "-wb"}, "rb"},               // the next word is always the value
         {{"-scan", "bogus", "-rb", "10"}, "bogus"},
+        // Digits beyond 32 bits would wrap (4294967396 to 100): refused like an over-long name.
+        {{"-dao", "4294967396"}, "dao"},
+        {{"-dao", "-4294967296"}, "dao"},
+        {{"-rde", "4294967296"}, "rde"},
+        {{"-rb", "1ffffffff"}, "rb"},
+        {{"-val", "0x100000000"}, "val"},
+        {{"-motor", "99999999999999999999999"}, "motor"},
     };
     for (const auto& c : cases) {
         const Parsed parsed = Parse(c.words);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "console/stop_request.h"
 #include "driver/option_table.h"
 #include "driver/requests.h"
 #include "log/trace_log.h"
@@ -68,7 +69,7 @@ TEST_F(I2cCommandsTest, AllEightRunInFixedOrderWhateverTheirRequestOrder) {
     gEepromReadAdr = 2;
     gEepromWriteAdr = 1;
     EndLoopAfterPasses(1);
-    RunI2cCommands(I2cRequestsFromOptions());
+    RunI2cCommands(I2cRequestsFromOptions(), StopRequested);
     const std::vector<std::string> expected = {
         "I2C_PROM_write(160, 1, 1)", "I2C_PROM_read(160, 2, 2)", "I2C_PROM_read(160, 0, 255)",
         "I2C_PROM_read(160, 0, 15)", "I2C_PROM_read(162, 0, 15)", "I2C_TEMPinit(146, 170)",
@@ -80,7 +81,7 @@ TEST_F(I2cCommandsTest, AllEightRunInFixedOrderWhateverTheirRequestOrder) {
 
 TEST_F(I2cCommandsTest, ByteWriteTakesLowByteOfValueAndDefaultsToFF) {
     gEepromWriteAdr = 7;   // -id not given: device 0 is addressed, unchecked
-    RunI2cCommands(I2cRequestsFromOptions());
+    RunI2cCommands(I2cRequestsFromOptions(), StopRequested);
     EXPECT_EQ(std::vector<std::string>{"I2C_PROM_write(0, 7, 7)"}, DeviceCalls());
     EXPECT_EQ(std::vector<uint8_t>{0xFF}, gFakeDevice.Cells(0, 7, 1));
     EXPECT_EQ("ksutest: I2C_PROM_write success ID:00 Adr:7 Val:0xff!\n", Log());
@@ -88,7 +89,7 @@ TEST_F(I2cCommandsTest, ByteWriteTakesLowByteOfValueAndDefaultsToFF) {
     ResetFakeDevice();
     gEepromId = 0xA0;
     gWriteValue = 0x1A2;
-    RunI2cCommands(I2cRequestsFromOptions());
+    RunI2cCommands(I2cRequestsFromOptions(), StopRequested);
     EXPECT_EQ(std::vector<uint8_t>{0xA2}, gFakeDevice.Cells(0xA0, 7, 1));
 }
 
@@ -96,13 +97,13 @@ TEST_F(I2cCommandsTest, ByteReadPrintsTheByteAndFailuresOnlyTheErrorReport) {
     gEepromId = 0xA2;
     gEepromReadAdr = 300;   // the last address goes as its low byte
     gFakeDevice.Eeprom(0xA2)[300] = 0x5A;
-    RunI2cCommands(I2cRequestsFromOptions());
+    RunI2cCommands(I2cRequestsFromOptions(), StopRequested);
     EXPECT_EQ(std::vector<std::string>{"I2C_PROM_read(162, 300, 44)"}, DeviceCalls());
     EXPECT_EQ("ksutest: I2C_PROM_read success ID:a2 Adr:300 Val:0x5a!\n", Log());
 
     ResetFakeDevice();
     gFakeDevice.Script("I2C_PROM_read", {-601});
-    RunI2cCommands(I2cRequestsFromOptions());
+    RunI2cCommands(I2cRequestsFromOptions(), StopRequested);
     EXPECT_EQ("ksutest: I2C_PROM_read success ID:a2 Adr:300 Val:0x5a!\n"
               "ksutest: Error: -601 \n",
               Log());
@@ -111,7 +112,7 @@ TEST_F(I2cCommandsTest, ByteReadPrintsTheByteAndFailuresOnlyTheErrorReport) {
 TEST_F(I2cCommandsTest, DumpRefusesIdZeroWithoutDeviceCallAndSequenceGoesOn) {
     gDumpEepromFlag = 1;
     gDacValue = 0;
-    RunI2cCommands(I2cRequestsFromOptions());
+    RunI2cCommands(I2cRequestsFromOptions(), StopRequested);
     EXPECT_EQ(std::vector<std::string>{"I2C_DACout(144, 0)"}, DeviceCalls());
     EXPECT_EQ("ksutest: Error: not valid ID parameter!\n"
               "ksutest: I2C_DACout High Voltage in 0.000000 V\n",
@@ -187,8 +188,8 @@ TEST_F(I2cCommandsTest, StressLoopEndsOnStopRequestLikeAKey) {
 TEST_F(I2cCommandsTest, AdcChannelsInVoltsWithExactFactors) {
     gAdReadFlag = 1;
     gFakeDevice.Script("I2C_ADCread", {169, 169, 169, 169, 0, 0, 0, 0});
-    RunI2cCommands(I2cRequestsFromOptions());
-    RunI2cCommands(I2cRequestsFromOptions());   // a reading of 0 is a reading: 0 V, not silence
+    RunI2cCommands(I2cRequestsFromOptions(), StopRequested);
+    RunI2cCommands(I2cRequestsFromOptions(), StopRequested);   // a reading of 0 is a reading: 0 V, not silence
     EXPECT_EQ("ksutest: AD Channel 0: 169\n"
               "ksutest: AD Channel 3,3V in V: 3.300570\n"
               "ksutest: AD Channel 5V in V: 4.950010\n"
@@ -203,11 +204,24 @@ TEST_F(I2cCommandsTest, AdcChannelsInVoltsWithExactFactors) {
 TEST_F(I2cCommandsTest, AdcChannelWithoutAnswerIsReportedAndOthersStillRead) {
     gAdReadFlag = 1;
     gFakeDevice.Script("I2C_ADCread", {10, -601, 0x1FF, 255});
-    RunI2cCommands(I2cRequestsFromOptions());
+    RunI2cCommands(I2cRequestsFromOptions(), StopRequested);
     EXPECT_EQ("ksutest: AD Channel 0: 10\n"
               "ksutest: Error: -601 \n"
               "ksutest: AD Channel 5V in V: 7.468950\n"
               "ksutest: AD Channel 24V in V: 32.622150\n",
+              Log());
+}
+
+// A library that sign-extends its byte hands back -87 for 169: -255 to -1 are readings, only
+// what no byte can give is an error code.
+TEST_F(I2cCommandsTest, SignExtendedReadingsCountAndOnlyBelowMinus255IsAnError) {
+    gAdReadFlag = 1;
+    gFakeDevice.Script("I2C_ADCread", {-1, -87, -255, -256});
+    RunI2cCommands(I2cRequestsFromOptions(), StopRequested);
+    EXPECT_EQ("ksutest: AD Channel 0: 255\n"
+              "ksutest: AD Channel 3,3V in V: 3.300570\n"
+              "ksutest: AD Channel 5V in V: 0.029290\n"
+              "ksutest: Error: -256 \n",
               Log());
 }
 
@@ -220,16 +234,16 @@ TEST_F(I2cCommandsTest, TemperatureReadPrintsRawValueOrTheFailureLine) {
     for (const auto& c : cases) {
         gFakeDevice.Script("I2C_TEMPread", {c.result});
         const size_t before = Log().size();
-        RunI2cCommands(I2cRequestsFromOptions());
+        RunI2cCommands(I2cRequestsFromOptions(), StopRequested);
         EXPECT_EQ(c.line, Log().substr(before));
     }
 }
 
 TEST_F(I2cCommandsTest, DacPrintsHighVoltageAndPassesNegativeValuesUnchanged) {
     gDacValue = 100;
-    RunI2cCommands(I2cRequestsFromOptions());
+    RunI2cCommands(I2cRequestsFromOptions(), StopRequested);
     gDacValue = -5;
-    RunI2cCommands(I2cRequestsFromOptions());
+    RunI2cCommands(I2cRequestsFromOptions(), StopRequested);
     EXPECT_EQ((std::vector<std::string>{"I2C_DACout(144, 100)", "I2C_DACout(144, -5)"}), DeviceCalls());
     EXPECT_EQ("ksutest: I2C_DACout High Voltage in 488.300000 V\n"
               "ksutest: I2C_DACout High Voltage in -24.415000 V\n",
@@ -248,7 +262,7 @@ TEST_F(I2cCommandsTest, ResultsGateClearStillMakesEveryCallButPrintsOnlyErrors) 
     gFakeDevice.Script("I2C_TEMPinit", {-606});
     gFakePlatform.msPerReading = 2000;
     EndLoopAfterPasses(2);
-    RunI2cCommands(I2cRequestsFromOptions());
+    RunI2cCommands(I2cRequestsFromOptions(), StopRequested);
     EXPECT_EQ(2 + 4, gFakeDevice.Count("I2C_ADCread"));
     EXPECT_EQ(1 + 4, gFakeDevice.Count("I2C_PROM_read"));
     EXPECT_EQ(1, gFakeDevice.Count("I2C_TEMPread"));

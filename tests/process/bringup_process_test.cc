@@ -2,6 +2,9 @@
 // run as a user runs it from any folder.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <string>
 
@@ -83,4 +86,22 @@ TEST_F(BringUpProcess, AnotherDeviceLibraryIsTakenFromTheLibraryPath) {
     ProcessResult run = Run({"-ini", "nothere.mcs"}, {"LD_LIBRARY_PATH=" + std::string(KELVO_SWAP_LIBRARY_DIR)});
     EXPECT_EQ(0, run.exitCode);
     EXPECT_EQ(std::string::npos, run.err.find("Err. Init_Firmware"));
+}
+
+// Whatever stands at the log file's name other than a regular file is a log file that cannot
+// be created: a link is not followed (its target keeps its contents), a FIFO is not waited on.
+TEST_F(BringUpProcess, LogFileIsNeverOpenedThroughALinkOrAFifo) {
+    TempDir outside;
+    const std::string target = outside.WriteText("precious.txt", "keep me\n");
+    ASSERT_EQ(0, symlink(target.c_str(), dir.File("kelvotest.log").c_str()));
+    ProcessResult run = Run({});
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ(std::string(kBringUp) + "\n", run.err);
+    EXPECT_EQ("keep me\n", ReadFileText(target));
+
+    ASSERT_EQ(0, unlink(dir.File("kelvotest.log").c_str()));
+    ASSERT_EQ(0, mkfifo(dir.File("kelvotest.log").c_str(), 0600));
+    run = RunToTheEnd(ToolRun{{}, {}, dir.Path(), ""}, 10000);
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ(std::string(kBringUp) + "\n", run.err);
 }

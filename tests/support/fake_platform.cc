@@ -46,4 +46,11 @@ void StopSignalsDisarm() { gFakePlatform.stopArmed = false; }
 
 bool StopSignalled() { return gFakePlatform.stopSignalled; }
 
+void IgnoreBrokenPipe() { ++gFakePlatform.brokenPipeIgnored; }
+
+// The files themselves are real: the procedures' file handling is tested through them.
+FILE* OpenForWritingNoWait(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+FILE* CreateRegularFileNoFollow(const char* path, const char* mode) { return std::fopen(path, mode); }
+
 void DebugChannelWrite(const char* line) { gFakePlatform.debugLines.emplace_back(line); }

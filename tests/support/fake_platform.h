@@ -20,6 +20,7 @@ struct FakePlatform {
     int keyLoopsBegun = 0;
     bool stopArmed = false;
     bool stopSignalled = false;
+    int brokenPipeIgnored = 0;          // IgnoreBrokenPipe() calls
     std::vector<std::string> debugLines;
 };
 

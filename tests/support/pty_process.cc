@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <utmp.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -13,7 +14,12 @@
 #include <cstdlib>
 #include <cstring>
 
-std::string ToolPath() { return KELVOTEST_PATH; }
+// KELVOTEST_UNDER_TEST runs the same tests against another build of the tool (an older one,
+// to see a new test fail where the fault is still there).
+std::string ToolPath() {
+    const char* other = std::getenv("KELVOTEST_UNDER_TEST");
+    return other != nullptr && other[0] != '\0' ? other : KELVOTEST_PATH;
+}
 std::string LibraryDir() { return KELVO_LIBRARY_DIR; }
 std::string MakeFpgaImagePath() { return KELVO_MAKE_FPGA_IMAGE; }
 
@@ -97,20 +103,33 @@ ChildProcess ChildProcess::StartWithPipes(const ToolRun& run) {
     return child;
 }
 
-ChildProcess ChildProcess::StartUnderPty(const ToolRun& run) {
+ChildProcess ChildProcess::StartUnderPty(const ToolRun& run, const std::vector<int>& blockedSignals) {
     ChildProcess child;
     winsize size{};
     size.ws_row = 50;
     size.ws_col = 200;
-    child.pid_ = forkpty(&child.ptyFd_, nullptr, nullptr, &size);
-    if (child.pid_ == 0) ExecTool(run);
+    int terminalFd = -1;
+    if (openpty(&child.ptyFd_, &terminalFd, nullptr, nullptr, &size) != 0) std::abort();
+    // Taken before the child exists, so that nothing it does can come first.
+    if (tcgetattr(child.ptyFd_, &child.startModes_) != 0) std::abort();
+    child.pid_ = fork();
+    if (child.pid_ == 0) {
+        close(child.ptyFd_);
+        if (login_tty(terminalFd) != 0) _exit(125);
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        for (int signalNumber : blockedSignals) sigaddset(&blocked, signalNumber);
+        sigprocmask(SIG_BLOCK, &blocked, nullptr);
+        ExecTool(run);
+    }
     if (child.pid_ < 0) std::abort();
+    close(terminalFd);
     return child;
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(other.pid_), outFd_(other.outFd_), errFd_(other.errFd_), ptyFd_(other.ptyFd_),
-      ptyEof_(other.ptyEof_),
+      ptyEof_(other.ptyEof_), startModes_(other.startModes_),
       exitCode_(other.exitCode_), exited_(other.exited_), out_(std::move(other.out_)),
       err_(std::move(other.err_)) {
     other.pid_ = -1;
@@ -211,6 +230,14 @@ bool ChildProcess::EchoIsOn() {
     termios settings{};
     if (tcgetattr(ptyFd_, &settings) != 0) return false;
     return (settings.c_lflag & ECHO) != 0 && (settings.c_lflag & ICANON) != 0;
+}
+
+bool ChildProcess::TerminalModesAsAtStart() {
+    termios now{};
+    if (ptyFd_ < 0 || tcgetattr(ptyFd_, &now) != 0) return false;
+    return now.c_iflag == startModes_.c_iflag && now.c_oflag == startModes_.c_oflag &&
+           now.c_cflag == startModes_.c_cflag && now.c_lflag == startModes_.c_lflag &&
+           std::memcmp(now.c_cc, startModes_.c_cc, sizeof now.c_cc) == 0;
 }
 
 ProcessResult RunToTheEnd(const ToolRun& run, int timeoutMs) {

@@ -2,6 +2,8 @@
 // no terminal (as CI runs it) or under a pseudo-terminal for the key-driven loops.
 #pragma once
 
+#include <termios.h>
+
 #include <string>
 #include <vector>
 
@@ -15,7 +17,8 @@ struct ToolRun {
 class ChildProcess {
 public:
     static ChildProcess StartWithPipes(const ToolRun& run);   // stdin from /dev/null
-    static ChildProcess StartUnderPty(const ToolRun& run);
+    // blockedSignals: blocked in the signal mask the tool inherits.
+    static ChildProcess StartUnderPty(const ToolRun& run, const std::vector<int>& blockedSignals = {});
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&&) = delete;
     ~ChildProcess();   // kills a child still running
@@ -26,7 +29,8 @@ public:
     void Type(const std::string& keys);                           // pty only
     void Signal(int signalNumber);
     int WaitForExit(int timeoutMs);   // exit code; 128 + signal when killed; -1 on time-out
-    bool EchoIsOn();                  // pty only: the terminal's echo flag after the run
+    bool EchoIsOn();                  // pty only: echo and line mode on, now
+    bool TerminalModesAsAtStart();    // pty only: every mode and control character as before the start
 
     const std::string& Out() const { return out_; }   // stdout (pty: everything)
     const std::string& Err() const { return err_; }   // stderr (empty under a pty)
@@ -40,6 +44,7 @@ private:
     int errFd_ = -1;
     int ptyFd_ = -1;
     bool ptyEof_ = false;
+    termios startModes_{};
     int exitCode_ = -1;
     bool exited_ = false;
     std::string out_;

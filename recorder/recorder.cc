@@ -116,15 +116,6 @@ Session& TheSession() {
     return session;
 }
 
-Call NewCall(Op op, int64_t a0 = 0, int64_t a1 = 0, int64_t a2 = 0) {
-    Call call;
-    call.op = op;
-    call.args[0] = a0;
-    call.args[1] = a1;
-    call.args[2] = a2;
-    return call;
-}
-
 int64_t Recorded(Session& session, Call call, int64_t result) {
     call.result = result;
     session.Record(call);
@@ -142,27 +133,27 @@ void SetTraceMask(uint32_t mask) {
     Session& s = TheSession();
     if (!s.Ready()) return;
     s.Real().SetTraceMask(mask);
-    Recorded(s, NewCall(Op::SetTraceMask, mask), 0);
+    Recorded(s, CallOf(Op::SetTraceMask, mask), 0);
 }
 
 int32_t Init_Interface(void) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
-    return static_cast<int32_t>(Recorded(s, NewCall(Op::Init_Interface), s.Real().Init_Interface()));
+    return static_cast<int32_t>(Recorded(s, CallOf(Op::Init_Interface), s.Real().Init_Interface()));
 }
 
 void SetUsbTimeout(uint32_t milliseconds) {
     Session& s = TheSession();
     if (!s.Ready()) return;
     s.Real().SetUsbTimeout(milliseconds);
-    Recorded(s, NewCall(Op::SetUsbTimeout, milliseconds), 0);
+    Recorded(s, CallOf(Op::SetUsbTimeout, milliseconds), 0);
 }
 
 int32_t GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* library, uint16_t* usbDriver) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
     const int32_t result = s.Real().GetKelvoVersion(hardware, firmware, library, usbDriver);
-    Call call = NewCall(Op::GetKelvoVersion);
+    Call call = CallOf(Op::GetKelvoVersion);
     const uint16_t* values[4] = {hardware, firmware, library, usbDriver};
     for (int i = 0; i < 4; ++i) call.outs[i] = values[i] != nullptr ? *values[i] : 0;
     return static_cast<int32_t>(Recorded(s, std::move(call), result));
@@ -172,7 +163,7 @@ int32_t Init_Firmware(const char* fileName, int32_t useDefault) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
     const int32_t result = s.Real().Init_Firmware(fileName, useDefault);
-    Call call = NewCall(Op::Init_Firmware, useDefault);
+    Call call = CallOf(Op::Init_Firmware, useDefault);
     if (fileName != nullptr) call.text = fileName;
     return static_cast<int32_t>(Recorded(s, std::move(call), result));
 }
@@ -180,13 +171,13 @@ int32_t Init_Firmware(const char* fileName, int32_t useDefault) {
 int32_t Free_Interface(void) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
-    return static_cast<int32_t>(Recorded(s, NewCall(Op::Free_Interface), s.Real().Free_Interface()));
+    return static_cast<int32_t>(Recorded(s, CallOf(Op::Free_Interface), s.Real().Free_Interface()));
 }
 
 int32_t GetLastKelvoError(int32_t which) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
-    return static_cast<int32_t>(Recorded(s, NewCall(Op::GetLastKelvoError, which), s.Real().GetLastKelvoError(which)));
+    return static_cast<int32_t>(Recorded(s, CallOf(Op::GetLastKelvoError, which), s.Real().GetLastKelvoError(which)));
 }
 
 int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) {
@@ -197,7 +188,7 @@ int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) {
         return 0;
     }
     const int32_t result = s.Real().GetKelvoErrorText(code, text, size);
-    Call call = NewCall(Op::GetKelvoErrorText, code, size);
+    Call call = CallOf(Op::GetKelvoErrorText, code, size);
     if (text != nullptr && size > 0) call.text.assign(text, strnlen(text, size));
     return static_cast<int32_t>(Recorded(s, std::move(call), result));
 }
@@ -206,7 +197,7 @@ int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) {
     int32_t name(uint32_t address, type value) {                                                   \
         Session& s = TheSession();                                                                 \
         if (!s.Ready()) return 0;                                                                  \
-        return static_cast<int32_t>(Recorded(s, NewCall(Op::name, address, value), s.Real().name(address, value))); \
+        return static_cast<int32_t>(Recorded(s, CallOf(Op::name, address, value), s.Real().name(address, value))); \
     }
 KELVO_REGISTER_WRITE(RegWrite, uint8_t)
 KELVO_REGISTER_WRITE(RegWriteShort, uint16_t)
@@ -218,7 +209,7 @@ KELVO_REGISTER_WRITE(RegWriteLongInc, uint32_t)
     type name(uint32_t address) {                                                                  \
         Session& s = TheSession();                                                                 \
         if (!s.Ready()) return 0;                                                                  \
-        return static_cast<type>(Recorded(s, NewCall(Op::name, address), s.Real().name(address))); \
+        return static_cast<type>(Recorded(s, CallOf(Op::name, address), s.Real().name(address))); \
     }
 KELVO_REGISTER_READ(RegRead, uint8_t)
 KELVO_REGISTER_READ(RegReadShort, uint16_t)
@@ -230,7 +221,7 @@ KELVO_REGISTER_READ(RegReadLongInc, uint32_t)
 int32_t I2C_PROM_write(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
-    Call call = NewCall(Op::I2C_PROM_write, deviceId, firstAddress, lastAddress);
+    Call call = CallOf(Op::I2C_PROM_write, deviceId, firstAddress, lastAddress);
     if (buffer != nullptr) call.dataIn.assign(buffer, buffer + ShortTransferBytes(firstAddress, lastAddress));
     return static_cast<int32_t>(Recorded(s, std::move(call), s.Real().I2C_PROM_write(buffer, deviceId, firstAddress, lastAddress)));
 }
@@ -239,7 +230,7 @@ int32_t I2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, 
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
     const int32_t result = s.Real().I2C_PROM_read(buffer, deviceId, firstAddress, lastAddress);
-    Call call = NewCall(Op::I2C_PROM_read, deviceId, firstAddress, lastAddress);
+    Call call = CallOf(Op::I2C_PROM_read, deviceId, firstAddress, lastAddress);
     if (buffer != nullptr) call.dataOut.assign(buffer, buffer + ShortTransferBytes(firstAddress, lastAddress));
     return static_cast<int32_t>(Recorded(s, std::move(call), result));
 }
@@ -248,7 +239,7 @@ int32_t I2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
     const int32_t lengthIn = length != nullptr ? *length : 0;
-    Call call = NewCall(Op::I2C_LargePROMwr, deviceId, startAddress, lengthIn);
+    Call call = CallOf(Op::I2C_LargePROMwr, deviceId, startAddress, lengthIn);
     if (buffer != nullptr && lengthIn > 0) call.dataIn.assign(buffer, buffer + lengthIn);
     const int32_t result = s.Real().I2C_LargePROMwr(deviceId, startAddress, buffer, length);
     call.outs[0] = length != nullptr ? *length : 0;
@@ -260,7 +251,7 @@ int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer
     if (!s.Ready()) return kErrRecorder;
     const int32_t lengthIn = length != nullptr ? *length : 0;
     const int32_t result = s.Real().I2C_LargePROMrd(deviceId, startAddress, buffer, length);
-    Call call = NewCall(Op::I2C_LargePROMrd, deviceId, startAddress, lengthIn);
+    Call call = CallOf(Op::I2C_LargePROMrd, deviceId, startAddress, lengthIn);
     call.outs[0] = length != nullptr ? *length : 0;
     // Only what the library says it moved, and never past the buffer the program gave.
     const int64_t moved = call.outs[0] < 0 ? 0 : (call.outs[0] < lengthIn ? call.outs[0] : lengthIn);
@@ -272,7 +263,7 @@ int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer
     int32_t name(uint8_t deviceId, int32_t value) {                                                \
         Session& s = TheSession();                                                                 \
         if (!s.Ready()) return kErrRecorder;                                                       \
-        return static_cast<int32_t>(Recorded(s, NewCall(Op::name, deviceId, value), s.Real().name(deviceId, value))); \
+        return static_cast<int32_t>(Recorded(s, CallOf(Op::name, deviceId, value), s.Real().name(deviceId, value))); \
     }
 KELVO_I2C_VALUE(I2C_ADCread)
 KELVO_I2C_VALUE(I2C_DACout)
@@ -282,26 +273,26 @@ KELVO_I2C_VALUE(I2C_TEMPinit)
 int32_t I2C_TEMPread(uint8_t deviceId) {
     Session& s = TheSession();
     if (!s.Ready()) return kNoTemperature;
-    return static_cast<int32_t>(Recorded(s, NewCall(Op::I2C_TEMPread, deviceId), s.Real().I2C_TEMPread(deviceId)));
+    return static_cast<int32_t>(Recorded(s, CallOf(Op::I2C_TEMPread, deviceId), s.Real().I2C_TEMPread(deviceId)));
 }
 
 int32_t Pentamotor_init(int32_t revolutions) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
-    return static_cast<int32_t>(Recorded(s, NewCall(Op::Pentamotor_init, revolutions), s.Real().Pentamotor_init(revolutions)));
+    return static_cast<int32_t>(Recorded(s, CallOf(Op::Pentamotor_init, revolutions), s.Real().Pentamotor_init(revolutions)));
 }
 
 int32_t Anz_ScanLine(void) {
     Session& s = TheSession();
     if (!s.Ready()) return kNoLineCount;
-    return static_cast<int32_t>(Recorded(s, NewCall(Op::Anz_ScanLine), s.Real().Anz_ScanLine()));
+    return static_cast<int32_t>(Recorded(s, CallOf(Op::Anz_ScanLine), s.Real().Anz_ScanLine()));
 }
 
 int32_t GetScanStatus(ScannerStatus* status) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
     const int32_t result = s.Real().GetScanStatus(status);
-    Call call = NewCall(Op::GetScanStatus);
+    Call call = CallOf(Op::GetScanStatus);
     if (status != nullptr) {
         const uint8_t* bytes = reinterpret_cast<const uint8_t*>(status);
         call.dataOut.assign(bytes, bytes + sizeof *status);
@@ -316,7 +307,7 @@ int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) {
         return kErrRecorder;
     }
     const int32_t result = s.Real().ReadBlock(buffer, requested, received);
-    Call call = NewCall(Op::ReadBlock, requested);
+    Call call = CallOf(Op::ReadBlock, requested);
     call.outs[0] = received != nullptr ? *received : 0;
     call.stream = buffer;   // trace::StreamBytes keeps it within the request
     call.result = result;
@@ -328,7 +319,7 @@ void ClearReadBlock(void) {
     Session& s = TheSession();
     if (!s.Ready()) return;
     s.Real().ClearReadBlock();
-    Recorded(s, NewCall(Op::ClearReadBlock), 0);
+    Recorded(s, CallOf(Op::ClearReadBlock), 0);
 }
 
 }  // extern "C"

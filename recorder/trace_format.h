@@ -53,6 +53,16 @@ struct Call {
     std::vector<uint8_t> literals;
 };
 
+// A call of op with its numeric arguments, as the recorder records it and replay compares it.
+inline Call CallOf(Op op, int64_t a0 = 0, int64_t a1 = 0, int64_t a2 = 0) {
+    Call call;
+    call.op = op;
+    call.args[0] = a0;
+    call.args[1] = a1;
+    call.args[2] = a2;
+    return call;
+}
+
 // Bytes of ReadBlock data a call carries: the received count, within 0..requested.
 uint32_t StreamBytes(const Call& call);
 // Writes the decoded ReadBlock data of `call` from byte `from` on, `count` bytes, to `out`.

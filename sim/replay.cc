@@ -160,15 +160,6 @@ Call* Answer(const Call& asked) {
     return &seen.answer;
 }
 
-Call Asked(Op op, int64_t a0 = 0, int64_t a1 = 0, int64_t a2 = 0) {
-    Call call;
-    call.op = op;
-    call.args[0] = a0;
-    call.args[1] = a1;
-    call.args[2] = a2;
-    return call;
-}
-
 int32_t Status(const Call* answer) { return answer != nullptr ? static_cast<int32_t>(answer->result) : kErrReplay; }
 
 uint32_t ShortTransferBytes(uint32_t first, uint8_t last) { return ((last - first) & 0xFFu) + 1u; }
@@ -189,14 +180,14 @@ bool ReplayActive() {
 
 void ReplayReset() { gReplay = Replay{}; }
 
-void ReplaySetTraceMask(uint32_t mask) { Answer(Asked(Op::SetTraceMask, mask)); }
+void ReplaySetTraceMask(uint32_t mask) { Answer(CallOf(Op::SetTraceMask, mask)); }
 
-int32_t ReplayInit_Interface() { return Status(Answer(Asked(Op::Init_Interface))); }
+int32_t ReplayInit_Interface() { return Status(Answer(CallOf(Op::Init_Interface))); }
 
-void ReplaySetUsbTimeout(uint32_t milliseconds) { Answer(Asked(Op::SetUsbTimeout, milliseconds)); }
+void ReplaySetUsbTimeout(uint32_t milliseconds) { Answer(CallOf(Op::SetUsbTimeout, milliseconds)); }
 
 int32_t ReplayGetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* library, uint16_t* usbDriver) {
-    const Call* answer = Answer(Asked(Op::GetKelvoVersion));
+    const Call* answer = Answer(CallOf(Op::GetKelvoVersion));
     uint16_t* values[4] = {hardware, firmware, library, usbDriver};
     for (int i = 0; i < 4 && answer != nullptr; ++i) {
         if (values[i] != nullptr) *values[i] = static_cast<uint16_t>(answer->outs[i]);
@@ -205,19 +196,19 @@ int32_t ReplayGetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* 
 }
 
 int32_t ReplayInit_Firmware(const char* fileName, int32_t useDefault) {
-    Call asked = Asked(Op::Init_Firmware, useDefault);
+    Call asked = CallOf(Op::Init_Firmware, useDefault);
     if (fileName != nullptr) asked.text = fileName;
     return Status(Answer(asked));
 }
 
-int32_t ReplayFree_Interface() { return Status(Answer(Asked(Op::Free_Interface))); }
+int32_t ReplayFree_Interface() { return Status(Answer(CallOf(Op::Free_Interface))); }
 
-int32_t ReplayGetLastKelvoError(int32_t which) { return Status(Answer(Asked(Op::GetLastKelvoError, which))); }
+int32_t ReplayGetLastKelvoError(int32_t which) { return Status(Answer(CallOf(Op::GetLastKelvoError, which))); }
 
 // Once the replay has stopped, the texts are the virtual scanner's own, so that the program
 // can still say what kErrReplay means.
 int32_t ReplayGetKelvoErrorText(int32_t code, char* text, uint32_t size) {
-    const Call* answer = Answer(Asked(Op::GetKelvoErrorText, code, size));
+    const Call* answer = Answer(CallOf(Op::GetKelvoErrorText, code, size));
     const char* known = answer != nullptr ? answer->text.c_str() : ErrorText(code);
     if (answer == nullptr && known == nullptr) return kErrBadArgument;
     if (text != nullptr && size > 0) std::snprintf(text, size, "%s", known);
@@ -225,28 +216,28 @@ int32_t ReplayGetKelvoErrorText(int32_t code, char* text, uint32_t size) {
 }
 
 int32_t ReplayRegWrite(uint32_t address, uint8_t value) {
-    const Call* answer = Answer(Asked(Op::RegWrite, address, value));
+    const Call* answer = Answer(CallOf(Op::RegWrite, address, value));
     return answer != nullptr ? static_cast<int32_t>(answer->result) : 0;
 }
 
 int32_t ReplayRegWriteShort(uint32_t address, uint16_t value) {
-    const Call* answer = Answer(Asked(Op::RegWriteShort, address, value));
+    const Call* answer = Answer(CallOf(Op::RegWriteShort, address, value));
     return answer != nullptr ? static_cast<int32_t>(answer->result) : 0;
 }
 
 int32_t ReplayRegWriteLong(uint32_t address, uint32_t value) {
-    const Call* answer = Answer(Asked(Op::RegWriteLong, address, value));
+    const Call* answer = Answer(CallOf(Op::RegWriteLong, address, value));
     return answer != nullptr ? static_cast<int32_t>(answer->result) : 0;
 }
 
 int32_t ReplayRegWriteLongInc(uint32_t address, uint32_t value) {
-    const Call* answer = Answer(Asked(Op::RegWriteLongInc, address, value));
+    const Call* answer = Answer(CallOf(Op::RegWriteLongInc, address, value));
     return answer != nullptr ? static_cast<int32_t>(answer->result) : 0;
 }
 
 template <typename Value>
 Value RegisterValue(Op op, uint32_t address) {
-    const Call* answer = Answer(Asked(op, address));
+    const Call* answer = Answer(CallOf(op, address));
     return answer != nullptr ? static_cast<Value>(answer->result) : Value{0};
 }
 
@@ -257,20 +248,20 @@ uint32_t ReplayRegReadLong(uint32_t address) { return RegisterValue<uint32_t>(Op
 uint32_t ReplayRegReadLongInc(uint32_t address) { return RegisterValue<uint32_t>(Op::RegReadLongInc, address); }
 
 int32_t ReplayI2C_PROM_write(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
-    Call asked = Asked(Op::I2C_PROM_write, deviceId, firstAddress, lastAddress);
+    Call asked = CallOf(Op::I2C_PROM_write, deviceId, firstAddress, lastAddress);
     if (buffer != nullptr) asked.dataIn.assign(buffer, buffer + ShortTransferBytes(firstAddress, lastAddress));
     return Status(Answer(asked));
 }
 
 int32_t ReplayI2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
-    const Call* answer = Answer(Asked(Op::I2C_PROM_read, deviceId, firstAddress, lastAddress));
+    const Call* answer = Answer(CallOf(Op::I2C_PROM_read, deviceId, firstAddress, lastAddress));
     if (answer != nullptr) CopyOut(answer->dataOut, buffer, ShortTransferBytes(firstAddress, lastAddress));
     return Status(answer);
 }
 
 int32_t ReplayI2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
     const int32_t lengthIn = length != nullptr ? *length : 0;
-    Call asked = Asked(Op::I2C_LargePROMwr, deviceId, startAddress, lengthIn);
+    Call asked = CallOf(Op::I2C_LargePROMwr, deviceId, startAddress, lengthIn);
     if (buffer != nullptr && lengthIn > 0) asked.dataIn.assign(buffer, buffer + lengthIn);
     const Call* answer = Answer(asked);
     if (answer != nullptr && length != nullptr) *length = static_cast<int32_t>(answer->outs[0]);
@@ -279,7 +270,7 @@ int32_t ReplayI2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* 
 
 int32_t ReplayI2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
     const int32_t lengthIn = length != nullptr ? *length : 0;
-    const Call* answer = Answer(Asked(Op::I2C_LargePROMrd, deviceId, startAddress, lengthIn));
+    const Call* answer = Answer(CallOf(Op::I2C_LargePROMrd, deviceId, startAddress, lengthIn));
     if (answer != nullptr) {
         CopyOut(answer->dataOut, buffer, lengthIn > 0 ? static_cast<size_t>(lengthIn) : 0);
         if (length != nullptr) *length = static_cast<int32_t>(answer->outs[0]);
@@ -288,29 +279,29 @@ int32_t ReplayI2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* 
 }
 
 int32_t ReplayI2C_ADCread(uint8_t deviceId, int32_t channel) {
-    return Status(Answer(Asked(Op::I2C_ADCread, deviceId, channel)));
+    return Status(Answer(CallOf(Op::I2C_ADCread, deviceId, channel)));
 }
 
-int32_t ReplayI2C_DACout(uint8_t deviceId, int32_t value) { return Status(Answer(Asked(Op::I2C_DACout, deviceId, value))); }
+int32_t ReplayI2C_DACout(uint8_t deviceId, int32_t value) { return Status(Answer(CallOf(Op::I2C_DACout, deviceId, value))); }
 
 int32_t ReplayI2C_TEMPinit(uint8_t deviceId, int32_t value) {
-    return Status(Answer(Asked(Op::I2C_TEMPinit, deviceId, value)));
+    return Status(Answer(CallOf(Op::I2C_TEMPinit, deviceId, value)));
 }
 
 int32_t ReplayI2C_TEMPread(uint8_t deviceId) {
-    const Call* answer = Answer(Asked(Op::I2C_TEMPread, deviceId));
+    const Call* answer = Answer(CallOf(Op::I2C_TEMPread, deviceId));
     return answer != nullptr ? static_cast<int32_t>(answer->result) : -32768;
 }
 
-int32_t ReplayPentamotor_init(int32_t revolutions) { return Status(Answer(Asked(Op::Pentamotor_init, revolutions))); }
+int32_t ReplayPentamotor_init(int32_t revolutions) { return Status(Answer(CallOf(Op::Pentamotor_init, revolutions))); }
 
 int32_t ReplayAnz_ScanLine() {
-    const Call* answer = Answer(Asked(Op::Anz_ScanLine));
+    const Call* answer = Answer(CallOf(Op::Anz_ScanLine));
     return answer != nullptr ? static_cast<int32_t>(answer->result) : 0x08000000;
 }
 
 int32_t ReplayGetScanStatus(ScannerStatus* status) {
-    const Call* answer = Answer(Asked(Op::GetScanStatus));
+    const Call* answer = Answer(CallOf(Op::GetScanStatus));
     if (answer != nullptr) CopyOut(answer->dataOut, reinterpret_cast<uint8_t*>(status), sizeof *status);
     return Status(answer);
 }
@@ -348,6 +339,6 @@ int32_t ReplayReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) {
     return kOk;
 }
 
-void ReplayClearReadBlock() { Answer(Asked(Op::ClearReadBlock)); }
+void ReplayClearReadBlock() { Answer(CallOf(Op::ClearReadBlock)); }
 
 }  // namespace sim

@@ -88,8 +88,8 @@ const KeySpec kKeys[] = {
 const KeySpec kFailKey = Other("fail.", Kind::kFailRule);
 
 const KeySpec* FindKey(std::string_view key) {
-    for (const KeySpec& spec : kKeys) {
-        if (key == spec.name) return &spec;
+    for (const KeySpec& known : kKeys) {
+        if (key == known.name) return &known;
     }
     if (key.substr(0, 5) == "fail." && IsInjectableOperation(key.substr(5))) return &kFailKey;
     return nullptr;
@@ -213,15 +213,15 @@ std::string CheckFailRule(std::string_view text, SettingValue& value) {
 }
 
 // Converts the value to its key's kind; the reason it cannot be honoured, or "".
-std::string Check(const KeySpec& spec, std::string_view text, SettingValue& value) {
-    switch (spec.kind) {
+std::string Check(const KeySpec& known, std::string_view text, SettingValue& value) {
+    switch (known.kind) {
         case Kind::kInteger:
-            if (!IntegerIn(text, spec.min, spec.max, value.integer)) return "must be " + Range(spec.min, spec.max);
+            if (!IntegerIn(text, known.min, known.max, value.integer)) return "must be " + Range(known.min, known.max);
             return "";
         case Kind::kReal:
-            if (!ParseReal(text, value.number) || value.number < spec.lowest || value.number > spec.highest) {
+            if (!ParseReal(text, value.number) || value.number < known.lowest || value.number > known.highest) {
                 char range[96];
-                std::snprintf(range, sizeof range, "must be a number from %g to %g", spec.lowest, spec.highest);
+                std::snprintf(range, sizeof range, "must be a number from %g to %g", known.lowest, known.highest);
                 return range;
             }
             return "";
@@ -269,8 +269,8 @@ void ParseEntry(std::string_view entry, const std::string& where, Scenario& scen
         return;
     }
     const std::string_view text = Trim(entry.substr(equals + 1));
-    const KeySpec* spec = FindKey(key);
-    if (spec == nullptr) {
+    const KeySpec* known = FindKey(key);
+    if (known == nullptr) {
         AddError(scenario, "unknown setting '" + std::string(key) + "'" + where);
         return;
     }
@@ -280,7 +280,7 @@ void ParseEntry(std::string_view entry, const std::string& where, Scenario& scen
     }
     SettingValue value;
     value.text = std::string(text);
-    const std::string reason = Check(*spec, text, value);
+    const std::string reason = Check(*known, text, value);
     if (!reason.empty()) {
         AddError(scenario, "'" + std::string(key) + " = " + std::string(text) + "' cannot be honoured: " + reason + where);
         return;

@@ -215,25 +215,16 @@ int32_t ReplayGetKelvoErrorText(int32_t code, char* text, uint32_t size) {
     return answer != nullptr ? static_cast<int32_t>(answer->result) : kOk;
 }
 
-int32_t ReplayRegWrite(uint32_t address, uint8_t value) {
-    const Call* answer = Answer(CallOf(Op::RegWrite, address, value));
+// A register write's recorded result, or 0 (failed) once replay has stopped.
+static int32_t WriteResult(Op op, uint32_t address, uint32_t value) {
+    const Call* answer = Answer(CallOf(op, address, value));
     return answer != nullptr ? static_cast<int32_t>(answer->result) : 0;
 }
 
-int32_t ReplayRegWriteShort(uint32_t address, uint16_t value) {
-    const Call* answer = Answer(CallOf(Op::RegWriteShort, address, value));
-    return answer != nullptr ? static_cast<int32_t>(answer->result) : 0;
-}
-
-int32_t ReplayRegWriteLong(uint32_t address, uint32_t value) {
-    const Call* answer = Answer(CallOf(Op::RegWriteLong, address, value));
-    return answer != nullptr ? static_cast<int32_t>(answer->result) : 0;
-}
-
-int32_t ReplayRegWriteLongInc(uint32_t address, uint32_t value) {
-    const Call* answer = Answer(CallOf(Op::RegWriteLongInc, address, value));
-    return answer != nullptr ? static_cast<int32_t>(answer->result) : 0;
-}
+int32_t ReplayRegWrite(uint32_t address, uint8_t value) { return WriteResult(Op::RegWrite, address, value); }
+int32_t ReplayRegWriteShort(uint32_t address, uint16_t value) { return WriteResult(Op::RegWriteShort, address, value); }
+int32_t ReplayRegWriteLong(uint32_t address, uint32_t value) { return WriteResult(Op::RegWriteLong, address, value); }
+int32_t ReplayRegWriteLongInc(uint32_t address, uint32_t value) { return WriteResult(Op::RegWriteLongInc, address, value); }
 
 template <typename Value>
 Value RegisterValue(Op op, uint32_t address) {

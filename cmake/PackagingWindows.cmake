@@ -11,14 +11,21 @@
 # first, so the vendor's library placed there is the one used, and the virtual scanner can
 # never be picked up by mistake. The copy in virtual\ is what keeps the virtual scanner
 # reachable once the vendor's library is installed (a PATH entry would lose against it).
-install(PROGRAMS $<TARGET_FILE:kelvotest> DESTINATION .)
+#
+# The ZIP is this one component; what other folders install (the recorder) stays out of it.
+install(PROGRAMS $<TARGET_FILE:kelvotest> DESTINATION . COMPONENT bench)
 install(FILES ${CMAKE_SOURCE_DIR}/cmake/windows/kelvotest-virtual.cmd
-              ${CMAKE_SOURCE_DIR}/README.md DESTINATION .)
-install(PROGRAMS $<TARGET_FILE:kelvotest> DESTINATION virtual)
-install(FILES $<TARGET_FILE:kelvoscanusb> ${KELVO_OUTPUT_DIR}/scanner3.mcs DESTINATION virtual)
+              ${CMAKE_SOURCE_DIR}/README.md DESTINATION . COMPONENT bench)
+install(PROGRAMS $<TARGET_FILE:kelvotest> DESTINATION virtual COMPONENT bench)
+install(FILES $<TARGET_FILE:kelvoscanusb> ${KELVO_OUTPUT_DIR}/scanner3.mcs DESTINATION virtual
+        COMPONENT bench)
 
 # The settings every package shares, and include(CPack), are in cmake/Packaging.cmake, which
 # the root CMakeLists.txt includes after this file.
 set(CPACK_GENERATOR ZIP)
 set(CPACK_SYSTEM_NAME win64)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL bench)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)

@@ -58,6 +58,7 @@ SCENARIOS = [
     ("FPGA file missing", ["-ini", "missing.mcs", "-rb", "10"], None, {}),
     ("EEPROM read fails", ["-rde", "5", "-id", "a0"], "fail.I2C_PROM_read = -603", {}),
     ("converter out of range", ["-adread"], "adc.ch1 = 2.9; adc.noise = 0", {}),
+    ("scenario mistake", ["-rb", "10"], "versoin.library = 0x0104", {}),
     ("version mismatch, close fails", ["-lines"],
      "version.library = 0x0102; version.firmware = 0x0103; fail.Free_Interface = -301", {}),
 ]

@@ -4,6 +4,9 @@
 function(kelvo_warnings target)
   if(MSVC)
     target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${KELVO_WERROR}>:/WX>)
+    # The C stream and string functions (fopen, sscanf, getenv, strncpy) are standard C++ and
+    # used with their sizes checked; MSVC's C4996 would ask for its own _s forms instead.
+    target_compile_definitions(${target} PRIVATE _CRT_SECURE_NO_WARNINGS)
   else()
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Wformat=2
                            $<$<BOOL:${KELVO_WERROR}>:-Werror>)

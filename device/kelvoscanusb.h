@@ -6,10 +6,13 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
+/* Only the library itself marks the operations: a caller reaches them through the import
+   library's stubs, so that the same objects also link against the scripted fake of the unit
+   tests, which defines them in the test program. */
 #  if defined(KELVOSCANUSB_BUILDING)
 #    define KELVO_API __declspec(dllexport)
 #  else
-#    define KELVO_API __declspec(dllimport)
+#    define KELVO_API
 #  endif
 #else
 #  define KELVO_API __attribute__((visibility("default")))

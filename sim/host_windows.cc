@@ -28,13 +28,16 @@ uint64_t MonotonicNs() {
 
 void SleepNs(uint64_t nanoseconds) { Sleep(static_cast<DWORD>((nanoseconds + 999999) / 1000000)); }
 
-// No sharing: a second process's open fails with a sharing violation for as long as this
-// handle lives, and the system closes it with the process. FILE_FLAG_OPEN_REPARSE_POINT opens
+// Shared for reading only: a second process's open for writing (or for reading without
+// sharing writes, as below) fails with a sharing violation for as long as this handle lives,
+// and the system closes it with the process; anyone may still look at the contents, as on
+// POSIX, where the lock binds only the virtual scanner. FILE_FLAG_OPEN_REPARSE_POINT opens
 // a link itself instead of its target, and the checks below then refuse it, as they refuse
 // anything that is not a plain disk file.
 StateFileStatus OpenStateFile(const std::string& path, StateFile& file) {
     file = StateFile{};
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     bool writable = handle != INVALID_HANDLE_VALUE;
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {

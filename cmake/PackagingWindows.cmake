@@ -1,0 +1,31 @@
+# cmake/PackagingWindows.cmake: the ZIP for Windows benches (`cpack` in the windows build).
+#
+#   kelvotest.exe              the tool; the vendor's kelvoscanusb.dll goes beside it
+#   kelvotest-virtual.cmd      runs the tool against the virtual scanner
+#   README.md
+#   virtual\kelvotest.exe      a copy of the tool, so that it loads the DLL beside it:
+#   virtual\kelvoscanusb.dll   the virtual scanner
+#   virtual\scanner3.mcs       its default FPGA file
+#
+# The tool's own folder holds no device library: Windows looks for a DLL beside the program
+# first, so the vendor's library placed there is the one used, and the virtual scanner can
+# never be picked up by mistake. The copy in virtual\ is what keeps the virtual scanner
+# reachable once the vendor's library is installed (a PATH entry would lose against it).
+#
+# The ZIP is this one component; what other folders install (the recorder) stays out of it.
+install(PROGRAMS $<TARGET_FILE:kelvotest> DESTINATION . COMPONENT bench)
+install(FILES ${CMAKE_SOURCE_DIR}/cmake/windows/kelvotest-virtual.cmd
+              ${CMAKE_SOURCE_DIR}/README.md DESTINATION . COMPONENT bench)
+install(PROGRAMS $<TARGET_FILE:kelvotest> DESTINATION virtual COMPONENT bench)
+install(FILES $<TARGET_FILE:kelvoscanusb> ${KELVO_OUTPUT_DIR}/scanner3.mcs DESTINATION virtual
+        COMPONENT bench)
+
+# The settings every package shares, and include(CPack), are in cmake/Packaging.cmake, which
+# the root CMakeLists.txt includes after this file.
+set(CPACK_GENERATOR ZIP)
+set(CPACK_SYSTEM_NAME win64)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL bench)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)

@@ -21,7 +21,8 @@ namespace sim {
 namespace {
 
 constexpr uint64_t kDefaultBytesPerSecond = 40000000;   // usb2
-constexpr uint64_t kDefaultFifoBytes = 4u << 20;
+constexpr int64_t kDefaultFifoBytes = 4 << 20;
+constexpr int64_t kLargestDefaultFifoBytes = int64_t{1} << 30;
 constexpr uint64_t kNever = ~uint64_t{0};
 constexpr uint64_t kShortestWaitNs = 20000;
 constexpr uint32_t kPeriodWords = 65536;
@@ -86,7 +87,7 @@ struct Stream {
     // settings
     bool onDemand = false;
     double wordsPerNs = static_cast<double>(kDefaultBytesPerSecond) / 2e9;
-    uint64_t fifoCapacityWords = kDefaultFifoBytes / 2;
+    uint64_t fifoCapacityWords = static_cast<uint64_t>(kDefaultFifoBytes) / 2;
     FaultRule drop;
     FaultRule corrupt;
 };
@@ -107,7 +108,10 @@ void ReadSettings(Stream& s) {
     const int64_t bytesPerSecond = ScenarioInteger("stream.rate", static_cast<int64_t>(kDefaultBytesPerSecond));
     s.onDemand = bytesPerSecond == 0;
     if (!s.onDemand) s.wordsPerNs = static_cast<double>(bytesPerSecond) / 2e9;
-    s.fifoCapacityWords = static_cast<uint64_t>(ScenarioInteger("stream.fifo", static_cast<int64_t>(kDefaultFifoBytes))) / 2;
+    // Without a size of its own the FIFO holds about a tenth of a second at the set rate, as
+    // the 4 MiB do at USB 2 speed: a faster link comes with a deeper buffer.
+    const int64_t scaledBytes = std::clamp<int64_t>(bytesPerSecond / 10, kDefaultFifoBytes, kLargestDefaultFifoBytes);
+    s.fifoCapacityWords = static_cast<uint64_t>(ScenarioInteger("stream.fifo", scaledBytes)) / 2;
     s.drop = ReadFaultRule("stream.drop");
     s.corrupt = ReadFaultRule("stream.corrupt");
 }

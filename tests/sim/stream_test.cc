@@ -96,6 +96,18 @@ TEST_F(StreamTest, SlowHostLosesWhatNoLongerFitsTheFifo) {
     EXPECT_NE(2000, Words(1000).front());
 }
 
+// Without a size of its own the FIFO holds about a tenth of a second at the set rate: at USB 3
+// speed 30 ms of production (12 MB) fit, where the 4 MiB that suit USB 2 would overflow.
+TEST_F(StreamTest, DefaultFifoGrowsWithTheRate) {
+    Start("stream.rate = usb3");
+    Gate(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ScannerStatus status{};
+    ASSERT_EQ(0, GetScanStatus(&status));
+    EXPECT_GT(status.RamFIFO, 8 << 20);
+    EXPECT_EQ(0, status.RAMStatus & 0x04);   // nothing lost
+}
+
 // The loss is news: the read after it brings the data it has with status 0 and records -801;
 // the status record shows it until the FIFO is cleared.
 TEST_F(StreamTest, OverflowIsRecordedAsTheLastErrorAndShownInTheStatus) {

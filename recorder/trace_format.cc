@@ -74,17 +74,19 @@ const char* const kOpNames[kOpCount + 1] = {
     "GetScanStatus", "ReadBlock", "ClearReadBlock",
 };
 
-// Two periods of the pattern, so that any position can be compared for a whole period.
+// Two periods of the pattern, so that any position can be compared for a whole period. It is
+// filled at run time on first use: as a constant initialiser it would cost the compiler seconds.
 const std::array<uint8_t, 2 * kPatternBytes>& PatternTable() {
-    static const auto table = [] {
-        std::array<uint8_t, 2 * kPatternBytes> bytes{};
-        for (uint32_t i = 0; i < bytes.size(); i += 2) {
+    static std::array<uint8_t, 2 * kPatternBytes> table;
+    static const bool filled = [] {
+        for (uint32_t i = 0; i < table.size(); i += 2) {
             const uint16_t word = static_cast<uint16_t>(i / 2);
-            bytes[i] = static_cast<uint8_t>(word);
-            bytes[i + 1] = static_cast<uint8_t>(word >> 8);
+            table[i] = static_cast<uint8_t>(word);
+            table[i + 1] = static_cast<uint8_t>(word >> 8);
         }
-        return bytes;
+        return true;
     }();
+    (void)filled;
     return table;
 }
 

@@ -53,6 +53,12 @@ protected:
     // The stress loop ends at the poll after `passes` passes: poll 1 is the initial drain.
     static void EndLoopAfterPasses(int passes) { gFakePlatform.keyAtPoll = passes + 1; }
 
+    // Runs the stress loop with its 1024-byte EEPROM buffer.
+    static I2cStressCounts RunStressLoop() {
+        std::vector<uint8_t> buffer(1024);
+        return RunI2cStressLoop(buffer.data());
+    }
+
     std::optional<LogCapture> log_;
 };
 
@@ -122,8 +128,7 @@ TEST_F(I2cCommandsTest, DumpRefusesIdZeroWithoutDeviceCallAndSequenceGoesOn) {
 TEST_F(I2cCommandsTest, StressLoopCountsReadingsOutsideTheRailWindow) {
     gFakeDevice.Script("I2C_ADCread", {158, 159, 179, 180});
     EndLoopAfterPasses(4);
-    std::vector<uint8_t> buffer(1024);
-    const I2cStressCounts counts = RunI2cStressLoop(buffer.data());
+    const I2cStressCounts counts = RunStressLoop();
     EXPECT_EQ(12u, counts.reads);
     EXPECT_EQ(2u, counts.errors);
     const std::string log = Log();
@@ -140,8 +145,7 @@ TEST_F(I2cCommandsTest, StressLoopCountsThreeReadsAPassAndEachFailedStep) {
     gFakeDevice.Script("I2C_ADCread", {-601});
     for (int i = 0; i < 9; ++i) gFakeDevice.results["I2C_ADCread"].push_back(169);
     EndLoopAfterPasses(10);
-    std::vector<uint8_t> buffer(1024);
-    const I2cStressCounts counts = RunI2cStressLoop(buffer.data());
+    const I2cStressCounts counts = RunStressLoop();
     EXPECT_EQ(30u, counts.reads);
     EXPECT_EQ(4u, counts.errors);
     const std::string log = Log();
@@ -153,8 +157,7 @@ TEST_F(I2cCommandsTest, StressLoopReportsOnlyAfterMoreThanASecond) {
     gFakeDevice.Script("I2C_ADCread", {169, 169, 169, 169, 169, 169});
     gFakePlatform.msPerReading = 400;   // start 1000; pass n reads 1000 + 400n
     EndLoopAfterPasses(6);
-    std::vector<uint8_t> buffer(1024);
-    RunI2cStressLoop(buffer.data());
+    RunStressLoop();
     // 1400, 1800: not yet; 2200 (> 1000 after 1000): report, fresh mark 2600;
     // 3000, 3400: no (800 ms); 3800 (1200 ms): report.
     EXPECT_EQ("ksutest: iictest, read from U4_EEPROM,RAMPROM and ADC, init temp.!\n"
@@ -166,8 +169,7 @@ TEST_F(I2cCommandsTest, StressLoopReportsOnlyAfterMoreThanASecond) {
 TEST_F(I2cCommandsTest, StressLoopIgnoresEarlierKeysAndLeavesItsOwnUnread) {
     gFakePlatform.keys = {0xE0, 0x48, 'x'};   // a cursor key and a letter typed beforehand
     gFakePlatform.keyAtPoll = 4 + 3;           // the drain takes polls 1 to 4
-    std::vector<uint8_t> buffer(1024);
-    const I2cStressCounts counts = RunI2cStressLoop(buffer.data());
+    const I2cStressCounts counts = RunStressLoop();
     EXPECT_EQ(9u, counts.reads);
     ASSERT_EQ(1u, gFakePlatform.keys.size());
     EXPECT_EQ('q', gFakePlatform.keys.front());
@@ -178,8 +180,7 @@ TEST_F(I2cCommandsTest, StressLoopIgnoresEarlierKeysAndLeavesItsOwnUnread) {
 
 TEST_F(I2cCommandsTest, StressLoopEndsOnStopRequestLikeAKey) {
     gFakePlatform.stopAtPoll = 3;
-    std::vector<uint8_t> buffer(1024);
-    const I2cStressCounts counts = RunI2cStressLoop(buffer.data());
+    const I2cStressCounts counts = RunStressLoop();
     EXPECT_EQ(6u, counts.reads);
     EXPECT_FALSE(gFakePlatform.keyLoopActive);
     EXPECT_FALSE(gFakePlatform.stopArmed);

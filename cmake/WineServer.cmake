@@ -8,8 +8,9 @@
 # by peer") and fails before it has run; and the helpers it starts inherit its standard output,
 # so whoever reads that output (ctest) waits until they end. `start` starts a server that stays
 # up ("-p") for the prefix in WINEPREFIX, once the server of the cases' discovery has gone,
-# brings its helpers up with no descriptor of ours, and leaves MARKER behind. `stop` ends the
-# server only if `start` started it, so a server the user keeps is left alone.
+# and leaves MARKER behind; with that server or one that still runs, it brings the helpers up
+# with no descriptor of ours. `stop` ends the server only if `start` started it, so a server
+# the user keeps is left alone.
 if(NOT WINE OR NOT WINESERVER OR NOT MARKER OR NOT ACTION MATCHES "^(start|stop)$")
   message(FATAL_ERROR "usage: cmake -DWINE=path -DWINESERVER=path -DMARKER=file -DACTION=start|stop -P ${CMAKE_CURRENT_LIST_FILE}")
 endif()
@@ -26,13 +27,13 @@ if(ACTION STREQUAL "start")
     execute_process(COMMAND ${WINESERVER} -w TIMEOUT 30 ${quiet})
     execute_process(COMMAND ${WINESERVER} -p RESULT_VARIABLE started ${quiet})
   endif()
-  if(NOT started EQUAL 0)
-    message(WARNING "Another wine program keeps wine's server of this prefix up; a case that "
-                    "starts while the server restarts its helpers may fail. Run "
-                    "`wineserver -p` before ctest to avoid that.")
-    return()
+  if(started EQUAL 0)
+    file(WRITE ${MARKER} "wine's server was started to stay up for this run\n")
+  else()
+    message(WARNING "Another wine program keeps wine's server of this prefix up and the run "
+                    "uses it. Unless that server was started with `wineserver -p`, a case "
+                    "that starts while it restarts its helpers may fail.")
   endif()
-  file(WRITE ${MARKER} "wine's server was started to stay up for this run\n")
   execute_process(COMMAND ${WINE} cmd /c exit RESULT_VARIABLE helpers TIMEOUT 120 ${quiet})
   if(NOT helpers EQUAL 0)
     message(FATAL_ERROR "wine could not start a program in WINEPREFIX (${helpers})")

@@ -34,9 +34,12 @@ if not exist "%library%" (
 )
 set "KELVOREC_LIBRARY=%library%"
 set "scratch=%TEMP%\kelvorec-%RANDOM%%RANDOM%"
-mkdir "%scratch%" || exit /b 1
-copy /y "%program%" "%scratch%\" >nul
-copy /y "%~dp0kelvoscanusb.dll" "%scratch%\" >nul
+rem Each step is checked by what it leaves behind: "||" is not honoured by every cmd.
+mkdir "%scratch%" 2>nul
+copy /y "%program%" "%scratch%\" >nul 2>nul
+copy /y "%~dp0kelvoscanusb.dll" "%scratch%\" >nul 2>nul
+if not exist "%scratch%\%programname%" goto noscratch
+if not exist "%scratch%\kelvoscanusb.dll" goto noscratch
 rem The program's other DLLs are still found in its own folder.
 set "PATH=%programdir%;%PATH%"
 rem Everything after "--" and the program name goes to the program.
@@ -54,6 +57,10 @@ goto collect
 set "status=%ERRORLEVEL%"
 rmdir /s /q "%scratch%"
 exit /b %status%
+:noscratch
+echo kelvotest-record: cannot prepare the program's copy in %scratch% 1>&2
+if exist "%scratch%\" rmdir /s /q "%scratch%"
+exit /b 1
 :usage
 echo usage: kelvotest-record [--library PATH] TRACE -- PROGRAM [ARGS...] 1>&2
 exit /b 1

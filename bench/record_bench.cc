@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "recorder/trace_format.h"
+#include "trace/trace_format.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "recorder/trace_format.h"
+#include "trace/trace_format.h"
 
 namespace {
 

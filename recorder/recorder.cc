@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "recorder/loader.h"
-#include "recorder/trace_format.h"
+#include "trace/trace_format.h"
 
 using trace::Call;
 using trace::Op;

@@ -21,7 +21,7 @@
 #include <memory>
 #include <string>
 
-#include "recorder/trace_format.h"
+#include "trace/trace_format.h"
 #include "sim/errors.h"
 #include "sim/host.h"
 #include "sim/scenario.h"

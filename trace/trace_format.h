@@ -1,4 +1,4 @@
-// recorder/trace_format.h: the trace file of the recording device library: one header, then
+// trace/trace_format.h: the trace file of the recording device library: one header, then
 // one record per library call. The encoder and the reader share the state that makes records
 // small (the time of the last record, where the counting pattern stands), so a trace is read
 // only from its start. The layout is described in the README ("Trace files").

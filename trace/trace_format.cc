@@ -1,11 +1,11 @@
-// recorder/trace_format.cc: encoding and decoding of trace records.
+// trace/trace_format.cc: encoding and decoding of trace records.
 //
 // A record is a varint payload length, then the payload: one byte of operation (low 5 bits)
 // and flags (high 3 bits), the milliseconds since the previous record as a varint, then the
 // operation's fields in the order of kLayouts. Integers are zigzag varints, byte strings a
 // varint length and the bytes. A clean stream block costs about six bytes: the flags say
 // "status 0", "received what was asked" and "the counting pattern, where the last block ended".
-#include "recorder/trace_format.h"
+#include "trace/trace_format.h"
 
 #include <array>
 #include <cstring>

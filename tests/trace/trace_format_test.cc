@@ -1,7 +1,7 @@
-// tests/recorder/trace_format_test.cc: trace records as the recorder writes them and the
+// tests/trace/trace_format_test.cc: trace records as the recorder writes them and the
 // reader gets them back: every field, stream data with its deviations, the size of a clean
 // stream, traces cut off anywhere in their last record, and traces from a newer format.
-#include "recorder/trace_format.h"
+#include "trace/trace_format.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #
 # On Linux the tool links the library by its soname; the virtual scanner's build serves.
 # On Windows the tool links an import library made with dlltool from a .def that make_def
-# (device/tools/make_def.cc) writes from the operations' declarations, so it imports the names the
+# (device/tools/make_def.cc) writes from the list of operations, so it imports the names the
 # maker's DLL exports, not whatever names our own build of the library happens to have.
 #
 #   KELVO_CALLCONV       cdecl (default) or stdcall: the maker's convention on 32-bit Windows
@@ -53,6 +53,7 @@ add_custom_command(OUTPUT ${kelvo_make_def}
                    COMMAND ${KELVO_HOST_CXX} -std=c++20 -O1 ${kelvo_host_warnings} -I${CMAKE_SOURCE_DIR}
                            -o ${kelvo_make_def} ${CMAKE_SOURCE_DIR}/device/tools/make_def.cc
                    DEPENDS ${CMAKE_SOURCE_DIR}/device/tools/make_def.cc ${CMAKE_SOURCE_DIR}/device/kelvoscanusb.h
+                           ${CMAKE_SOURCE_DIR}/device/kelvoscanusb_operations.h ${CMAKE_SOURCE_DIR}/device/stack_bytes.h
                    COMMENT "Building the .def generator for the build machine" VERBATIM)
 
 set(KELVO_IMPORT_DEF ${kelvo_def_dir}/kelvoscanusb.def)

@@ -1,6 +1,6 @@
 // device/tools/make_def.cc: writes the module-definition (.def) files that bind a Windows build to
-// the device library's export names, from the operation list and the parameter types in
-// device/kelvoscanusb.h. Built for and run on the build machine, like sim/make_fpga_image.
+// the device library's export names, from the list of operations (device/kelvoscanusb_operations.h)
+// and their parameter types. Built for and run on the build machine, like sim/make_fpga_image.
 //
 //   make_def import  cdecl|stdcall decorated|plain|underscore OUTPUT   the tool's import library
 //   make_def exports cdecl|stdcall decorated|plain|underscore OUTPUT   extra names a DLL of ours exports
@@ -23,14 +23,7 @@ struct Operation {
     unsigned argumentBytes;
 };
 
-#define KELVO_OPERATIONS(X)                                                                    \
-    X(SetTraceMask) X(Init_Interface) X(SetUsbTimeout) X(GetKelvoVersion) X(Init_Firmware)     \
-    X(Free_Interface) X(GetLastKelvoError) X(GetKelvoErrorText) X(RegWrite) X(RegWriteShort)   \
-    X(RegWriteLong) X(RegWriteLongInc) X(RegRead) X(RegReadShort) X(RegReadShortInc)           \
-    X(RegReadLong) X(RegReadLongInc) X(I2C_PROM_write) X(I2C_PROM_read) X(I2C_LargePROMwr)     \
-    X(I2C_LargePROMrd) X(I2C_ADCread) X(I2C_DACout) X(I2C_TEMPinit) X(I2C_TEMPread)            \
-    X(Pentamotor_init) X(Anz_ScanLine) X(GetScanStatus) X(ReadBlock) X(ClearReadBlock)
-#define KELVO_ENTRY(name) {#name, kelvo::ArgumentBytes<decltype(::name)>::value},
+#define KELVO_ENTRY(result, name, parameters, arguments) {#name, kelvo::ArgumentBytes<decltype(::name)>::value},
 constexpr Operation kOperations[] = {KELVO_OPERATIONS(KELVO_ENTRY)};
 #undef KELVO_ENTRY
 

@@ -30,6 +30,7 @@ void* FindOperation(void* library, const char* name, unsigned argumentBytes, std
         FARPROC found = GetProcAddress(module, candidate.c_str());
         if (found == nullptr) continue;
 #  if defined(KELVO_CALLCONV_STDCALL)
+        (void)error;
         return reinterpret_cast<void*>(found);
 #  else
         // Called as cdecl, a stdcall function would leave its arguments on the stack.

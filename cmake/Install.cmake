@@ -64,6 +64,13 @@ if(WIN32)
 
   # The documents in Windows' own line ends, named for Notepad. The README says which
   # Windows and which device library the binaries are for.
+  # PowerShell lists a process's DLLs only when it has the process's bit width.
+  set(KELVO_POWERSHELL powershell)
+  set(KELVO_POWERSHELL_NOTE "")
+  if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(KELVO_POWERSHELL "%SystemRoot%\\SysWOW64\\WindowsPowerShell\\v1.0\\powershell")
+    set(KELVO_POWERSHELL_NOTE "\n(This is the 32-bit PowerShell: the ordinary one does not list the DLLs\nof a 32-bit program.)")
+  endif()
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(KELVO_WINDOWS_ARCH "64-bit Windows (x64)")
     set(KELVO_WINDOWS_LIBRARY "a 64-bit kelvoscanusb.dll")

@@ -18,9 +18,7 @@ uint32_t TickCountMs();                  // milliseconds, wraps; compare as (now
 // in the inherited mask cannot hide a key.
 void ConsoleBeginKeyLoop();
 void ConsoleEndKeyLoop();
-// Never blocks, never echoes; false without a console. Inside a key loop the console is
-// asked at most once per millisecond tick of TickCountMs (the answer is kept for the rest of
-// the tick), and again at once after ConsoleReadByte, so that draining sees every byte.
+// Never blocks, never echoes; false without a console.
 bool ConsoleByteWaiting();
 int  ConsoleReadByte();                  // only after ConsoleByteWaiting() said yes
 

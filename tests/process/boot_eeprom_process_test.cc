@@ -76,6 +76,17 @@ TEST_F(BootEepromProcess, ImageProgrammedInOneRunIsDumpedInTheNext) {
     EXPECT_NE(std::string::npos, run.err.find(DumpRow(bytes, 0xF0))) << run.err;
 }
 
+// A name with a blank is one file: "board v2.iic" is programmed, not a file "board" beside it.
+TEST_F(BootEepromProcess, FileNameWithBlanksProgramsThatFile) {
+    dir.Write("board", DistinctBytes(100));
+    dir.Write("board v2.iic", DistinctBytes(300));
+    ProcessResult run = Run({"-prg", "board v2.iic"});
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_NE(std::string::npos,
+              run.err.find("ksutest: program EEPROM with ID 0xa2 from file board v2.iic successfull\n!\n")) << run.err;
+    EXPECT_EQ(DistinctBytes(300), Slice(Eeprom(), 0, 300));
+}
+
 TEST_F(BootEepromProcess, RefusedFileLeavesEepromUntouched) {
     dir.Write("eeprom_a2.bin", std::vector<uint8_t>(128 * 1024, 0x5A));
     dir.Write("empty.iic", {});

@@ -88,4 +88,34 @@ void CloseStateFile(StateFile& file) {
     file = StateFile{};
 }
 
+// O_NONBLOCK: a FIFO without a writer or a device cannot hang the open; fstat then refuses
+// anything but a regular file, for which O_NONBLOCK changes nothing. A link is followed: a
+// link to an FPGA file is an FPGA file.
+bool OpenInputFile(const char* path, intptr_t& handle, uint64_t& bytes) noexcept {
+    handle = -1;
+    bytes = 0;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        return false;
+    }
+    handle = fd;
+    bytes = static_cast<uint64_t>(status.st_size);
+    return true;
+}
+
+int64_t ReadInputFile(intptr_t handle, uint8_t* data, size_t count) noexcept {
+    for (;;) {
+        const ssize_t n = read(static_cast<int>(handle), data, count);
+        if (n < 0 && errno == EINTR) continue;
+        return n;
+    }
+}
+
+void CloseInputFile(intptr_t handle) noexcept {
+    if (handle >= 0) close(static_cast<int>(handle));
+}
+
 }  // namespace sim

@@ -91,4 +91,35 @@ void CloseStateFile(StateFile& file) {
     file = StateFile{};
 }
 
+// CreateFile never waits: a folder cannot be opened this way at all, and a pipe or a device
+// (CON, NUL, a named pipe) opens but is not a disk file, so it is refused before a read.
+bool OpenInputFile(const char* path, intptr_t& handle, uint64_t& bytes) noexcept {
+    handle = -1;
+    bytes = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    LARGE_INTEGER size{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !GetFileSizeEx(file, &size)) {
+        CloseHandle(file);
+        return false;
+    }
+    handle = reinterpret_cast<intptr_t>(file);
+    bytes = static_cast<uint64_t>(size.QuadPart);
+    return true;
+}
+
+int64_t ReadInputFile(intptr_t handle, uint8_t* data, size_t count) noexcept {
+    DWORD n = 0;
+    const DWORD want = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle), data, want, &n, nullptr)) return -1;
+    return n;
+}
+
+void CloseInputFile(intptr_t handle) noexcept {
+    if (handle != -1) CloseHandle(reinterpret_cast<HANDLE>(handle));
+}
+
 }  // namespace sim

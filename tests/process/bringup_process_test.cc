@@ -63,6 +63,26 @@ TEST_F(BringUpProcess, MissingOrCorruptFpgaFileSkipsTheActions) {
     EXPECT_EQ(std::string(kBringUp) + "ksutest: Err. Init_Firmware:-205\n\n", run.err);
 }
 
+// A folder or a FIFO at the FPGA file's name is no FPGA file: refused at once (-201), never
+// read (a folder aborted the run) or waited on (a FIFO without a writer hung it). Only a
+// regular scanner3.mcs in the working folder stands in for the one beside the library. The
+// generator does not write into a FIFO either (its open would wait for a reader).
+TEST_F(BringUpProcess, FpgaFileThatIsNoFileIsRefusedAtOnce) {
+    ASSERT_EQ(0, mkfifo(dir.File("fifo.mcs").c_str(), 0600));
+    const ProcessResult made = RunToTheEnd(ToolRun{{"fifo.mcs"}, {}, dir.Path(), MakeFpgaImagePath()}, 5000);
+    EXPECT_EQ(1, made.exitCode);
+    EXPECT_EQ("fifo.mcs: not a regular file\n", made.err);
+    for (const char* name : {".", "fifo.mcs"}) {
+        const ProcessResult run = RunToTheEnd(ToolRun{{"-ini", name, "-rb", "0"}, {}, dir.Path(), ""}, 5000);
+        EXPECT_EQ(0, run.exitCode) << name;
+        EXPECT_EQ(std::string(kBringUp) + "ksutest: Err. Init_Firmware\n\n", run.err) << name;
+    }
+    ASSERT_EQ(0, mkdir(dir.File("scanner3.mcs").c_str(), 0700));
+    const ProcessResult run = RunToTheEnd(ToolRun{{"-rb", "0"}, {}, dir.Path(), ""}, 5000);
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ(std::string(kBringUp) + "ksutest: RegRead from Adr.0 Byte:0x00\n\n", run.err);
+}
+
 TEST_F(BringUpProcess, ScenarioFileDrivesVersionsAndFailures) {
     const std::string scenario =
         dir.WriteText("scenario.txt", "# a scanner with a mismatched library\nversion.library = 0x0102\n"

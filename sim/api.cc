@@ -68,6 +68,7 @@ void SetTraceMask(uint32_t mask) {
 }
 
 int32_t Init_Interface(void) {
+    AnnounceVirtualScanner();
     // A scenario that cannot be honoured stops the scanner before anything else, injected
     // failures included: they may be the very settings that were mistyped.
     if (!ScenarioValid()) return Finish(kErrScenario);

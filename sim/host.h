@@ -9,6 +9,7 @@
 namespace sim {
 
 std::string LibraryDirectory();      // folder of this shared library, with a trailing separator
+const char* LibraryPath() noexcept;  // this shared library's file as it was loaded; "" if unknown
 uint64_t MonotonicNs();              // the one clock of the model
 void SleepNs(uint64_t nanoseconds);
 

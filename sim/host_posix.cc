@@ -11,12 +11,17 @@
 
 namespace sim {
 
-std::string LibraryDirectory() {
+const char* LibraryPath() noexcept {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&LibraryDirectory), &info) == 0 || info.dli_fname == nullptr) {
         return "";
     }
-    const std::string path = info.dli_fname;
+    return info.dli_fname;
+}
+
+std::string LibraryDirectory() {
+    const std::string path = LibraryPath();
+    if (path.empty()) return "";
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }

@@ -5,14 +5,19 @@
 
 namespace sim {
 
-std::string LibraryDirectory() {
+const char* LibraryPath() noexcept {
+    static char path[MAX_PATH];
     HMODULE module = nullptr;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCSTR>(&LibraryDirectory), &module);
-    char path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
-    const std::string full(path, length);
+    path[length < MAX_PATH ? length : MAX_PATH - 1] = '\0';
+    return path;
+}
+
+std::string LibraryDirectory() {
+    const std::string full = LibraryPath();
     const size_t slash = full.find_last_of("\\/");
     return slash == std::string::npos ? std::string(".\\") : full.substr(0, slash + 1);
 }

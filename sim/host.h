@@ -20,6 +20,7 @@ void SleepNs(uint64_t nanoseconds);
 struct StateFile {
     intptr_t handle = -1;
     bool writable = false;
+    const char* problem = "";   // when not writable: why, in the system's words (static text)
 };
 enum class StateFileStatus { kOpen, kBusy, kFailed };
 StateFileStatus OpenStateFile(const std::string& path, StateFile& file);

@@ -7,6 +7,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "sim/host.h"
 
 namespace sim {
@@ -47,15 +49,21 @@ StateFileStatus OpenStateFile(const std::string& path, StateFile& file) {
     const int common = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     int fd = open(path.c_str(), O_RDWR | O_CREAT | common, 0666);
     bool writable = fd >= 0;
-    if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = open(path.c_str(), O_RDONLY | common);
+    if (fd < 0) {
+        const int error = errno;
+        file.problem = error == ELOOP ? "a symbolic link, never followed" : std::strerror(error);
+        if (error == EACCES || error == EROFS) fd = open(path.c_str(), O_RDONLY | common);   // read-only
+    }
     if (fd < 0) return StateFileStatus::kFailed;
     struct stat status {};
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        file.problem = "not a regular file";
         close(fd);
         return StateFileStatus::kFailed;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const bool busy = errno == EWOULDBLOCK;
+        file.problem = std::strerror(errno);
         close(fd);
         return busy ? StateFileStatus::kBusy : StateFileStatus::kFailed;
     }

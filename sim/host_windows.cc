@@ -45,6 +45,7 @@ StateFileStatus OpenStateFile(const std::string& path, StateFile& file) {
                                 OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     bool writable = handle != INVALID_HANDLE_VALUE;
+    if (!writable) file.problem = GetLastError() == ERROR_ACCESS_DENIED ? "access denied" : "cannot be opened";
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
         handle = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -55,6 +56,7 @@ StateFileStatus OpenStateFile(const std::string& path, StateFile& file) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        file.problem = "not a regular file";
         CloseHandle(handle);
         return StateFileStatus::kFailed;
     }

@@ -92,6 +92,17 @@ TEST_F(ScenarioTest, GoodSettingsStartWithTheScannersOwnLineOnlyAndLaterOnesWin)
     EXPECT_EQ("", testing::internal::GetCapturedStderr());
 }
 
+// A line may hold 4096 characters, its end not counted; one more is refused.
+TEST_F(ScenarioTest, LineOfTheLimitIsAcceptedAndOneMoreRefused) {
+    const std::string setting = "adc.noise = 0";
+    const std::string longest = setting + std::string(4096 - setting.size(), ' ') + "\nadc.seed = 2";
+    std::string said;
+    EXPECT_EQ(0, Start(longest, &said)) << said;
+    Free_Interface();
+    EXPECT_EQ(kErrScenario, Start(setting + std::string(4097 - setting.size(), ' '), &said));
+    EXPECT_NE(std::string::npos, said.find("kelvosim: line longer than 4096 characters (line 1 of the settings)\n")) << said;
+}
+
 TEST_F(ScenarioTest, ManyMistakesAreReportedButNotWithoutEnd) {
     std::string settings;
     for (int i = 0; i < 1000; ++i) settings += "nonsense = 1\n";

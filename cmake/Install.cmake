@@ -18,6 +18,10 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 set(kelvo_data_permissions OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
 install(TARGETS kelvotest RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(NOT WIN32)
+  # The build tree's "$ORIGIN" goes: the installed tool finds its library through the loader.
+  install(CODE "file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:kelvotest>\")")
+endif()
 # A shared library is data to the loader: no execute bits, and no development link that
 # would let a linker pick up the virtual scanner by accident.
 install(TARGETS kelvoscanusb

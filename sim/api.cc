@@ -81,6 +81,7 @@ void SetTraceMask(uint32_t) noexcept {}
 // A scenario that cannot be honoured stops the scanner before anything else, injected
 // failures included: they may be the very settings that were mistyped.
 int32_t Init_Interface() noexcept {
+    AnnounceVirtualScanner();
     if (!ScenarioValid()) return Finish(kErrScenario);
     const int32_t injected = InjectedFailure(Operation::kInit_Interface);
     if (injected != kOk) return Finish(injected);

@@ -24,6 +24,7 @@
 #include "device/contract.h"
 #include "trace/call_packing.h"
 #include "trace/trace_format.h"
+#include "sim/device.h"
 #include "sim/errors.h"
 #include "sim/host.h"
 #include "sim/scenario.h"
@@ -171,7 +172,10 @@ namespace replayed {
 
 void SetTraceMask(uint32_t mask) noexcept { Answer(asked::SetTraceMask(mask)); }
 
-int32_t Init_Interface() noexcept { return Status(Answer(asked::Init_Interface())); }
+int32_t Init_Interface() noexcept {
+    AnnounceVirtualScanner();   // a replayed session is no more hardware than a simulated one
+    return Status(Answer(asked::Init_Interface()));
+}
 
 void SetUsbTimeout(uint32_t milliseconds) noexcept { Answer(asked::SetUsbTimeout(milliseconds)); }
 

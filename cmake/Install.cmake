@@ -119,6 +119,8 @@ if(WIN32)
 endif()
 
 # ---- POSIX -------------------------------------------------------------------------------
+# The build tree's "$ORIGIN" goes: the installed tool finds its library through the loader.
+install(CODE "file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${KELVO_INSTALL_BIN_DIR}/$<TARGET_FILE_NAME:kelvotest>\")")
 install(TARGETS make_fpga_image RUNTIME DESTINATION ${KELVO_INSTALL_LIBEXEC_DIR})
 
 install(FILES ${CMAKE_SOURCE_DIR}/device/kelvoscanusb.h ${CMAKE_SOURCE_DIR}/device/kelvoscanusb_operations.h

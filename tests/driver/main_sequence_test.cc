@@ -188,3 +188,16 @@ TEST_F(MainSequenceTest, StopRequestBetweenActionsSkipsTheStreamingTest) {
     EXPECT_EQ(0, gFakeDevice.Count("RegWrite"));
     EXPECT_EQ("Free_Interface()", gFakeDevice.calls.back());
 }
+
+// A request that comes while the FPGA file loads (a call that may take its time) is acted on
+// when the call returns: the boot EEPROM is not programmed, and the interface is still freed.
+TEST_F(MainSequenceTest, StopRequestDuringTheFpgaLoadSkipsTheBootEeprom) {
+    TempDir dir;
+    const std::string image = dir.Write("image.iic", DistinctBytes(100));
+    gFakeDevice.onInitFirmware = [] { gFakePlatform.stopSignalled = true; };
+    EXPECT_EQ(0, Run({"-prg", image, "-rb", "10"}));
+    for (const char* skipped : {"I2C_PROM_write", "I2C_LargePROMwr", "RegRead"})
+        EXPECT_EQ(0, gFakeDevice.Count(skipped)) << skipped;
+    EXPECT_EQ(std::string::npos, err.find("program EEPROM"));
+    EXPECT_EQ("Free_Interface()", gFakeDevice.calls.back());
+}

@@ -92,6 +92,31 @@ TEST_F(StopProcess, SecondInterruptEndsAtOnceWithTheTerminalRestored) {
     EXPECT_TRUE(tool.TerminalModesAsAtStart());
 }
 
+// During bring-up (here a boot EEPROM programming of 3 s): a request waits for the library's
+// call to return and then ends the run through shutdown, skipping the actions; a second one
+// ends the tool at once.
+TEST_F(StopProcess, RequestDuringBringUpEndsTheRunOnceTheCallReturnsAndASecondAtOnce) {
+    dir.Write("image.iic", DistinctBytes(4000));
+    const ToolRun run{{"-prg", "image.iic", "-rb", "10"}, {"KELVOSIM=eeprom.a2.page_write_us = 100000"}, dir.Path(), ""};
+    for (const int requests : {1, 2}) {
+        ChildProcess tool = ChildProcess::StartWithPipes(run);
+        ASSERT_TRUE(tool.WaitForText("USB-DriverVersion:", 10000)) << tool.Err();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for (int i = 0; i < requests; ++i) {
+            tool.Signal(SIGTERM);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (requests == 2) {
+            EXPECT_EQ(128 + SIGTERM, tool.WaitForExit(1000)) << tool.Err();
+            continue;
+        }
+        EXPECT_EQ(0, tool.WaitForExit(10000)) << tool.Err();
+        EXPECT_NE(std::string::npos, tool.Err().find("successfull\n!")) << tool.Err();   // the call ran to its end
+        EXPECT_EQ(std::string::npos, tool.Err().find("RegRead")) << tool.Err();
+        EXPECT_EQ("!\n", tool.Err().substr(tool.Err().size() - 2));   // the interface was freed
+    }
+}
+
 // Keys are polled, not announced by SIGIO: blocking it in the inherited mask hides nothing.
 TEST_F(StopProcess, KeysEndTheLoopsWithSigioBlocked) {
     ChildProcess tool = ChildProcess::StartUnderPty(Run({"-iictest", "-scan"}), {SIGIO});

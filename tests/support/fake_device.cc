@@ -114,6 +114,7 @@ int32_t GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* librar
 int32_t Init_Firmware(const char* fileName, int32_t useDefault) {
     gFakeDevice.calls.push_back(std::string("Init_Firmware(") + fileName + ", " +
                                 std::to_string(useDefault) + ")");
+    if (gFakeDevice.onInitFirmware) gFakeDevice.onInitFirmware();
     return Status("Init_Firmware");
 }
 

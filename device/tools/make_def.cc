@@ -10,7 +10,6 @@
 // (underscore). The import entry "Name@N == export" lets the tool call it by its symbol
 // whatever the DLL calls it. cdecl functions are Name everywhere.
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "device/kelvoscanusb.h"

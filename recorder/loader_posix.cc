@@ -34,7 +34,7 @@ void* OpenLibrary(const std::string& path, std::string* error) {
     return library;
 }
 
-void* FindOperation(void* library, const char* name) { return dlsym(library, name); }
+void* FindOperation(void* library, const char* name, unsigned, std::string*) { return dlsym(library, name); }
 
 intptr_t CreateTraceFile(const std::string& path, std::string* error) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

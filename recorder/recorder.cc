@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "device/contract.h"
+#include "device/stack_bytes.h"
 #include "recorder/loader.h"
 #include "trace/call_packing.h"
 #include "trace/trace_format.h"
@@ -72,8 +73,11 @@ private:
         void* library = rec::OpenLibrary(libraryPath, &error);
         if (library == nullptr) return Fail(std::string("cannot load ") + libraryPath + ": " + error);
 #define KELVO_FIND(result, name, parameters, arguments)                                            \
-    real_.name = reinterpret_cast<decltype(&::name)>(rec::FindOperation(library, #name));          \
-    if (real_.name == nullptr) return Fail(std::string(libraryPath) + " has no operation " #name);
+    real_.name = reinterpret_cast<decltype(&::name)>(                                              \
+        rec::FindOperation(library, #name, kelvo::ArgumentBytes<decltype(::name)>::value, &error)); \
+    if (real_.name == nullptr) {                                                                   \
+        return Fail(std::string(libraryPath) + (error.empty() ? " has no operation " #name : " " + error)); \
+    }
         KELVO_OPERATIONS(KELVO_FIND)
 #undef KELVO_FIND
         if (real_.Init_Interface == &::Init_Interface) {

@@ -16,7 +16,6 @@ public:
 
 private:
     std::vector<uint8_t> buffer_;
-    std::vector<uint8_t> table_;
     uint32_t random_;
     uint32_t nextWord_ = 0;
     uint32_t errors_ = 0;

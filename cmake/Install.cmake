@@ -26,7 +26,8 @@ install(TARGETS kelvoscanusb
 install(FILES ${KELVO_OUTPUT_DIR}/scanner3.mcs DESTINATION ${KELVO_INSTALL_VIRTUAL_DIR})
 install(TARGETS make_fpga_image RUNTIME DESTINATION ${KELVO_INSTALL_LIBEXEC_DIR})
 
-install(FILES ${CMAKE_SOURCE_DIR}/device/kelvoscanusb.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/device/kelvoscanusb.h ${CMAKE_SOURCE_DIR}/device/kelvoscanusb_operations.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 # Relocatable like the rest: the prefix is found from the file's own folder.
 file(RELATIVE_PATH KELVO_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_DATADIR}/pkgconfig /prefix)
 configure_file(${CMAKE_SOURCE_DIR}/packaging/kelvoscanusb.pc.in ${KELVO_GENERATED_DIR}/kelvoscanusb.pc @ONLY)

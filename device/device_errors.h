@@ -5,6 +5,3 @@
 
 void ReportDeviceError(int32_t code);
 void ReportLastDeviceError();   // for operations that return no status of their own
-
-// Register writes report success as non-zero; this names that convention in one place.
-inline bool RegisterWriteSucceeded(int32_t result) { return result != 0; }

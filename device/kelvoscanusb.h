@@ -1,9 +1,12 @@
-// device/kelvoscanusb.h: the C interface of the scanner's device library, the only copy of
-// these declarations. The tool, the virtual scanner and the test fakes all include it.
+// device/kelvoscanusb.h: the C interface of the scanner's device library: the status record and
+// the operations of kelvoscanusb_operations.h. The tool, the virtual scanner, the recorder and
+// the test fakes all include it.
 #ifndef KELVOSCANUSB_H
 #define KELVOSCANUSB_H
 
 #include <stdint.h>
+
+#include "kelvoscanusb_operations.h"
 
 #if defined(_WIN32)
 /* Only the library itself marks the operations: a caller reaches them through the import
@@ -33,47 +36,10 @@ typedef struct ScannerStatus {   /* 16 bytes, natural alignment */
     uint8_t  spare[2];
 } ScannerStatus;
 
-KELVO_API void     SetTraceMask(uint32_t mask);
-KELVO_API int32_t  Init_Interface(void);
-KELVO_API void     SetUsbTimeout(uint32_t milliseconds);
-KELVO_API int32_t  GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* library,
-                                   uint16_t* usbDriver);
-KELVO_API int32_t  Init_Firmware(const char* fileName, int32_t useDefault);
-KELVO_API int32_t  Free_Interface(void);
-KELVO_API int32_t  GetLastKelvoError(int32_t which);
-KELVO_API int32_t  GetKelvoErrorText(int32_t code, char* text, uint32_t size);
-
-/* Register writes return non-zero on success; reads carry no error indication. */
-KELVO_API int32_t  RegWrite(uint32_t address, uint8_t value);
-KELVO_API int32_t  RegWriteShort(uint32_t address, uint16_t value);
-KELVO_API int32_t  RegWriteLong(uint32_t address, uint32_t value);
-KELVO_API int32_t  RegWriteLongInc(uint32_t address, uint32_t value);
-KELVO_API uint8_t  RegRead(uint32_t address);
-KELVO_API uint16_t RegReadShort(uint32_t address);
-KELVO_API uint16_t RegReadShortInc(uint32_t address);
-KELVO_API uint32_t RegReadLong(uint32_t address);
-KELVO_API uint32_t RegReadLongInc(uint32_t address);
-
-/* lastAddress is inclusive; buffer[0] belongs to firstAddress. */
-KELVO_API int32_t  I2C_PROM_write(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress,
-                                  uint8_t lastAddress);
-KELVO_API int32_t  I2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress,
-                                 uint8_t lastAddress);
-/* *length: bytes to move on the way in, bytes actually moved on the way out. */
-KELVO_API int32_t  I2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer,
-                                   int32_t* length);
-KELVO_API int32_t  I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer,
-                                   int32_t* length);
-KELVO_API int32_t  I2C_ADCread(uint8_t deviceId, int32_t channel);   /* low 8 bits = reading */
-KELVO_API int32_t  I2C_DACout(uint8_t deviceId, int32_t value);
-KELVO_API int32_t  I2C_TEMPinit(uint8_t deviceId, int32_t value);
-KELVO_API int32_t  I2C_TEMPread(uint8_t deviceId);                   /* low 16 bits, signed */
-
-KELVO_API int32_t  Pentamotor_init(int32_t revolutions);
-KELVO_API int32_t  Anz_ScanLine(void);                  /* 0x08000000 means failure */
-KELVO_API int32_t  GetScanStatus(ScannerStatus* status);
-KELVO_API int32_t  ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received);
-KELVO_API void     ClearReadBlock(void);
+/* Each operation of the list, declared. What the results mean: device/contract.h. */
+#define KELVO_DECLARE(result, name, parameters, arguments) KELVO_API result name parameters;
+KELVO_OPERATIONS(KELVO_DECLARE)
+#undef KELVO_DECLARE
 
 #ifdef __cplusplus
 }

@@ -16,7 +16,3 @@ inline constexpr char kDefaultFpgaFile[] = "scanner3.mcs";
 
 // The two endless loops report about once a second: strictly more than this since the last.
 constexpr uint32_t kReportIntervalMs = 1000;
-
-// ReadBlock's status when nothing arrived within the USB time-out; the streaming test passes
-// over it silently.
-constexpr int32_t kNoDataStatus = -306;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device/kelvoscanusb.h"
+#include "device/contract.h"
 #include "device/device_errors.h"
 #include "device/scanner.h"
 #include "console/keyboard.h"
@@ -18,7 +19,7 @@ constexpr uint8_t kStressLastAddress = 15;
 constexpr int32_t kStressSensorConfig = 0xAA;
 
 int32_t AdcReadingOf(int32_t result, uint8_t* reading) {
-    if (result < kLowestAdcReading) return result;
+    if (AdcResultIsError(result)) return result;
     *reading = static_cast<uint8_t>(result & 0xFF);
     return 0;
 }
@@ -32,7 +33,6 @@ int16_t TemperatureRawOf(int32_t result) {
     return static_cast<int16_t>(static_cast<uint16_t>(result & 0xFFFF));
 }
 
-bool TemperatureReadFailed(int16_t raw) { return raw == kTemperatureFailed; }
 
 // -wre: the low 8 bits of -val go to the one byte at the -wre address.
 static void WriteEepromByte(uint8_t* buffer, int32_t eepromId, int32_t byteAddress, int32_t value) {

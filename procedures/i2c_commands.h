@@ -17,8 +17,6 @@ constexpr double kVoltsPerDacUnit = 4.883;       // high-voltage output per -dao
 constexpr double kRail3V3MinVolts = 3.1;
 constexpr double kRail3V3MaxVolts = 3.5;
 
-constexpr int16_t kTemperatureFailed = -32768;
-
 // What the command line asks of the I2C devices; an empty value or a false flag is not
 // requested.
 struct I2cRequests {
@@ -38,18 +36,13 @@ struct I2cRequests {
 // stopRequested() says yes before a command, that one and every later one are skipped.
 void RunI2cCommands(const I2cRequests& requests, bool (*stopRequested)());
 
-// A converter result holds the reading in its low 8 bits. A library may hand back its 8-bit
-// reading sign-extended, so -255 to -1 are readings too (-87 is 169); only a result below
-// -255, which no byte can give, is the library's error code.
-constexpr int32_t kLowestAdcReading = -255;
-// Returns the error code, else 0 with *reading set.
+// A converter result's error code (device/contract.h), else 0 with *reading set.
 int32_t AdcReadingOf(int32_t result, uint8_t* reading);
 
 bool Rail3V3InBounds(uint8_t reading);
 
 // The temperature sensor's raw reading is the low 16 bits of the result, signed.
 int16_t TemperatureRawOf(int32_t result);
-bool TemperatureReadFailed(int16_t raw);
 
 struct I2cStressCounts {
     uint64_t reads = 0;

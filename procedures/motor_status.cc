@@ -4,6 +4,7 @@
 #include "procedures/motor_status.h"
 
 #include "device/kelvoscanusb.h"
+#include "device/contract.h"
 #include "device/device_errors.h"
 #include "log/trace_log.h"
 

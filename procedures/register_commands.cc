@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "device/kelvoscanusb.h"
+#include "device/contract.h"
 #include "device/device_errors.h"
 #include "log/trace_log.h"
 

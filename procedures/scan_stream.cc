@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/kelvoscanusb.h"
+#include "device/contract.h"
 #include "device/device_errors.h"
 #include "device/scanner.h"
 #include "console/keyboard.h"

@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-constexpr uint32_t kPatternWords = 65536;
-
 int32_t RequestLengthFor(uint32_t draw) {
     // Scales 0..32767 onto 0..32768 so that a full buffer can be asked for too.
     uint32_t length = draw * 32768u / 32767u;
@@ -17,13 +15,6 @@ static uint16_t WordAt(const uint8_t* bytes) {
     return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
 }
 
-PatternCheck::PatternCheck() : reference_(2 * kPatternWords) {
-    for (uint32_t word = 0; word < kPatternWords; ++word) {
-        reference_[2 * word] = static_cast<uint8_t>(word);
-        reference_[2 * word + 1] = static_cast<uint8_t>(word >> 8);
-    }
-}
-
 void PatternCheck::CheckBlock(const uint8_t* data, uint32_t bytes, uint64_t streamOffset) {
     if (syncPending_) {
         // A lone byte holds no word to take the stream's position from: wait for a block
@@ -32,15 +23,15 @@ void PatternCheck::CheckBlock(const uint8_t* data, uint32_t bytes, uint64_t stre
         syncPending_ = false;
         expectedWord_ = WordAt(data);
     }
-    // Chunks end where the reference table ends, so that each is one comparison; a stream
-    // in step crosses from word 65535 to word 0 at most once per block.
+    // Chunks end at the pattern's wrap from word 65535 to word 0, so that each is one
+    // comparison; a stream in step crosses it at most once per block.
     uint32_t position = 0;
     uint32_t remaining = bytes;
     while (remaining != 0) {
         const uint32_t roomBytes = 2 * (kPatternWords - expectedWord_);
         const uint32_t chunkBytes = remaining < roomBytes ? remaining : roomBytes;
         const uint8_t* chunk = data + position;
-        if (std::memcmp(chunk, reference_.data() + 2 * expectedWord_, chunkBytes) != 0) {
+        if (std::memcmp(chunk, reference_ + 2 * expectedWord_, chunkBytes) != 0) {
             ++errorCount_;
             if (!firstErrorPending_) RecordFirstError(chunk, chunkBytes, streamOffset + position);
         }

@@ -3,7 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+
+#include "device/counting_pattern.h"
 
 constexpr int32_t kScanBufferBytes = 32768;   // also the largest request
 constexpr int32_t kShortestRequestBytes = 1000;
@@ -25,8 +26,7 @@ int32_t RequestLengthFor(uint32_t draw);
 // report interval is kept until the report takes it.
 class PatternCheck {
 public:
-    PatternCheck();
-
+    PatternCheck() : reference_(CountingPattern()) {}
     // After a restart of the data flow: the next block sets the expected word itself.
     void Resync() { syncPending_ = true; }
     // streamOffset: stream bytes before this block, for the first error's position.
@@ -39,9 +39,9 @@ public:
 private:
     void RecordFirstError(const uint8_t* chunk, uint32_t chunkBytes, uint64_t chunkOffset);
 
-    // The counting words as the byte stream the scanner sends: low byte, then high byte.
-    // 128 KiB, filled once; the byte comparison against it is the whole cost of a clean block.
-    std::vector<uint8_t> reference_;
+    // The counting words as the scanner sends them; the byte comparison against them is the
+    // whole cost of a clean block.
+    const uint8_t* reference_;
     uint32_t errorCount_ = 0;
     uint16_t expectedWord_ = 0;
     bool syncPending_ = true;

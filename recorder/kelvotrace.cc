@@ -106,14 +106,14 @@ void CountStream(const trace::Call& call, StreamFacts& facts) {
                 }
             }
             facts.patternBytes += run.bytes;
-            facts.expected = static_cast<uint32_t>((uint64_t{run.patternByte} + run.bytes) % trace::kPatternBytes);
+            facts.expected = static_cast<uint32_t>((uint64_t{run.patternByte} + run.bytes) % kPatternBytes);
         } else {
             ++facts.asCameRuns;
             facts.asCameBytes += run.bytes;
             if (facts.listed++ < kListedDeviations) {
                 std::printf("  stream byte 0x%" PRIx64 ": %u bytes not in the pattern\n", facts.bytes, run.bytes);
             }
-            facts.expected = static_cast<uint32_t>((uint64_t{facts.expected} + run.bytes) % trace::kPatternBytes);
+            facts.expected = static_cast<uint32_t>((uint64_t{facts.expected} + run.bytes) % kPatternBytes);
         }
         facts.started = true;
         facts.bytes += run.bytes;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "device/contract.h"
 #include "recorder/loader.h"
 #include "trace/trace_format.h"
 
@@ -25,19 +26,8 @@ namespace {
 
 constexpr int32_t kErrRecorder = -190;
 const char kRecorderErrorText[] = "recording library: the device library or the trace is not available";
-constexpr int32_t kNoLineCount = 0x08000000;
-constexpr int32_t kNoTemperature = -32768;
-
-#define KELVO_OPERATIONS(X)                                                                    \
-    X(SetTraceMask) X(Init_Interface) X(SetUsbTimeout) X(GetKelvoVersion) X(Init_Firmware)     \
-    X(Free_Interface) X(GetLastKelvoError) X(GetKelvoErrorText) X(RegWrite) X(RegWriteShort)   \
-    X(RegWriteLong) X(RegWriteLongInc) X(RegRead) X(RegReadShort) X(RegReadShortInc)           \
-    X(RegReadLong) X(RegReadLongInc) X(I2C_PROM_write) X(I2C_PROM_read) X(I2C_LargePROMwr)     \
-    X(I2C_LargePROMrd) X(I2C_ADCread) X(I2C_DACout) X(I2C_TEMPinit) X(I2C_TEMPread)            \
-    X(Pentamotor_init) X(Anz_ScanLine) X(GetScanStatus) X(ReadBlock) X(ClearReadBlock)
-
 struct RealLibrary {
-#define KELVO_POINTER(name) decltype(&::name) name = nullptr;
+#define KELVO_POINTER(result, name, parameters, arguments) decltype(&::name) name = nullptr;
     KELVO_OPERATIONS(KELVO_POINTER)
 #undef KELVO_POINTER
 };
@@ -123,7 +113,7 @@ private:
         std::string error;
         void* library = rec::OpenLibrary(libraryPath, &error);
         if (library == nullptr) return Fail(std::string("cannot load ") + libraryPath + ": " + error);
-#define KELVO_FIND(name)                                                                           \
+#define KELVO_FIND(result, name, parameters, arguments)                                            \
     real_.name = reinterpret_cast<decltype(&::name)>(rec::FindOperation(library, #name));          \
     if (real_.name == nullptr) return Fail(std::string(libraryPath) + " has no operation " #name);
         KELVO_OPERATIONS(KELVO_FIND)
@@ -175,9 +165,6 @@ int64_t Recorded(Session& session, Call call, int64_t result) {
     session.Record(call);
     return result;
 }
-
-// The bytes of a short EEPROM transfer: lastAddress is the low byte of the last address.
-uint32_t ShortTransferBytes(uint32_t first, uint8_t last) { return ((last - first) & 0xFFu) + 1u; }
 
 }  // namespace
 
@@ -326,7 +313,7 @@ KELVO_I2C_VALUE(I2C_TEMPinit)
 
 int32_t I2C_TEMPread(uint8_t deviceId) {
     Session& s = TheSession();
-    if (!s.Ready()) return kNoTemperature;
+    if (!s.Ready()) return kTemperatureFailure;
     return static_cast<int32_t>(Recorded(s, CallOf(Op::I2C_TEMPread, deviceId), s.Real().I2C_TEMPread(deviceId)));
 }
 
@@ -338,7 +325,7 @@ int32_t Pentamotor_init(int32_t revolutions) {
 
 int32_t Anz_ScanLine(void) {
     Session& s = TheSession();
-    if (!s.Ready()) return kNoLineCount;
+    if (!s.Ready()) return kScanLineFailure;
     return static_cast<int32_t>(Recorded(s, CallOf(Op::Anz_ScanLine), s.Real().Anz_ScanLine()));
 }
 

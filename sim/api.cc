@@ -1,10 +1,12 @@
-// sim/api.cc: the exported operations of the virtual scanner, and nothing else. Each checks
-// the interface state and the scenario's injected failures, hands the call to a part and
-// records a failure as the last error.
+// sim/api.cc: the exported operations of the virtual scanner, and the simulated scanner's
+// table of them. Each operation of the model checks the interface state and the scenario's
+// injected failures, hands the call to a part and records a failure as the last error.
 #include "device/kelvoscanusb.h"
 
 #include <cstring>
 
+#include "device/contract.h"
+#include "sim/backend.h"
 #include "sim/converter.h"
 #include "sim/device.h"
 #include "sim/errors.h"
@@ -36,54 +38,61 @@ int32_t Finish(int32_t status) {
     return status;
 }
 
-int32_t WriteResult(int32_t status) { return Finish(status) == kOk ? 1 : 0; }
-
 template <typename Value>
 Value ReadResult(int32_t status, uint32_t value) {
     return Finish(status) == kOk ? static_cast<Value>(value) : Value{0};
 }
 
-// The last address of a short I2C transfer is given in 8 bits: it is the low byte of the
-// last address, which lies at most 255 bytes past the first.
-uint32_t ShortTransferBytes(uint32_t first, uint8_t last) {
-    return ((static_cast<uint32_t>(last) - first) & 0xFFu) + 1u;
+int32_t RegisterWriteOf(Operation operation, uint32_t address, uint32_t value, uint32_t bytes) {
+    int32_t status = Enter(operation);
+    if (status == kOk) status = RegisterWrite(address, value, bytes);
+    return RegisterWriteResult(Finish(status) == kOk);
+}
+
+template <typename Value>
+Value RegisterReadOf(Operation operation, uint32_t address, uint32_t bytes, bool increment) {
+    uint32_t value = 0;
+    int32_t status = Enter(operation);
+    if (status == kOk) status = increment ? RegisterReadInc(address, bytes, &value) : RegisterRead(address, bytes, &value);
+    return ReadResult<Value>(status, value);
+}
+
+int32_t EepromTransfer(Operation operation, uint8_t deviceId, uint32_t first, uint8_t* buffer, int32_t* length,
+                       bool write) {
+    int32_t status = Enter(operation);
+    if (status == kOk && (buffer == nullptr || length == nullptr || *length < 0)) status = kErrBadArgument;
+    if (status == kOk) {
+        uint32_t moved = 0;
+        const auto count = static_cast<uint32_t>(*length);
+        status = write ? EepromWrite(deviceId, first, buffer, count, &moved) : EepromRead(deviceId, first, buffer, count, &moved);
+        *length = static_cast<int32_t>(moved);
+    }
+    return Finish(status);
 }
 
 uint32_t gTraceMask = 0;
 
 }  // namespace
 
-extern "C" {
+// The simulated scanner's operations.
+namespace model {
 
-void SimConfigure(const char* settings) {
-    ScenarioReplace(settings);
-    ReplayReset();
-    FaultCountersReset();
-    DeviceReset();
-}
+void SetTraceMask(uint32_t mask) noexcept { gTraceMask = mask; }
 
-void SetTraceMask(uint32_t mask) {
-    if (ReplayActive()) return ReplaySetTraceMask(mask);
-    gTraceMask = mask;
-}
-
-int32_t Init_Interface(void) {
-    // A scenario that cannot be honoured stops the scanner before anything else, injected
-    // failures included: they may be the very settings that were mistyped.
+// A scenario that cannot be honoured stops the scanner before anything else, injected
+// failures included: they may be the very settings that were mistyped.
+int32_t Init_Interface() noexcept {
     if (!ScenarioValid()) return Finish(kErrScenario);
-    if (ReplayActive()) return ReplayInit_Interface();
     const int32_t injected = InjectedFailure(Operation::kInit_Interface);
     if (injected != kOk) return Finish(injected);
     return Finish(DeviceOpen());
 }
 
-void SetUsbTimeout(uint32_t milliseconds) {
-    if (ReplayActive()) return ReplaySetUsbTimeout(milliseconds);
+void SetUsbTimeout(uint32_t milliseconds) noexcept {
     if (Finish(Enter(Operation::kSetUsbTimeout)) == kOk) SetUsbTimeoutMs(milliseconds);
 }
 
-int32_t GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* library, uint16_t* usbDriver) {
-    if (ReplayActive()) return ReplayGetKelvoVersion(hardware, firmware, library, usbDriver);
+int32_t GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* library, uint16_t* usbDriver) noexcept {
     int32_t status = Enter(Operation::kGetKelvoVersion);
     if (status == kOk && (hardware == nullptr || firmware == nullptr || library == nullptr ||
                           usbDriver == nullptr)) {
@@ -99,8 +108,7 @@ int32_t GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* librar
     return Finish(status);
 }
 
-int32_t Init_Firmware(const char* fileName, int32_t useDefault) {
-    if (ReplayActive()) return ReplayInit_Firmware(fileName, useDefault);
+int32_t Init_Firmware(const char* fileName, int32_t useDefault) noexcept {
     int32_t status = Enter(Operation::kInit_Firmware);
     if (status == kOk && fileName == nullptr) status = kErrBadArgument;
     if (status != kOk) return Finish(status);
@@ -110,204 +118,123 @@ int32_t Init_Firmware(const char* fileName, int32_t useDefault) {
     return Finish(status);
 }
 
-int32_t Free_Interface(void) {
-    if (ReplayActive()) return ReplayFree_Interface();
+int32_t Free_Interface() noexcept {
     const int32_t injected = InjectedFailure(Operation::kFree_Interface);
     if (injected != kOk) return Finish(injected);
     return Finish(DeviceClose());
 }
 
 // which = 0 reads the last error and clears it; any other value only reads it.
-int32_t GetLastKelvoError(int32_t which) {
-    if (ReplayActive()) return ReplayGetLastKelvoError(which);
+int32_t GetLastKelvoError(int32_t which) noexcept {
     const int32_t code = LastError();
     if (which == 0) SetLastError(kOk);
     return code;
 }
 
-int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) {
-    if (ReplayActive()) return ReplayGetKelvoErrorText(code, text, size);
+int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) noexcept {
     const char* known = ErrorText(code);
+    if (known == nullptr) known = ErrorText(AdcErrorCause(code));
     if (known == nullptr || text == nullptr || size == 0) return kErrBadArgument;
     std::strncpy(text, known, size - 1);
     text[size - 1] = '\0';
     return kOk;
 }
 
-int32_t RegWrite(uint32_t address, uint8_t value) {
-    if (ReplayActive()) return ReplayRegWrite(address, value);
-    int32_t status = Enter(Operation::kRegWrite);
-    if (status == kOk) status = RegisterWrite(address, value, 1);
-    return WriteResult(status);
+int32_t RegWrite(uint32_t address, uint8_t value) noexcept {
+    return RegisterWriteOf(Operation::kRegWrite, address, value, 1);
+}
+int32_t RegWriteShort(uint32_t address, uint16_t value) noexcept {
+    return RegisterWriteOf(Operation::kRegWriteShort, address, value, 2);
+}
+int32_t RegWriteLong(uint32_t address, uint32_t value) noexcept {
+    return RegisterWriteOf(Operation::kRegWriteLong, address, value, 4);
 }
 
-int32_t RegWriteShort(uint32_t address, uint16_t value) {
-    if (ReplayActive()) return ReplayRegWriteShort(address, value);
-    int32_t status = Enter(Operation::kRegWriteShort);
-    if (status == kOk) status = RegisterWrite(address, value, 2);
-    return WriteResult(status);
-}
-
-int32_t RegWriteLong(uint32_t address, uint32_t value) {
-    if (ReplayActive()) return ReplayRegWriteLong(address, value);
-    int32_t status = Enter(Operation::kRegWriteLong);
-    if (status == kOk) status = RegisterWrite(address, value, 4);
-    return WriteResult(status);
-}
-
-int32_t RegWriteLongInc(uint32_t address, uint32_t value) {
-    if (ReplayActive()) return ReplayRegWriteLongInc(address, value);
+int32_t RegWriteLongInc(uint32_t address, uint32_t value) noexcept {
     int32_t status = Enter(Operation::kRegWriteLongInc);
     if (status == kOk) status = RegisterWriteLongInc(address, value);
-    return WriteResult(status);
+    return RegisterWriteResult(Finish(status) == kOk);
 }
 
-uint8_t RegRead(uint32_t address) {
-    if (ReplayActive()) return ReplayRegRead(address);
-    uint32_t value = 0;
-    int32_t status = Enter(Operation::kRegRead);
-    if (status == kOk) status = RegisterRead(address, 1, &value);
-    return ReadResult<uint8_t>(status, value);
+uint8_t RegRead(uint32_t address) noexcept { return RegisterReadOf<uint8_t>(Operation::kRegRead, address, 1, false); }
+uint16_t RegReadShort(uint32_t address) noexcept {
+    return RegisterReadOf<uint16_t>(Operation::kRegReadShort, address, 2, false);
+}
+uint16_t RegReadShortInc(uint32_t address) noexcept {
+    return RegisterReadOf<uint16_t>(Operation::kRegReadShortInc, address, 2, true);
+}
+uint32_t RegReadLong(uint32_t address) noexcept {
+    return RegisterReadOf<uint32_t>(Operation::kRegReadLong, address, 4, false);
+}
+uint32_t RegReadLongInc(uint32_t address) noexcept {
+    return RegisterReadOf<uint32_t>(Operation::kRegReadLongInc, address, 4, true);
 }
 
-uint16_t RegReadShort(uint32_t address) {
-    if (ReplayActive()) return ReplayRegReadShort(address);
-    uint32_t value = 0;
-    int32_t status = Enter(Operation::kRegReadShort);
-    if (status == kOk) status = RegisterRead(address, 2, &value);
-    return ReadResult<uint16_t>(status, value);
+int32_t I2C_PROM_write(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) noexcept {
+    auto length = static_cast<int32_t>(ShortTransferBytes(firstAddress, lastAddress));
+    return EepromTransfer(Operation::kI2C_PROM_write, deviceId, firstAddress, buffer, &length, true);
 }
 
-uint16_t RegReadShortInc(uint32_t address) {
-    if (ReplayActive()) return ReplayRegReadShortInc(address);
-    uint32_t value = 0;
-    int32_t status = Enter(Operation::kRegReadShortInc);
-    if (status == kOk) status = RegisterReadInc(address, 2, &value);
-    return ReadResult<uint16_t>(status, value);
+int32_t I2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) noexcept {
+    auto length = static_cast<int32_t>(ShortTransferBytes(firstAddress, lastAddress));
+    return EepromTransfer(Operation::kI2C_PROM_read, deviceId, firstAddress, buffer, &length, false);
 }
 
-uint32_t RegReadLong(uint32_t address) {
-    if (ReplayActive()) return ReplayRegReadLong(address);
-    uint32_t value = 0;
-    int32_t status = Enter(Operation::kRegReadLong);
-    if (status == kOk) status = RegisterRead(address, 4, &value);
-    return ReadResult<uint32_t>(status, value);
+int32_t I2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) noexcept {
+    return EepromTransfer(Operation::kI2C_LargePROMwr, deviceId, startAddress, buffer, length, true);
 }
 
-uint32_t RegReadLongInc(uint32_t address) {
-    if (ReplayActive()) return ReplayRegReadLongInc(address);
-    uint32_t value = 0;
-    int32_t status = Enter(Operation::kRegReadLongInc);
-    if (status == kOk) status = RegisterReadInc(address, 4, &value);
-    return ReadResult<uint32_t>(status, value);
+int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) noexcept {
+    return EepromTransfer(Operation::kI2C_LargePROMrd, deviceId, startAddress, buffer, length, false);
 }
 
-int32_t I2C_PROM_write(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
-    if (ReplayActive()) return ReplayI2C_PROM_write(buffer, deviceId, firstAddress, lastAddress);
-    int32_t status = Enter(Operation::kI2C_PROM_write);
-    if (status == kOk && buffer == nullptr) status = kErrBadArgument;
-    uint32_t moved = 0;
-    if (status == kOk) {
-        status = EepromWrite(deviceId, firstAddress, buffer,
-                             ShortTransferBytes(firstAddress, lastAddress), &moved);
-    }
-    return Finish(status);
-}
-
-int32_t I2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
-    if (ReplayActive()) return ReplayI2C_PROM_read(buffer, deviceId, firstAddress, lastAddress);
-    int32_t status = Enter(Operation::kI2C_PROM_read);
-    if (status == kOk && buffer == nullptr) status = kErrBadArgument;
-    uint32_t moved = 0;
-    if (status == kOk) {
-        status = EepromRead(deviceId, firstAddress, buffer,
-                            ShortTransferBytes(firstAddress, lastAddress), &moved);
-    }
-    return Finish(status);
-}
-
-int32_t I2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
-    if (ReplayActive()) return ReplayI2C_LargePROMwr(deviceId, startAddress, buffer, length);
-    int32_t status = Enter(Operation::kI2C_LargePROMwr);
-    if (status == kOk && (buffer == nullptr || length == nullptr || *length < 0)) status = kErrBadArgument;
-    if (status == kOk) {
-        uint32_t moved = 0;
-        status = EepromWrite(deviceId, startAddress, buffer, static_cast<uint32_t>(*length), &moved);
-        *length = static_cast<int32_t>(moved);
-    }
-    return Finish(status);
-}
-
-int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
-    if (ReplayActive()) return ReplayI2C_LargePROMrd(deviceId, startAddress, buffer, length);
-    int32_t status = Enter(Operation::kI2C_LargePROMrd);
-    if (status == kOk && (buffer == nullptr || length == nullptr || *length < 0)) status = kErrBadArgument;
-    if (status == kOk) {
-        uint32_t moved = 0;
-        status = EepromRead(deviceId, startAddress, buffer, static_cast<uint32_t>(*length), &moved);
-        *length = static_cast<int32_t>(moved);
-    }
-    return Finish(status);
-}
-
-// The reading, or a negative error code.
-int32_t I2C_ADCread(uint8_t deviceId, int32_t channel) {
-    if (ReplayActive()) return ReplayI2C_ADCread(deviceId, channel);
+int32_t I2C_ADCread(uint8_t deviceId, int32_t channel) noexcept {
     uint8_t reading = 0;
     int32_t status = Enter(Operation::kI2C_ADCread);
     if (status == kOk) status = ConverterRead(deviceId, channel, &reading);
-    return Finish(status) == kOk ? reading : status;
+    return Finish(status) == kOk ? reading : AdcErrorResult(status);
 }
 
-int32_t I2C_DACout(uint8_t deviceId, int32_t value) {
-    if (ReplayActive()) return ReplayI2C_DACout(deviceId, value);
+int32_t I2C_DACout(uint8_t deviceId, int32_t value) noexcept {
     int32_t status = Enter(Operation::kI2C_DACout);
     if (status == kOk) status = ConverterDacOut(deviceId, value);
     return Finish(status);
 }
 
-int32_t I2C_TEMPinit(uint8_t deviceId, int32_t value) {
-    if (ReplayActive()) return ReplayI2C_TEMPinit(deviceId, value);
+int32_t I2C_TEMPinit(uint8_t deviceId, int32_t value) noexcept {
     int32_t status = Enter(Operation::kI2C_TEMPinit);
     if (status == kOk) status = TempSensorInit(deviceId, value);
     return Finish(status);
 }
 
-// The raw reading, or -32768 when the sensor could not be read.
-int32_t I2C_TEMPread(uint8_t deviceId) {
-    if (ReplayActive()) return ReplayI2C_TEMPread(deviceId);
+int32_t I2C_TEMPread(uint8_t deviceId) noexcept {
     int16_t raw = 0;
     int32_t status = Enter(Operation::kI2C_TEMPread);
     if (status == kOk) status = TempSensorRead(deviceId, &raw);
-    return Finish(status) == kOk ? raw : -32768;
+    return Finish(status) == kOk ? raw : kTemperatureFailure;
 }
 
-int32_t Pentamotor_init(int32_t revolutions) {
-    if (ReplayActive()) return ReplayPentamotor_init(revolutions);
+int32_t Pentamotor_init(int32_t revolutions) noexcept {
     int32_t status = Enter(Operation::kPentamotor_init);
     if (status == kOk) status = MotorStart(revolutions);
     return Finish(status);
 }
 
-// The line count, or 0x08000000 when it could not be read.
-int32_t Anz_ScanLine(void) {
-    if (ReplayActive()) return ReplayAnz_ScanLine();
+int32_t Anz_ScanLine() noexcept {
     int32_t lines = 0;
     int32_t status = Enter(Operation::kAnz_ScanLine);
     if (status == kOk) status = ScanLineCount(&lines);
-    return Finish(status) == kOk ? lines : 0x08000000;
+    return Finish(status) == kOk ? lines : kScanLineFailure;
 }
 
-int32_t GetScanStatus(ScannerStatus* status) {
-    if (ReplayActive()) return ReplayGetScanStatus(status);
+int32_t GetScanStatus(ScannerStatus* status) noexcept {
     int32_t result = Enter(Operation::kGetScanStatus);
     if (result == kOk && status == nullptr) result = kErrBadArgument;
     if (result == kOk) result = StatusRead(status);
     return Finish(result);
 }
 
-int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) {
-    if (ReplayActive()) return ReplayReadBlock(buffer, requested, received);
+int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) noexcept {
     int32_t status = Enter(Operation::kReadBlock);
     if (status == kOk && (buffer == nullptr || received == nullptr || requested < 0)) {
         status = kErrBadArgument;
@@ -319,11 +246,49 @@ int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) {
     return Finish(status);
 }
 
-void ClearReadBlock(void) {
-    if (ReplayActive()) return ReplayClearReadBlock();
+void ClearReadBlock() noexcept {
     const int32_t status = Enter(Operation::kClearReadBlock);
     if (status == kOk) StreamClear();
     Finish(status);
 }
+
+}  // namespace model
+
+namespace sim {
+
+namespace {
+
+#define KELVO_FILL(result, name, parameters, arguments) &model::name,
+constexpr Backend kModel = {KELVO_OPERATIONS(KELVO_FILL)};
+#undef KELVO_FILL
+
+const Backend* gChosen = nullptr;
+
+}  // namespace
+
+// A scenario that cannot be honoured leaves the model in charge, which refuses to open.
+const Backend& ChosenBackend() {
+    if (gChosen == nullptr) gChosen = ScenarioValid() && ScenarioHas("replay") ? &ReplayBackend() : &kModel;
+    return *gChosen;
+}
+
+void ChooseBackendAgain() { gChosen = nullptr; }
+
+}  // namespace sim
+
+extern "C" {
+
+void SimConfigure(const char* settings) {
+    ScenarioReplace(settings);
+    ReplayReset();
+    ChooseBackendAgain();
+    FaultCountersReset();
+    DeviceReset();
+}
+
+#define KELVO_EXPORT(result, name, parameters, arguments) \
+    result name parameters { return ChosenBackend().name arguments; }
+KELVO_OPERATIONS(KELVO_EXPORT)
+#undef KELVO_EXPORT
 
 }  // extern "C"

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "device/contract.h"
+
 namespace sim {
 
 enum ErrorCode : int32_t {
@@ -26,7 +28,7 @@ enum ErrorCode : int32_t {
     // USB transfer
     kErrUsbTransfer = -301,
     kErrUsbStall = -302,
-    kErrNoData = -306,           // no data within the USB time-out
+    kErrNoData = kNoDataStatus,  // no data within the USB time-out
     // registers
     kErrRegisterAddress = -501,
     kErrRegisterReadOnly = -502,

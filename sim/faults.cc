@@ -13,13 +13,15 @@ namespace {
 constexpr int kOperations = static_cast<int>(Operation::kCount);
 
 const char* const kOperationNames[kOperations] = {
-    "Init_Interface", "SetUsbTimeout", "GetKelvoVersion", "Init_Firmware", "Free_Interface",
-    "RegWrite", "RegWriteShort", "RegWriteLong", "RegWriteLongInc",
-    "RegRead", "RegReadShort", "RegReadShortInc", "RegReadLong", "RegReadLongInc",
-    "I2C_PROM_write", "I2C_PROM_read", "I2C_LargePROMwr", "I2C_LargePROMrd",
-    "I2C_ADCread", "I2C_DACout", "I2C_TEMPinit", "I2C_TEMPread",
-    "Pentamotor_init", "Anz_ScanLine", "GetScanStatus", "ReadBlock", "ClearReadBlock",
+#define KELVO_NAME(result, name, parameters, arguments) #name,
+    KELVO_OPERATIONS(KELVO_NAME)
+#undef KELVO_NAME
 };
+
+bool Injectable(Operation operation) {
+    return operation != Operation::kSetTraceMask && operation != Operation::kGetLastKelvoError &&
+           operation != Operation::kGetKelvoErrorText;
+}
 
 struct Rule {
     int32_t code = 0;   // 0: the operation never fails
@@ -48,8 +50,8 @@ void LoadRules() {
 }  // namespace
 
 bool IsInjectableOperation(std::string_view name) {
-    for (const char* known : kOperationNames) {
-        if (name == known) return true;
+    for (int i = 0; i < kOperations; ++i) {
+        if (name == kOperationNames[i]) return Injectable(static_cast<Operation>(i));
     }
     return false;
 }

@@ -8,20 +8,20 @@
 #include <cstdint>
 #include <string_view>
 
+#include "device/kelvoscanusb.h"
+
 namespace sim {
 
-// The library operations a scenario can make fail, in the order of kOperationNames.
+// The library operations, in the order of their list.
 enum class Operation : int {
-    kInit_Interface, kSetUsbTimeout, kGetKelvoVersion, kInit_Firmware, kFree_Interface,
-    kRegWrite, kRegWriteShort, kRegWriteLong, kRegWriteLongInc,
-    kRegRead, kRegReadShort, kRegReadShortInc, kRegReadLong, kRegReadLongInc,
-    kI2C_PROM_write, kI2C_PROM_read, kI2C_LargePROMwr, kI2C_LargePROMrd,
-    kI2C_ADCread, kI2C_DACout, kI2C_TEMPinit, kI2C_TEMPread,
-    kPentamotor_init, kAnz_ScanLine, kGetScanStatus, kReadBlock, kClearReadBlock,
+#define KELVO_ENUM(result, name, parameters, arguments) k##name,
+    KELVO_OPERATIONS(KELVO_ENUM)
+#undef KELVO_ENUM
     kCount
 };
 
-// True when `name` is an operation a scenario can make fail (the part after "fail.").
+// True when `name` is an operation a scenario can make fail (the part after "fail."): every
+// operation but the trace mask and the error queries, which report rather than act.
 bool IsInjectableOperation(std::string_view name);
 
 // Counts this call of the operation; returns the code it must fail with, or 0.

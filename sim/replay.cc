@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 
+#include "device/contract.h"
 #include "trace/trace_format.h"
 #include "sim/errors.h"
 #include "sim/host.h"
@@ -33,7 +34,6 @@ namespace {
 using trace::Call;
 using trace::Op;
 
-constexpr int32_t kNoData = -306;
 constexpr uint64_t kNoDataPauseNs = 1000000;   // a program reading on must not spin flat out
 
 struct Seen {
@@ -43,7 +43,6 @@ struct Seen {
 
 struct Replay {
     bool checked = false;
-    bool active = false;
     bool stopped = false;
     bool paced = false;
     std::string path;
@@ -79,7 +78,6 @@ void Advance() {
 
 void Load() {
     Replay& r = gReplay;
-    r.active = true;
     r.path = ScenarioText("replay", "");
     const std::string pace = ScenarioText("replay.pace", "fast");
     if (pace != "fast" && pace != "recorded") {
@@ -162,31 +160,20 @@ Call* Answer(const Call& asked) {
 
 int32_t Status(const Call* answer) { return answer != nullptr ? static_cast<int32_t>(answer->result) : kErrReplay; }
 
-uint32_t ShortTransferBytes(uint32_t first, uint8_t last) { return ((last - first) & 0xFFu) + 1u; }
-
 void CopyOut(const std::vector<uint8_t>& recorded, uint8_t* buffer, size_t room) {
     if (buffer != nullptr) std::memcpy(buffer, recorded.data(), recorded.size() < room ? recorded.size() : room);
 }
 
-}  // namespace
+// The operations as the trace answers them.
+namespace replayed {
 
-bool ReplayActive() {
-    if (!gReplay.checked) {
-        gReplay.checked = true;
-        if (ScenarioHas("replay")) Load();
-    }
-    return gReplay.active;
-}
+void SetTraceMask(uint32_t mask) noexcept { Answer(CallOf(Op::SetTraceMask, mask)); }
 
-void ReplayReset() { gReplay = Replay{}; }
+int32_t Init_Interface() noexcept { return Status(Answer(CallOf(Op::Init_Interface))); }
 
-void ReplaySetTraceMask(uint32_t mask) { Answer(CallOf(Op::SetTraceMask, mask)); }
+void SetUsbTimeout(uint32_t milliseconds) noexcept { Answer(CallOf(Op::SetUsbTimeout, milliseconds)); }
 
-int32_t ReplayInit_Interface() { return Status(Answer(CallOf(Op::Init_Interface))); }
-
-void ReplaySetUsbTimeout(uint32_t milliseconds) { Answer(CallOf(Op::SetUsbTimeout, milliseconds)); }
-
-int32_t ReplayGetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* library, uint16_t* usbDriver) {
+int32_t GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* library, uint16_t* usbDriver) noexcept {
     const Call* answer = Answer(CallOf(Op::GetKelvoVersion));
     uint16_t* values[4] = {hardware, firmware, library, usbDriver};
     for (int i = 0; i < 4 && answer != nullptr; ++i) {
@@ -195,19 +182,19 @@ int32_t ReplayGetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* 
     return Status(answer);
 }
 
-int32_t ReplayInit_Firmware(const char* fileName, int32_t useDefault) {
+int32_t Init_Firmware(const char* fileName, int32_t useDefault) noexcept {
     Call asked = CallOf(Op::Init_Firmware, useDefault);
     if (fileName != nullptr) asked.text = fileName;
     return Status(Answer(asked));
 }
 
-int32_t ReplayFree_Interface() { return Status(Answer(CallOf(Op::Free_Interface))); }
+int32_t Free_Interface() noexcept { return Status(Answer(CallOf(Op::Free_Interface))); }
 
-int32_t ReplayGetLastKelvoError(int32_t which) { return Status(Answer(CallOf(Op::GetLastKelvoError, which))); }
+int32_t GetLastKelvoError(int32_t which) noexcept { return Status(Answer(CallOf(Op::GetLastKelvoError, which))); }
 
 // Once the replay has stopped, the texts are the virtual scanner's own, so that the program
 // can still say what kErrReplay means.
-int32_t ReplayGetKelvoErrorText(int32_t code, char* text, uint32_t size) {
+int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) noexcept {
     const Call* answer = Answer(CallOf(Op::GetKelvoErrorText, code, size));
     const char* known = answer != nullptr ? answer->text.c_str() : ErrorText(code);
     if (answer == nullptr && known == nullptr) return kErrBadArgument;
@@ -216,15 +203,15 @@ int32_t ReplayGetKelvoErrorText(int32_t code, char* text, uint32_t size) {
 }
 
 // A register write's recorded result, or 0 (failed) once replay has stopped.
-static int32_t WriteResult(Op op, uint32_t address, uint32_t value) {
+int32_t WriteResult(Op op, uint32_t address, uint32_t value) {
     const Call* answer = Answer(CallOf(op, address, value));
-    return answer != nullptr ? static_cast<int32_t>(answer->result) : 0;
+    return answer != nullptr ? static_cast<int32_t>(answer->result) : RegisterWriteResult(false);
 }
 
-int32_t ReplayRegWrite(uint32_t address, uint8_t value) { return WriteResult(Op::RegWrite, address, value); }
-int32_t ReplayRegWriteShort(uint32_t address, uint16_t value) { return WriteResult(Op::RegWriteShort, address, value); }
-int32_t ReplayRegWriteLong(uint32_t address, uint32_t value) { return WriteResult(Op::RegWriteLong, address, value); }
-int32_t ReplayRegWriteLongInc(uint32_t address, uint32_t value) { return WriteResult(Op::RegWriteLongInc, address, value); }
+int32_t RegWrite(uint32_t address, uint8_t value) noexcept { return WriteResult(Op::RegWrite, address, value); }
+int32_t RegWriteShort(uint32_t address, uint16_t value) noexcept { return WriteResult(Op::RegWriteShort, address, value); }
+int32_t RegWriteLong(uint32_t address, uint32_t value) noexcept { return WriteResult(Op::RegWriteLong, address, value); }
+int32_t RegWriteLongInc(uint32_t address, uint32_t value) noexcept { return WriteResult(Op::RegWriteLongInc, address, value); }
 
 template <typename Value>
 Value RegisterValue(Op op, uint32_t address) {
@@ -232,25 +219,25 @@ Value RegisterValue(Op op, uint32_t address) {
     return answer != nullptr ? static_cast<Value>(answer->result) : Value{0};
 }
 
-uint8_t ReplayRegRead(uint32_t address) { return RegisterValue<uint8_t>(Op::RegRead, address); }
-uint16_t ReplayRegReadShort(uint32_t address) { return RegisterValue<uint16_t>(Op::RegReadShort, address); }
-uint16_t ReplayRegReadShortInc(uint32_t address) { return RegisterValue<uint16_t>(Op::RegReadShortInc, address); }
-uint32_t ReplayRegReadLong(uint32_t address) { return RegisterValue<uint32_t>(Op::RegReadLong, address); }
-uint32_t ReplayRegReadLongInc(uint32_t address) { return RegisterValue<uint32_t>(Op::RegReadLongInc, address); }
+uint8_t RegRead(uint32_t address) noexcept { return RegisterValue<uint8_t>(Op::RegRead, address); }
+uint16_t RegReadShort(uint32_t address) noexcept { return RegisterValue<uint16_t>(Op::RegReadShort, address); }
+uint16_t RegReadShortInc(uint32_t address) noexcept { return RegisterValue<uint16_t>(Op::RegReadShortInc, address); }
+uint32_t RegReadLong(uint32_t address) noexcept { return RegisterValue<uint32_t>(Op::RegReadLong, address); }
+uint32_t RegReadLongInc(uint32_t address) noexcept { return RegisterValue<uint32_t>(Op::RegReadLongInc, address); }
 
-int32_t ReplayI2C_PROM_write(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
+int32_t I2C_PROM_write(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) noexcept {
     Call asked = CallOf(Op::I2C_PROM_write, deviceId, firstAddress, lastAddress);
     if (buffer != nullptr) asked.dataIn.assign(buffer, buffer + ShortTransferBytes(firstAddress, lastAddress));
     return Status(Answer(asked));
 }
 
-int32_t ReplayI2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
+int32_t I2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) noexcept {
     const Call* answer = Answer(CallOf(Op::I2C_PROM_read, deviceId, firstAddress, lastAddress));
     if (answer != nullptr) CopyOut(answer->dataOut, buffer, ShortTransferBytes(firstAddress, lastAddress));
     return Status(answer);
 }
 
-int32_t ReplayI2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
+int32_t I2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) noexcept {
     const int32_t lengthIn = length != nullptr ? *length : 0;
     Call asked = CallOf(Op::I2C_LargePROMwr, deviceId, startAddress, lengthIn);
     if (buffer != nullptr && lengthIn > 0) asked.dataIn.assign(buffer, buffer + lengthIn);
@@ -259,7 +246,7 @@ int32_t ReplayI2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* 
     return Status(answer);
 }
 
-int32_t ReplayI2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
+int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) noexcept {
     const int32_t lengthIn = length != nullptr ? *length : 0;
     const Call* answer = Answer(CallOf(Op::I2C_LargePROMrd, deviceId, startAddress, lengthIn));
     if (answer != nullptr) {
@@ -269,42 +256,43 @@ int32_t ReplayI2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* 
     return Status(answer);
 }
 
-int32_t ReplayI2C_ADCread(uint8_t deviceId, int32_t channel) {
-    return Status(Answer(CallOf(Op::I2C_ADCread, deviceId, channel)));
+int32_t I2C_ADCread(uint8_t deviceId, int32_t channel) noexcept {
+    const Call* answer = Answer(CallOf(Op::I2C_ADCread, deviceId, channel));
+    return answer != nullptr ? static_cast<int32_t>(answer->result) : AdcErrorResult(kErrReplay);
 }
 
-int32_t ReplayI2C_DACout(uint8_t deviceId, int32_t value) { return Status(Answer(CallOf(Op::I2C_DACout, deviceId, value))); }
+int32_t I2C_DACout(uint8_t deviceId, int32_t value) noexcept { return Status(Answer(CallOf(Op::I2C_DACout, deviceId, value))); }
 
-int32_t ReplayI2C_TEMPinit(uint8_t deviceId, int32_t value) {
+int32_t I2C_TEMPinit(uint8_t deviceId, int32_t value) noexcept {
     return Status(Answer(CallOf(Op::I2C_TEMPinit, deviceId, value)));
 }
 
-int32_t ReplayI2C_TEMPread(uint8_t deviceId) {
+int32_t I2C_TEMPread(uint8_t deviceId) noexcept {
     const Call* answer = Answer(CallOf(Op::I2C_TEMPread, deviceId));
-    return answer != nullptr ? static_cast<int32_t>(answer->result) : -32768;
+    return answer != nullptr ? static_cast<int32_t>(answer->result) : kTemperatureFailure;
 }
 
-int32_t ReplayPentamotor_init(int32_t revolutions) { return Status(Answer(CallOf(Op::Pentamotor_init, revolutions))); }
+int32_t Pentamotor_init(int32_t revolutions) noexcept { return Status(Answer(CallOf(Op::Pentamotor_init, revolutions))); }
 
-int32_t ReplayAnz_ScanLine() {
+int32_t Anz_ScanLine() noexcept {
     const Call* answer = Answer(CallOf(Op::Anz_ScanLine));
-    return answer != nullptr ? static_cast<int32_t>(answer->result) : 0x08000000;
+    return answer != nullptr ? static_cast<int32_t>(answer->result) : kScanLineFailure;
 }
 
-int32_t ReplayGetScanStatus(ScannerStatus* status) {
+int32_t GetScanStatus(ScannerStatus* status) noexcept {
     const Call* answer = Answer(CallOf(Op::GetScanStatus));
     if (answer != nullptr) CopyOut(answer->dataOut, reinterpret_cast<uint8_t*>(status), sizeof *status);
     return Status(answer);
 }
 
-int32_t ReplayReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) {
+int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) noexcept {
     Replay& r = gReplay;
     if (received != nullptr) *received = 0;
     if (r.stopped) return kErrReplay;
     ++r.askedCalls;
     if (!r.haveNext || r.next.op != Op::ReadBlock) {   // reading on where the recording stopped
         SleepNs(kNoDataPauseNs);
-        return kNoData;
+        return kNoDataStatus;
     }
     if (r.nextServed == 0) WaitForRecordedTime(r.next);
     const int32_t status = static_cast<int32_t>(r.next.result);
@@ -330,6 +318,24 @@ int32_t ReplayReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) {
     return kOk;
 }
 
-void ReplayClearReadBlock() { Answer(CallOf(Op::ClearReadBlock)); }
+void ClearReadBlock() noexcept { Answer(CallOf(Op::ClearReadBlock)); }
+
+}  // namespace replayed
+
+#define KELVO_FILL(result, name, parameters, arguments) &replayed::name,
+constexpr Backend kReplay = {KELVO_OPERATIONS(KELVO_FILL)};
+#undef KELVO_FILL
+
+}  // namespace
+
+const Backend& ReplayBackend() {
+    if (!gReplay.checked) {
+        gReplay.checked = true;
+        Load();
+    }
+    return kReplay;
+}
+
+void ReplayReset() { gReplay = Replay{}; }
 
 }  // namespace sim

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device/counting_pattern.h"
 #include "sim/errors.h"
 #include "sim/host.h"
 #include "sim/scenario.h"
@@ -25,29 +26,16 @@ constexpr int64_t kDefaultFifoBytes = 4 << 20;
 constexpr int64_t kLargestDefaultFifoBytes = int64_t{1} << 30;
 constexpr uint64_t kNever = ~uint64_t{0};
 constexpr uint64_t kShortestWaitNs = 20000;
-constexpr uint32_t kPeriodWords = 65536;
-constexpr uint32_t kTailWords = 16384;   // any block of up to 32 KiB copies from any word at once
 // Breaks the FIFO can hold at once. Only a host that reads a few words at a time from a FIFO
 // that keeps overflowing gets near it; beyond it new words are lost as if the FIFO were full.
 constexpr size_t kMaxRuns = 1024;
 
-// The counting words as bytes, from word 0 on into the tail.
-uint8_t gPattern[2 * (kPeriodWords + kTailWords)];
-bool gPatternReady = false;
-
-void MakePattern() {
-    for (uint32_t i = 0; i < kPeriodWords + kTailWords; ++i) {
-        gPattern[2 * i] = static_cast<uint8_t>(i);
-        gPattern[2 * i + 1] = static_cast<uint8_t>(i >> 8);
-    }
-    gPatternReady = true;
-}
-
 // The counting words from `first` on, `words` of them.
 void CopyPattern(uint8_t* out, uint16_t first, uint64_t words) {
     while (words > 0) {
-        const uint64_t piece = std::min<uint64_t>(words, kPeriodWords + kTailWords - first);
-        std::memcpy(out, gPattern + 2 * static_cast<size_t>(first), 2 * piece);
+        // The table holds two periods: from any word, a whole period copies at once.
+        const uint64_t piece = std::min<uint64_t>(words, kPatternWords);
+        std::memcpy(out, CountingPatternAt(2 * uint64_t{first}), 2 * piece);
         out += 2 * piece;
         words -= piece;
         first = static_cast<uint16_t>(first + piece);
@@ -230,7 +218,6 @@ uint64_t ProductionWaitNs(uint64_t words) {
 }  // namespace
 
 void StreamReset() {
-    if (!gPatternReady) MakePattern();
     gStream = Stream{};
     ReadSettings(gStream);
 }

@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "device/contract.h"
+
 #if defined(_WIN32)
 #include <filesystem>
 #else
@@ -32,9 +34,9 @@ constexpr uint8_t kFlagReceivedAll = 0x40;       // ReadBlock: received == reque
 constexpr uint8_t kFlagPatternContinues = 0x80;  // ReadBlock: data = pattern from where it stood
 constexpr uint32_t kMinPatternRun = 8;           // shorter matches are kept as they came
 constexpr size_t kMaxLengthPrefix = 5;
-constexpr uint8_t kOpCheck = 31;
+constexpr uint8_t kOpCheck = 31;                 // the operation byte of a check record
+static_assert(kOpCount < kOpCheck && kOpCheck <= kOpMask, "a check record is no operation");
 constexpr size_t kCheckPayloadBytes = 5;          // operation byte, CRC
-constexpr size_t kCheckRecordBytes = 1 + kCheckPayloadBytes;
 
 const std::array<uint32_t, 256>& CrcTable() {
     static const std::array<uint32_t, 256> table = [] {
@@ -99,29 +101,11 @@ const Layout kLayouts[kOpCount + 1] = {
 };
 
 const char* const kOpNames[kOpCount + 1] = {
-    nullptr, "SetTraceMask", "Init_Interface", "SetUsbTimeout", "GetKelvoVersion", "Init_Firmware",
-    "Free_Interface", "GetLastKelvoError", "GetKelvoErrorText", "RegWrite", "RegWriteShort",
-    "RegWriteLong", "RegWriteLongInc", "RegRead", "RegReadShort", "RegReadShortInc", "RegReadLong",
-    "RegReadLongInc", "I2C_PROM_write", "I2C_PROM_read", "I2C_LargePROMwr", "I2C_LargePROMrd",
-    "I2C_ADCread", "I2C_DACout", "I2C_TEMPinit", "I2C_TEMPread", "Pentamotor_init", "Anz_ScanLine",
-    "GetScanStatus", "ReadBlock", "ClearReadBlock",
+    nullptr,
+#define KELVO_NAME(result, name, parameters, arguments) #name,
+    KELVO_OPERATIONS(KELVO_NAME)
+#undef KELVO_NAME
 };
-
-// Two periods of the pattern, so that any position can be compared for a whole period. It is
-// filled at run time on first use: as a constant initialiser it would cost the compiler seconds.
-const std::array<uint8_t, 2 * kPatternBytes>& PatternTable() {
-    static std::array<uint8_t, 2 * kPatternBytes> table;
-    static const bool filled = [] {
-        for (uint32_t i = 0; i < table.size(); i += 2) {
-            const uint16_t word = static_cast<uint16_t>(i / 2);
-            table[i] = static_cast<uint8_t>(word);
-            table[i + 1] = static_cast<uint8_t>(word >> 8);
-        }
-        return true;
-    }();
-    (void)filled;
-    return table;
-}
 
 void PutVarint(std::vector<uint8_t>& out, uint64_t value) {
     while (value >= 0x80) {
@@ -179,7 +163,7 @@ struct Cursor {
 
 // How many bytes of `data` follow the pattern from `patternByte` on.
 uint32_t MatchLength(const uint8_t* data, uint32_t count, uint32_t patternByte) {
-    const uint8_t* table = PatternTable().data();
+    const uint8_t* table = CountingPattern();
     uint32_t matched = 0;
     while (matched < count) {
         const uint32_t from = (patternByte + matched) % kPatternBytes;
@@ -288,7 +272,6 @@ const char* OpName(Op op) {
     return number >= 1 && number <= kOpCount ? kOpNames[number] : nullptr;
 }
 
-const uint8_t* PatternAt(uint32_t patternByte) { return PatternTable().data() + patternByte % kPatternBytes; }
 
 uint32_t StreamBytes(const Call& call) {
     const int64_t requested = call.args[0] > 0 ? call.args[0] : 0;
@@ -308,7 +291,7 @@ void ExpandStream(const Call& call, uint32_t from, uint32_t count, uint8_t* out)
                 for (uint32_t done = 0; done < take;) {
                     const uint32_t at = static_cast<uint32_t>((uint64_t{run.patternByte} + skip + done) % kPatternBytes);
                     const uint32_t piece = take - done < kPatternBytes ? take - done : kPatternBytes;
-                    std::memcpy(out, PatternTable().data() + at, piece);
+                    std::memcpy(out, CountingPattern() + at, piece);
                     out += piece;
                     done += piece;
                 }
@@ -678,10 +661,10 @@ namespace trace {
 bool IsFailure(const Call& call) {
     switch (call.op) {
         case Op::RegWrite: case Op::RegWriteShort: case Op::RegWriteLong: case Op::RegWriteLongInc:
-            return call.result == 0;
-        case Op::I2C_ADCread: return call.result < 0;
-        case Op::I2C_TEMPread: return call.result == -32768;
-        case Op::Anz_ScanLine: return call.result == 0x08000000;
+            return !RegisterWriteSucceeded(static_cast<int32_t>(call.result));
+        case Op::I2C_ADCread: return AdcResultIsError(static_cast<int32_t>(call.result));
+        case Op::I2C_TEMPread: return TemperatureReadFailed(static_cast<int32_t>(call.result));
+        case Op::Anz_ScanLine: return ScanLineCountFailed(static_cast<int32_t>(call.result));
         case Op::RegRead: case Op::RegReadShort: case Op::RegReadShortInc: case Op::RegReadLong:
         case Op::RegReadLongInc: case Op::GetLastKelvoError: case Op::SetTraceMask:
         case Op::SetUsbTimeout: case Op::ClearReadBlock:

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "device/counting_pattern.h"
+#include "device/kelvoscanusb.h"
+
 namespace trace {
 
 constexpr uint32_t kFormatVersion = 2;          // version 1 (no check records) is still read
@@ -19,17 +22,17 @@ constexpr size_t kHeaderFlagsAt = 10;
 constexpr uint16_t kHeaderFlagCut = 1;          // the recorder stopped: calls after the end are missing
 constexpr uint32_t kGroupRecords = 32;          // most records in a group before its check record
 constexpr size_t kGroupBytes = 65536;           // a group is closed once it holds this much
-constexpr uint32_t kPatternBytes = 131072;      // one period of the counting words, as bytes
 
+// A record's operation: its place in the library's list of operations, from 1.
 enum class Op : uint8_t {
-    SetTraceMask = 1, Init_Interface, SetUsbTimeout, GetKelvoVersion, Init_Firmware,
-    Free_Interface, GetLastKelvoError, GetKelvoErrorText, RegWrite, RegWriteShort, RegWriteLong,
-    RegWriteLongInc, RegRead, RegReadShort, RegReadShortInc, RegReadLong, RegReadLongInc,
-    I2C_PROM_write, I2C_PROM_read, I2C_LargePROMwr, I2C_LargePROMrd, I2C_ADCread, I2C_DACout,
-    I2C_TEMPinit, I2C_TEMPread, Pentamotor_init, Anz_ScanLine, GetScanStatus, ReadBlock,
-    ClearReadBlock,
+    kNone = 0,
+#define KELVO_OP(result, name, parameters, arguments) name,
+    KELVO_OPERATIONS(KELVO_OP)
+#undef KELVO_OP
 };
-constexpr int kOpCount = 30;
+#define KELVO_COUNT(result, name, parameters, arguments) +1
+constexpr int kOpCount = 0 KELVO_OPERATIONS(KELVO_COUNT);
+#undef KELVO_COUNT
 
 const char* OpName(Op op);   // nullptr for a number that is no operation
 
@@ -73,8 +76,6 @@ inline Call CallOf(Op op, int64_t a0 = 0, int64_t a1 = 0, int64_t a2 = 0) {
 uint32_t StreamBytes(const Call& call);
 // Writes the decoded ReadBlock data of `call` from byte `from` on, `count` bytes, to `out`.
 void ExpandStream(const Call& call, uint32_t from, uint32_t count, uint8_t* out);
-// The pattern bytes from a position, for `count` <= kPatternBytes bytes.
-const uint8_t* PatternAt(uint32_t patternByte);
 
 // "RegWrite(address 0x4, value 0x1)"; with results: " = 1", data in hex or summarised.
 std::string DescribeCall(const Call& call, bool withResults);

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device/contract.h"
+
 FakeDevice gFakeDevice;
 
 void ResetFakeDevice() { gFakeDevice = FakeDevice(); }
@@ -254,7 +256,7 @@ int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) {
     }
     if (gFakeDevice.onReadBlock) return gFakeDevice.onReadBlock(buffer, requested, received);
     *received = 0;
-    return -306;
+    return kNoDataStatus;
 }
 
 void ClearReadBlock(void) {

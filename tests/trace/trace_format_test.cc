@@ -23,7 +23,7 @@ using trace::Op;
 
 std::vector<uint8_t> Pattern(uint32_t firstWord, size_t bytes) {
     std::vector<uint8_t> data(bytes);
-    std::memcpy(data.data(), trace::PatternAt(2 * firstWord), bytes);
+    std::memcpy(data.data(), CountingPatternAt(2 * firstWord), bytes);
     return data;
 }
 

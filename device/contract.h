@@ -1,0 +1,46 @@
+// device/contract.h: what the device library's results mean where they are more than a
+// status, and the shape of its short EEPROM transfers. The tool reads results through these
+// functions; the virtual scanner, its replay and the recorder give their answers through them.
+#pragma once
+
+#include <cstdint>
+
+// ReadBlock's status when nothing arrived within the USB time-out; the streaming test passes
+// over it silently.
+constexpr int32_t kNoDataStatus = -306;
+
+// I2C_TEMPread: the raw reading is the low 16 bits of the result, signed; this value of them
+// means the sensor could not be read.
+constexpr int16_t kTemperatureFailure = -32768;
+inline bool TemperatureReadFailed(int32_t result) { return static_cast<int16_t>(result) == kTemperatureFailure; }
+
+// Anz_ScanLine: this value (2^27, not 2^31) means the count could not be read; every other
+// value, 0x80000000 included, is a count.
+constexpr int32_t kScanLineFailure = 0x08000000;
+inline bool ScanLineCountFailed(int32_t result) { return result == kScanLineFailure; }
+
+// The register writes answer non-zero for success and 0 for failure, not a status.
+constexpr int32_t RegisterWriteResult(bool succeeded) { return succeeded ? 1 : 0; }
+constexpr bool RegisterWriteSucceeded(int32_t result) { return result != 0; }
+
+// I2C_ADCread: the reading is the result's low 8 bits. A library may hand its byte back
+// sign-extended, so -255 to -1 are readings too (-87 is 169); only a result below -255,
+// which no byte can give, is an error code. An implementation whose own code lies among the
+// readings answers it moved below them by kAdcErrorShift, and takes it back for its text.
+constexpr int32_t kLowestAdcReading = -255;
+constexpr int32_t kAdcErrorShift = -1000;
+constexpr bool AdcResultIsError(int32_t result) { return result < kLowestAdcReading; }
+constexpr int32_t AdcErrorResult(int32_t code) { return AdcResultIsError(code) ? code : code + kAdcErrorShift; }
+constexpr int32_t AdcErrorCause(int32_t result) {
+    const bool shifted = result >= kLowestAdcReading + kAdcErrorShift && result < kAdcErrorShift;
+    return shifted ? result - kAdcErrorShift : result;
+}
+static_assert(AdcResultIsError(AdcErrorResult(-1)) && AdcResultIsError(AdcErrorResult(-255)));
+static_assert(AdcErrorCause(AdcErrorResult(-110)) == -110 && AdcErrorCause(AdcErrorResult(-601)) == -601);
+
+// I2C_PROM_write and I2C_PROM_read name their last byte in 8 bits: the low byte of the last
+// address, which lies at most 255 bytes past the first. buffer[0] belongs to the first.
+constexpr uint32_t ShortTransferBytes(uint32_t firstAddress, uint8_t lastAddress) {
+    return ((static_cast<uint32_t>(lastAddress) - firstAddress) & 0xFFu) + 1u;
+}
+static_assert(ShortTransferBytes(0, 255) == 256 && ShortTransferBytes(0x1F0, 0xFF) == 16);

@@ -224,7 +224,7 @@ int32_t GetLastKelvoError(int32_t which) {
 int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) {
     Session& s = TheSession();
     if (!s.Ready()) {
-        if (code != kErrRecorder || text == nullptr || size == 0) return kErrRecorder;
+        if (AdcErrorCause(code) != kErrRecorder || text == nullptr || size == 0) return kErrRecorder;
         std::snprintf(text, size, "%s", kRecorderErrorText);
         return 0;
     }
@@ -300,15 +300,16 @@ int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer
     return static_cast<int32_t>(Recorded(s, std::move(call), result));
 }
 
-#define KELVO_I2C_VALUE(name)                                                                      \
+// The converter's failure lies below its readings, as every implementation answers it.
+#define KELVO_I2C_VALUE(name, failure)                                                             \
     int32_t name(uint8_t deviceId, int32_t value) {                                                \
         Session& s = TheSession();                                                                 \
-        if (!s.Ready()) return kErrRecorder;                                                       \
+        if (!s.Ready()) return failure;                                                            \
         return static_cast<int32_t>(Recorded(s, CallOf(Op::name, deviceId, value), s.Real().name(deviceId, value))); \
     }
-KELVO_I2C_VALUE(I2C_ADCread)
-KELVO_I2C_VALUE(I2C_DACout)
-KELVO_I2C_VALUE(I2C_TEMPinit)
+KELVO_I2C_VALUE(I2C_ADCread, AdcErrorResult(kErrRecorder))
+KELVO_I2C_VALUE(I2C_DACout, kErrRecorder)
+KELVO_I2C_VALUE(I2C_TEMPinit, kErrRecorder)
 #undef KELVO_I2C_VALUE
 
 int32_t I2C_TEMPread(uint8_t deviceId) {

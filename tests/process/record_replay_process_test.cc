@@ -3,6 +3,8 @@
 // from the trace alone: the tool's transcript comes out the same, a changed command line
 // stops the replay at the right call, and a missing real library is never a silent pass.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -115,6 +117,102 @@ TEST_F(RecordReplay, MissingRealLibraryFailsEveryCallWithAMessage) {
     EXPECT_NE(std::string::npos, result.err.find("kelvorec: cannot load " + dir.File("nowhere.so"))) << result.err;
     EXPECT_NE(std::string::npos, result.err.find("Error occured during test: -190!")) << result.err;
     EXPECT_EQ(2, result.exitCode);
+}
+
+}  // namespace
+
+namespace {
+
+const std::string kKelvotrace = KELVOTRACE_PATH;
+
+class Recorder : public ::testing::Test {
+protected:
+    ToolRun Script(std::vector<std::string> args, std::string env = "KELVOSIM=") {
+        return ToolRun{std::move(args), {std::move(env)}, dir.Path(), kRecordScript};
+    }
+    ProcessResult Kelvotrace(const std::string& command, const std::string& trace) {
+        return RunToTheEnd(ToolRun{{command, trace}, {}, dir.Path(), kKelvotrace});
+    }
+    static int Count(const std::string& text, const std::string& what) {
+        int count = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+        return count;
+    }
+    static void WaitForReports(ChildProcess& tool, int reports) {
+        for (int waited = 0; waited < 200 && tool.Occurrences("Errors: ") < reports; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    TempDir dir;
+};
+
+// kelvotest-virtual as installed: the script, the tool and the virtual scanner's folder side
+// by side. Recording through it records the virtual scanner; a program that writes no trace
+// fails the recording.
+TEST_F(Recorder, RecordingThroughKelvotestVirtualWritesATrace) {
+    std::string script = ReadFileText(KELVO_VIRTUAL_SCRIPT_IN);
+    script.replace(script.find("@KELVO_BIN_TO_VIRTUAL@"), 22, "virtual");
+    dir.WriteText("kelvotest-virtual", script);
+    ASSERT_EQ(0, chmod(dir.File("kelvotest-virtual").c_str(), 0755));
+    ASSERT_EQ(0, symlink(ToolPath().c_str(), dir.File("kelvotest").c_str()));
+    ASSERT_EQ(0, symlink(LibraryDir().c_str(), dir.File("virtual").c_str()));
+    const std::string library = dir.File("virtual/libkelvoscanusb.so.1");
+    const ProcessResult recorded =
+        RunToTheEnd(Script({"--library", library, "t.kvtrace", "--", dir.File("kelvotest-virtual"), "-stat"}));
+    EXPECT_EQ(0, recorded.exitCode) << recorded.err;
+    const ProcessResult dump = Kelvotrace("dump", "t.kvtrace");
+    EXPECT_EQ(0, dump.exitCode) << dump.err;
+    EXPECT_NE(std::string::npos, dump.out.find("GetScanStatus() = 0")) << dump.out;
+
+    const ProcessResult none = RunToTheEnd(Script({"--library", library, "none.kvtrace", "--", "true"}));
+    EXPECT_EQ(1, none.exitCode);
+    EXPECT_NE(std::string::npos, none.err.find("kelvotest-record: true ran, but no trace was written to none.kvtrace"))
+        << none.err;
+}
+
+// The trace can take 4 KiB: recording stops with one message, the trace is marked as cut,
+// and every later call still reaches the library, Free_Interface (failing with -301 by the
+// scenario) included.
+TEST_F(Recorder, FullTraceDiskStopsTheRecordingButNotTheSession) {
+    ToolRun run{{"-c", "trap '' XFSZ; ulimit -f 8; exec \"$@\"", "sh", kRecordScript, "t.kvtrace", "--", ToolPath(), "-scan"},
+                {"KELVOSIM=fail.Free_Interface = -301"}, dir.Path(), "/bin/sh"};
+    ChildProcess tool = ChildProcess::StartWithPipes(run);
+    WaitForReports(tool, 2);
+    tool.Signal(SIGINT);
+    EXPECT_EQ(2, tool.WaitForExit(10000));
+    EXPECT_EQ(1, Count(tool.Err(), "kelvorec: ")) << tool.Err();
+    EXPECT_NE(std::string::npos, tool.Err().find("recording stops here")) << tool.Err();
+    EXPECT_EQ(std::string::npos, tool.Err().find("-190"));
+    EXPECT_NE(std::string::npos, tool.Err().find("ksutest: Error Free_interface!\nksutest: Error occured during test: -301!"))
+        << tool.Err();
+    const ProcessResult stats = Kelvotrace("stats", "t.kvtrace");
+    EXPECT_EQ(2, stats.exitCode);
+    EXPECT_NE(std::string::npos, stats.err.find("the recording stopped after record")) << stats.err;
+}
+
+// A second recording to a trace in use is refused and the first goes on whole; a symbolic
+// link at the trace's name is never followed.
+TEST_F(Recorder, TraceInUseOrBehindALinkIsRefused) {
+    ChildProcess first = ChildProcess::StartWithPipes(Script({"t.kvtrace", "--", ToolPath(), "-scan"}));
+    WaitForReports(first, 1);
+    const ProcessResult second = RunToTheEnd(Script({"t.kvtrace", "--", ToolPath(), "-stat"}));
+    EXPECT_NE(0, second.exitCode);
+    EXPECT_NE(std::string::npos,
+              second.err.find("kelvorec: cannot create the trace t.kvtrace: another recording is writing it"))
+        << second.err;
+    first.Signal(SIGINT);
+    EXPECT_EQ(0, first.WaitForExit(10000));
+    const ProcessResult stats = Kelvotrace("stats", "t.kvtrace");
+    EXPECT_EQ(0, stats.exitCode) << stats.err;
+    EXPECT_NE(std::string::npos, stats.out.find("  Free_Interface     1")) << stats.out;
+
+    dir.WriteText("victim.txt", "keep me");
+    ASSERT_EQ(0, symlink("victim.txt", dir.File("link.kvtrace").c_str()));
+    const ProcessResult linked = RunToTheEnd(Script({"link.kvtrace", "--", ToolPath(), "-stat"}));
+    EXPECT_NE(0, linked.exitCode);
+    EXPECT_NE(std::string::npos, linked.err.find("it is a symbolic link")) << linked.err;
+    EXPECT_EQ("keep me", ReadFileText(dir.File("victim.txt")));
 }
 
 }  // namespace

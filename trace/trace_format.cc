@@ -537,7 +537,7 @@ size_t Reader::ReadSome(uint8_t* out, size_t count) {
     size_t got = 0;
     if (memory_ != nullptr) {
         got = static_cast<size_t>(size_ - consumed_ < count ? size_ - consumed_ : count);
-        std::memcpy(out, memory_ + consumed_, got);
+        if (got > 0) std::memcpy(out, memory_ + consumed_, got);
     } else if (file_ != nullptr) {
         got = std::fread(out, 1, count, file_);
     }

@@ -105,6 +105,58 @@ TEST_F(RecordReplay, ChangedCommandLineStopsTheReplayAtTheFirstDifferentCall) {
     EXPECT_EQ(2, replayed.exitCode);
 }
 
+// Ended by a key after 2.5 s, with one restart of the data flow on the way: replayed fast
+// without a terminal (the replay raises the stop request where the recorded loop ended) and
+// with recorded pace under a terminal (the stream is served, then no data until the key),
+// each replay writes the recorded data file and ends cleanly.
+TEST_F(RecordReplay, StreamedSessionReplaysToItsEnd) {
+    const auto keyAfter = [](const ToolRun& run, int milliseconds) {
+        ChildProcess tool = ChildProcess::StartUnderPty(run);
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        tool.Type("q");
+        const int exitCode = tool.WaitForExit(20000);
+        return ProcessResult{exitCode, tool.Out(), ""};
+    };
+    const ProcessResult recorded = keyAfter(Recorded({"-scanfile", "a.bin"}, "KELVOSIM=stream.rate = 2000000"), 2500);
+    ASSERT_EQ(0, recorded.exitCode) << recorded.out;
+    const std::vector<uint8_t> data = ReadFileBytes(dir.File("a.bin"));
+    ASSERT_GT(data.size(), 3000000u);
+
+    ToolRun fast = Replayed({"-scanfile", "b.bin"});
+    fast.env[0] += "; replay.end = stop";
+    const ProcessResult stopped = RunToTheEnd(fast);
+    EXPECT_EQ(0, stopped.exitCode) << stopped.err;
+    EXPECT_EQ(std::string::npos, stopped.err.find("kelvosim: replay")) << stopped.err;
+    EXPECT_TRUE(data == ReadFileBytes(dir.File("b.bin")));
+
+    const ProcessResult paced = keyAfter(Replayed({"-scanfile", "c.bin"}, "recorded"), 4000);
+    EXPECT_EQ(0, paced.exitCode) << paced.out;
+    EXPECT_EQ(std::string::npos, paced.out.find("kelvosim: replay")) << paced.out;
+    EXPECT_TRUE(data == ReadFileBytes(dir.File("c.bin")));
+}
+
+// An action added after the I2C loop, or one left out, stops the replay with -110, although
+// the added one is a call the loop makes on every pass.
+TEST_F(RecordReplay, ActionAddedOrLeftOutStopsTheReplay) {
+    const auto keyAfter = [](const ToolRun& run) {
+        ChildProcess tool = ChildProcess::StartUnderPty(run);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        tool.Type("q");
+        const int exitCode = tool.WaitForExit(10000);
+        return ProcessResult{exitCode, tool.Out(), ""};
+    };
+    ASSERT_EQ(0, keyAfter(Recorded({"-iictest"}, "KELVOSIM=")).exitCode);
+    const ProcessResult added = keyAfter(Replayed({"-iictest", "-tinit", "170"}));
+    EXPECT_NE(std::string::npos, added.out.find("differs from the recording")) << added.out;
+    EXPECT_NE(std::string::npos, added.out.find("Error occured during test: -110!")) << added.out;
+    EXPECT_EQ(2, added.exitCode);
+
+    ASSERT_EQ(0, keyAfter(Recorded({"-iictest", "-tinit", "170"}, "KELVOSIM=")).exitCode);
+    const ProcessResult leftOut = keyAfter(Replayed({"-iictest"}));
+    EXPECT_NE(std::string::npos, leftOut.out.find("differs from the recording")) << leftOut.out;
+    EXPECT_EQ(2, leftOut.exitCode);
+}
+
 TEST_F(RecordReplay, MissingRealLibraryFailsEveryCallWithAMessage) {
     ToolRun run = Recorded({"-rb", "10"});
     run.args.insert(run.args.begin(), {"--library", dir.File("nowhere/libkelvoscanusb.so.1")});

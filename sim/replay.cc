@@ -43,7 +43,7 @@ using trace::Op;
 constexpr uint64_t kNoDataPauseNs = 1000000;   // a program reading on must not spin flat out
 constexpr size_t kLongestPass = 64;            // calls in one pass of a call loop
 constexpr size_t kRestartCalls = 8;            // calls between the blocks of one stream loop
-constexpr uint64_t kLongestPaceWaitMs = 10000; // a longer recorded pause is cut to this
+constexpr uint64_t kLongestPaceWaitMs = 5000;  // a longer recorded pause is cut to this (the USB time-out)
 
 // A loop of the recording: records first..last (numbered from 1), and the pass that repeats
 // in it (the calls between two stretches of blocks, for a stream loop), as last recorded.

@@ -267,4 +267,19 @@ TEST_F(Recorder, TraceInUseOrBehindALinkIsRefused) {
     EXPECT_EQ("keep me", ReadFileText(dir.File("victim.txt")));
 }
 
+// With a FIFO of 4 KiB most blocks come short: each is recorded with its received length and
+// its data, so the trace holds exactly the bytes of the scan file.
+TEST_F(Recorder, ShortBlocksAreRecordedWithTheirData) {
+    ChildProcess tool =
+        ChildProcess::StartWithPipes(Script({"t.kvtrace", "--", ToolPath(), "-scanfile", "a.bin"}, "KELVOSIM=stream.fifo = 4096"));
+    WaitForReports(tool, 1);
+    tool.Signal(SIGINT);
+    ASSERT_EQ(0, tool.WaitForExit(10000));
+    const size_t fileBytes = ReadFileBytes(dir.File("a.bin")).size();
+    ASSERT_GT(fileBytes, 0u);
+    const ProcessResult stats = Kelvotrace("stats", "t.kvtrace");
+    EXPECT_EQ(0, stats.exitCode) << stats.err;
+    EXPECT_NE(std::string::npos, stats.out.find("stream: " + std::to_string(fileBytes) + " bytes")) << stats.out;
+}
+
 }  // namespace

@@ -48,4 +48,53 @@ TEST(SimReplayTest, SettingsMissingTraceAndLongPauses) {
     SimConfigure("");
 }
 
+// A pass made twice in a row is a loop: run longer it gets the pass again, left early it
+// skips the rest; a call made once is no loop. Recorded pace keeps the recorded gaps.
+TEST(SimReplayTest, LoopsAndPace) {
+    TempDir dir;
+    const auto traceOf = [&dir](const std::vector<trace::Call>& calls) {
+        std::vector<uint8_t> bytes;
+        trace::Encoder encoder;
+        encoder.AppendHeader(bytes, 0);
+        for (const trace::Call& call : calls) encoder.Append(call, bytes);
+        return dir.Write("t.kvtrace", bytes);
+    };
+    trace::Call one = trace::CallOf(trace::Op::RegRead, 1);
+    one.result = 11;
+    trace::Call two = trace::CallOf(trace::Op::RegRead, 2);
+    two.result = 22;
+    trace::Call late = trace::CallOf(trace::Op::RegRead, 3);
+    late.timeMs = 300;
+    const trace::Call open = trace::CallOf(trace::Op::Init_Interface);
+    const trace::Call close = trace::CallOf(trace::Op::Free_Interface);
+    const std::string loop = traceOf({open, one, two, one, two, one, two, close});
+
+    SimConfigure(("replay = " + loop).c_str());   // longer than recorded
+    ASSERT_EQ(0, Init_Interface());
+    for (int pass = 0; pass < 5; ++pass) {
+        EXPECT_EQ(11, RegRead(1));
+        EXPECT_EQ(22, RegRead(2));
+    }
+    EXPECT_EQ(0, Free_Interface());
+    SimConfigure(("replay = " + loop).c_str());   // left after one pass
+    ASSERT_EQ(0, Init_Interface());
+    EXPECT_EQ(11, RegRead(1));
+    EXPECT_EQ(22, RegRead(2));
+    EXPECT_EQ(0, Free_Interface());
+
+    SimConfigure(("replay = " + traceOf({open, one, close})).c_str());
+    ASSERT_EQ(0, Init_Interface());
+    EXPECT_EQ(11, RegRead(1));
+    EXPECT_EQ(0, RegRead(1));   // once is no loop: the replay stops
+    EXPECT_EQ(-110, Free_Interface());
+
+    SimConfigure(("replay = " + traceOf({open, one, late, close}) + "; replay.pace = recorded").c_str());
+    ASSERT_EQ(0, Init_Interface());
+    EXPECT_EQ(11, RegRead(1));
+    const auto before = std::chrono::steady_clock::now();
+    RegRead(3);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(290));
+    SimConfigure("");
+}
+
 }  // namespace

@@ -27,7 +27,7 @@ if(KELVO_CALLCONV STREQUAL "stdcall")
     message(FATAL_ERROR "KELVO_CALLCONV=stdcall exists only for 32-bit Windows (the windows-x86 "
                         "presets); every other target has one calling convention")
   endif()
-  add_compile_definitions(KELVO_CALLCONV_STDCALL)   # every user of device/kelvoscanusb.h
+  target_compile_definitions(device_contract PUBLIC KELVO_CALLCONV_STDCALL)
 endif()
 
 # What the tool links: the library itself on Linux, the generated import library on Windows.

@@ -42,6 +42,10 @@ set(kelvo_data_permissions OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
 # ---- everywhere --------------------------------------------------------------------------
 install(TARGETS kelvotest kelvotrace RUNTIME DESTINATION ${KELVO_INSTALL_BIN_DIR})
+if(NOT WIN32)
+  # The build tree's "$ORIGIN" goes: the installed tool finds its library through the loader.
+  install(CODE "file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${KELVO_INSTALL_BIN_DIR}/$<TARGET_FILE_NAME:kelvotest>\")")
+endif()
 # A shared library is data to the loader: no execute bits, and no development link that
 # would let a linker pick up the virtual scanner or the recorder by accident.
 foreach(library kelvoscanusb kelvorec)
@@ -119,8 +123,6 @@ if(WIN32)
 endif()
 
 # ---- POSIX -------------------------------------------------------------------------------
-# The build tree's "$ORIGIN" goes: the installed tool finds its library through the loader.
-install(CODE "file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${KELVO_INSTALL_BIN_DIR}/$<TARGET_FILE_NAME:kelvotest>\")")
 install(TARGETS make_fpga_image RUNTIME DESTINATION ${KELVO_INSTALL_LIBEXEC_DIR})
 
 install(FILES ${CMAKE_SOURCE_DIR}/device/kelvoscanusb.h ${CMAKE_SOURCE_DIR}/device/kelvoscanusb_operations.h

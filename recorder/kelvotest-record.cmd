@@ -33,6 +33,9 @@ if not exist "%library%" (
     exit /b 1
 )
 set "KELVOREC_LIBRARY=%library%"
+rem Copies left by runs that were broken off (Ctrl-C and "Terminate batch job" end this file
+rem before its own clean-up): removed now. A copy still running is locked and stays.
+for /d %%D in ("%TEMP%\kelvorec-*") do rmdir /s /q "%%~fD" 2>nul
 set "scratch=%TEMP%\kelvorec-%RANDOM%%RANDOM%"
 rem Each step is checked by what it leaves behind: "||" is not honoured by every cmd.
 mkdir "%scratch%" 2>nul

@@ -15,9 +15,13 @@ void* OpenLibrary(const std::string& path, std::string* error);
 // is missing; *error then says why when the library has it under the other convention.
 void* FindOperation(void* library, const char* name, unsigned argumentBytes, std::string* error);
 
-// A trace file, created empty; -1 and a message when it cannot be.
-intptr_t CreateTraceFile(const std::string& path, std::string* error);
-// Hands all bytes to the operating system, in one call unless it takes fewer.
-bool WriteWhole(intptr_t file, const uint8_t* bytes, size_t count);
+// The trace file, emptied and held locked for this process, so that a second recording to
+// the same file is refused instead of cutting the first one short. A symbolic link at the
+// name is never followed, and anything but a regular file is refused without waiting on it.
+// -1 and a message when it cannot be had; *busy when another recording holds it.
+intptr_t CreateTraceFile(const std::string& path, std::string* error, bool* busy);
+// Writes all bytes at `offset`; false with the system's reason.
+bool WriteAt(intptr_t file, uint64_t offset, const uint8_t* bytes, size_t count, std::string* error);
+bool Truncate(intptr_t file, uint64_t size);
 
 }  // namespace rec

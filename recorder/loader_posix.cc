@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "recorder/loader.h"
@@ -36,21 +38,49 @@ void* OpenLibrary(const std::string& path, std::string* error) {
 
 void* FindOperation(void* library, const char* name, unsigned, std::string*) { return dlsym(library, name); }
 
-intptr_t CreateTraceFile(const std::string& path, std::string* error) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) *error = strerror(errno);
+intptr_t CreateTraceFile(const std::string& path, std::string* error, bool* busy) {
+    *busy = false;
+    // Not O_TRUNC: the file is emptied only once the lock shows that no recording writes it.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *error = errno == ELOOP ? "it is a symbolic link" : errno == ENXIO ? "it is not a regular file" : strerror(errno);
+        return -1;
+    }
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        *error = "it is not a regular file";
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        *busy = errno == EWOULDBLOCK;
+        *error = *busy ? "another recording is writing it" : strerror(errno);
+        close(fd);
+        return -1;
+    }
+    if (ftruncate(fd, 0) != 0) {
+        *error = strerror(errno);
+        close(fd);
+        return -1;
+    }
     return fd;
 }
 
-bool WriteWhole(intptr_t file, const uint8_t* bytes, size_t count) {
+bool WriteAt(intptr_t file, uint64_t offset, const uint8_t* bytes, size_t count, std::string* error) {
     while (count > 0) {
-        const ssize_t written = write(static_cast<int>(file), bytes, count);
+        const ssize_t written = pwrite(static_cast<int>(file), bytes, count, static_cast<off_t>(offset));
         if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
+        if (written <= 0) {
+            *error = written < 0 ? strerror(errno) : "nothing was written";
+            return false;
+        }
         bytes += written;
+        offset += static_cast<uint64_t>(written);
         count -= static_cast<size_t>(written);
     }
     return true;
 }
+
+bool Truncate(intptr_t file, uint64_t size) { return ftruncate(static_cast<int>(file), static_cast<off_t>(size)) == 0; }
 
 }  // namespace rec

@@ -46,27 +46,52 @@ void* FindOperation(void* library, const char* name, unsigned argumentBytes, std
     return nullptr;
 }
 
-intptr_t CreateTraceFile(const std::string& path, std::string* error) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+intptr_t CreateTraceFile(const std::string& path, std::string* error, bool* busy) {
+    *busy = false;
+    // No sharing for writers: a second recording is refused while this one holds the file.
+    // A reparse point (a symbolic link) is opened as itself and then refused.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        *error = LastErrorText();
+        const DWORD code = GetLastError();
+        *busy = code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+        *error = *busy ? "another recording is writing it" : LastErrorText();
+        return -1;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool regular = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+                         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+    if (!regular || !SetEndOfFile(file)) {
+        *error = regular ? LastErrorText() : "it is not a regular file";
+        CloseHandle(file);
         return -1;
     }
     return reinterpret_cast<intptr_t>(file);
 }
 
-bool WriteWhole(intptr_t file, const uint8_t* bytes, size_t count) {
+bool WriteAt(intptr_t file, uint64_t offset, const uint8_t* bytes, size_t count, std::string* error) {
     while (count > 0) {
         const DWORD piece = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
         DWORD written = 0;
-        if (!WriteFile(reinterpret_cast<HANDLE>(file), bytes, piece, &written, nullptr) || written == 0) {
+        if (!WriteFile(reinterpret_cast<HANDLE>(file), bytes, piece, &written, &at) || written == 0) {
+            *error = LastErrorText();
             return false;
         }
         bytes += written;
+        offset += written;
         count -= written;
     }
     return true;
+}
+
+bool Truncate(intptr_t file, uint64_t size) {
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(reinterpret_cast<HANDLE>(file), end, nullptr, FILE_BEGIN) &&
+           SetEndOfFile(reinterpret_cast<HANDLE>(file));
 }
 
 }  // namespace rec

@@ -2,6 +2,8 @@
 // forwarded unchanged to the real library named by KELVOREC_LIBRARY, and the call, with
 // everything the library wrote back, is appended to the trace named by KELVOREC_TRACE.
 // Without either, every operation fails with kErrRecorder and the reason is on stderr.
+// Recording is a passenger: once the trace cannot be written on, the recorder says so once,
+// marks the trace as cut and goes on forwarding every call, so the scanner is still shut down.
 #include "device/kelvoscanusb.h"
 
 #include <atomic>
@@ -34,7 +36,10 @@ struct RealLibrary {
 
 class Session {
 public:
-    Session() { ready_ = Load(); }
+    Session() {
+        ready_ = Load();
+        recording_ = ready_.load();
+    }
 
     bool Ready() const { return ready_; }
     const RealLibrary& Real() const { return real_; }
@@ -46,17 +51,55 @@ public:
                                                          std::chrono::steady_clock::now() - start_)
                                                          .count());
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!ready_) return;
+        if (!recording_) return;
         call.timeMs = nowMs;
         buffer_.clear();
+        const trace::Encoder before = encoder_;
         encoder_.Append(call, buffer_);
-        if (!rec::WriteWhole(file_, buffer_.data(), buffer_.size())) {
-            std::fprintf(stderr, "kelvorec: cannot write the trace %s; every later call fails\n", tracePath_.c_str());
-            ready_ = false;
+        std::string error;
+        if (!rec::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &error)) {
+            encoder_ = before;
+            StopRecording(error);
+            return;
+        }
+        written_ += buffer_.size();
+    }
+
+    // At the end of the process: the check record of a group still open.
+    void Finish() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!recording_) return;
+        buffer_.clear();
+        encoder_.CloseGroup(buffer_);
+        std::string error;
+        if (!buffer_.empty() && !rec::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &error)) {
+            StopRecording(error);
         }
     }
 
 private:
+    // The trace keeps its whole records, closed by a check record where there is still room
+    // for one, and is marked as cut in its header (which needs no room).
+    void StopRecording(const std::string& reason) {
+        recording_ = false;
+        std::fprintf(stderr,
+                     "kelvorec: cannot write the trace %s (%s); recording stops here, the trace is marked as cut, "
+                     "and every call still goes to the device library\n",
+                     tracePath_.c_str(), reason.c_str());
+        rec::Truncate(file_, written_);
+        buffer_.clear();
+        encoder_.CloseGroup(buffer_);
+        std::string ignored;
+        if (!buffer_.empty() && rec::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &ignored)) {
+            written_ += buffer_.size();
+        }
+        const uint8_t flags[2] = {static_cast<uint8_t>(trace::kHeaderFlagCut), 0};
+        if (!rec::WriteAt(file_, trace::kHeaderFlagsAt, flags, sizeof flags, &ignored)) {
+            std::fprintf(stderr, "kelvorec: the trace %s could not be marked as cut either (%s)\n", tracePath_.c_str(),
+                         ignored.c_str());
+        }
+    }
+
     bool Fail(const std::string& message) {
         std::fprintf(stderr, "kelvorec: %s; every call of the device library fails\n", message.c_str());
         return false;
@@ -84,18 +127,24 @@ private:
             return Fail(std::string(libraryPath) + " is the recording library itself, not the device library");
         }
         tracePath_ = tracePath;
-        file_ = rec::CreateTraceFile(tracePath_, &error);
+        bool busy = false;
+        file_ = rec::CreateTraceFile(tracePath_, &error, &busy);
         if (file_ == -1) return Fail("cannot create the trace " + tracePath_ + ": " + error);
         std::vector<uint8_t> header;
         const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-        trace::AppendHeader(header, static_cast<uint64_t>(
-                                        std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count()));
-        if (!rec::WriteWhole(file_, header.data(), header.size())) return Fail("cannot write the trace " + tracePath_);
+        encoder_.AppendHeader(header, static_cast<uint64_t>(
+                                          std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count()));
+        if (!rec::WriteAt(file_, 0, header.data(), header.size(), &error)) {
+            return Fail("cannot write the trace " + tracePath_ + ": " + error);
+        }
+        written_ = header.size();
         start_ = std::chrono::steady_clock::now();
         return true;
     }
 
     std::atomic<bool> ready_{false};
+    bool recording_ = false;   // under mutex_
+    uint64_t written_ = 0;     // bytes of whole records in the file
     RealLibrary real_;
     std::string tracePath_;
     intptr_t file_ = -1;
@@ -105,10 +154,15 @@ private:
     std::vector<uint8_t> buffer_;
 };
 
-// Loaded on the first call, so the message comes when a program first uses the library.
+// Loaded on the first call, so the message comes when a program first uses the library. It
+// is never destroyed, so that a call made while the process ends still finds it.
 Session& TheSession() {
-    static Session session;
-    return session;
+    static Session* session = [] {
+        Session* created = new Session();
+        std::atexit([] { TheSession().Finish(); });
+        return created;
+    }();
+    return *session;
 }
 
 int64_t Recorded(Session& session, Call call, int64_t result) {
@@ -174,7 +228,7 @@ int32_t GetLastKelvoError(int32_t which) {
 int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) {
     Session& s = TheSession();
     if (!s.Ready()) {
-        if (code != kErrRecorder || text == nullptr || size == 0) return kErrRecorder;
+        if (AdcErrorCause(code) != kErrRecorder || text == nullptr || size == 0) return kErrRecorder;
         std::snprintf(text, size, "%s", kRecorderErrorText);
         return 0;
     }
@@ -247,15 +301,16 @@ int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer
     return static_cast<int32_t>(Recorded(s, std::move(call), result));
 }
 
-#define KELVO_I2C_VALUE(name)                                                                      \
+// The converter's failure lies below its readings, as every implementation answers it.
+#define KELVO_I2C_VALUE(name, failure)                                                             \
     int32_t name(uint8_t deviceId, int32_t value) {                                                \
         Session& s = TheSession();                                                                 \
-        if (!s.Ready()) return kErrRecorder;                                                       \
+        if (!s.Ready()) return failure;                                                            \
         return static_cast<int32_t>(Recorded(s, asked::name(deviceId, value), s.Real().name(deviceId, value))); \
     }
-KELVO_I2C_VALUE(I2C_ADCread)
-KELVO_I2C_VALUE(I2C_DACout)
-KELVO_I2C_VALUE(I2C_TEMPinit)
+KELVO_I2C_VALUE(I2C_ADCread, AdcErrorResult(kErrRecorder))
+KELVO_I2C_VALUE(I2C_DACout, kErrRecorder)
+KELVO_I2C_VALUE(I2C_TEMPinit, kErrRecorder)
 #undef KELVO_I2C_VALUE
 
 int32_t I2C_TEMPread(uint8_t deviceId) {

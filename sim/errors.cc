@@ -17,6 +17,7 @@ static const ErrorEntry kErrorTable[] = {
     {kErrScenario, "scenario error: a setting cannot be honoured (see standard error)"},
     {kErrBusy, "scanner busy: another program has it open"},
     {kErrReplay, "replay stopped: the call differs from the recording"},
+    {kErrReplayTrace, "replay: the trace cannot be read (see standard error)"},
     {kErrFpgaFileMissing, "FPGA configuration file not found"},
     {kErrFpgaRecordMalformed, "FPGA configuration file: malformed record"},
     {kErrFpgaChecksum, "FPGA configuration file: record checksum error"},

@@ -18,6 +18,7 @@ enum ErrorCode : int32_t {
     kErrScenario = -105,         // a scenario setting cannot be honoured (told on stderr)
     kErrBusy = -107,             // another process has the scanner (its EEPROM state) open
     kErrReplay = -110,           // replay stopped: the program's call differs from the recording
+    kErrReplayTrace = -111,      // replay: the trace cannot be read (told on stderr)
     // FPGA configuration
     kErrFpgaFileMissing = -201,
     kErrFpgaRecordMalformed = -202,

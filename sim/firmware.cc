@@ -43,6 +43,8 @@ static int32_t DecodeRecord(const char* line, size_t length, uint8_t* bytes, siz
     return kOk;
 }
 
+namespace {
+
 // The source's bytes one at a time, through a buffer.
 class ByteReader {
 public:
@@ -72,6 +74,8 @@ private:
 };
 
 enum class LineRead { kLine, kEnd, kTooLong, kFailed };
+
+}  // namespace
 
 // Reads one line of at most kFpgaLineLimitBytes into `line`, without its end, so that an
 // endless line costs no more than a legal one.

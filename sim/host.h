@@ -12,6 +12,8 @@ std::string LibraryDirectory();      // folder of this shared library, with a tr
 const char* LibraryPath() noexcept;  // this shared library's file as it was loaded; "" if unknown
 uint64_t MonotonicNs();              // the one clock of the model
 void SleepNs(uint64_t nanoseconds);
+// A stop request to this process, as Ctrl-C at its console gives one: false with the reason.
+bool RaiseStopRequest(std::string* error);
 
 // An EEPROM state file, held open for a session. It is opened without following a symbolic
 // link and without waiting on whatever else may stand at its name, accepted only as a regular

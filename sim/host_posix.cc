@@ -2,6 +2,8 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -39,6 +41,13 @@ void SleepNs(uint64_t nanoseconds) {
                    static_cast<long>(nanoseconds % 1000000000u)};
     while (nanosleep(&pause, &pause) != 0) {
     }
+}
+
+// SIGINT, which the program's handler takes as Ctrl-C.
+bool RaiseStopRequest(std::string* error) {
+    if (kill(getpid(), SIGINT) == 0) return true;
+    *error = strerror(errno);
+    return false;
 }
 
 // O_NOFOLLOW: a link planted at the name is refused, not followed to some other file.

@@ -33,6 +33,15 @@ uint64_t MonotonicNs() {
 
 void SleepNs(uint64_t nanoseconds) { Sleep(static_cast<DWORD>((nanoseconds + 999999) / 1000000)); }
 
+// Ctrl-C to the console this process is attached to: the program's console control handler
+// takes it as the key combination itself. Every process on that console gets it, as from the
+// keyboard.
+bool RaiseStopRequest(std::string* error) {
+    if (GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) return true;
+    *error = "no console to send Ctrl-C to (error " + std::to_string(GetLastError()) + ")";
+    return false;
+}
+
 // Shared for reading only: a second process's open for writing (or for reading without
 // sharing writes, as below) fails with a sharing violation for as long as this handle lives,
 // and the system closes it with the process; anyone may still look at the contents, as on

@@ -22,6 +22,7 @@ enum class Kind {
     kFailRule,     // "<code>", "<code> at|from|every N"
     kPath,         // any text
     kPace,         // "fast" or "recorded"
+    kEnd,          // "wait" or "stop"
 };
 
 struct KeySpec {
@@ -83,6 +84,7 @@ const KeySpec kKeys[] = {
     Real("lines.per_rev", 0, 1e6),
     Other("replay", Kind::kPath),
     Other("replay.pace", Kind::kPace),
+    Other("replay.end", Kind::kEnd),
 };
 
 const KeySpec kFailKey = Other("fail.", Kind::kFailRule);
@@ -239,6 +241,9 @@ std::string Check(const KeySpec& known, std::string_view text, SettingValue& val
         case Kind::kPace:
             if (text == "fast" || text == "recorded") return "";
             return "must be fast or recorded";
+        case Kind::kEnd:
+            if (text == "wait" || text == "stop") return "";
+            return "must be wait or stop";
     }
     return "unsupported kind";
 }
@@ -374,6 +379,15 @@ void ScenarioReplace(const char* text) {
     } else {
         if (const char* path = std::getenv("KELVOSIM_SCENARIO")) ReadScenarioFile(path, scenario);
         if (const char* inlineText = std::getenv("KELVOSIM")) ParseScenarioText(inlineText, "KELVOSIM", scenario);
+    }
+    // Under replay the trace answers every call: a setting of the simulated scanner would
+    // do nothing, so it is refused rather than ignored.
+    if (scenario.settings.count("replay") != 0) {
+        for (const auto& setting : scenario.settings) {
+            if (setting.first != "replay" && setting.first.rfind("replay.", 0) != 0) {
+                AddError(scenario, setting.first + " has no effect under replay, which answers every call from the trace");
+            }
+        }
     }
     Install(std::move(scenario));
 }

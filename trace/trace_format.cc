@@ -2,15 +2,26 @@
 //
 // A record is a varint payload length, then the payload: one byte of operation (low 5 bits)
 // and flags (high 3 bits), the milliseconds since the previous record as a varint, then the
-// operation's fields in the order of kLayouts. Integers are zigzag varints, byte strings a
+// operation's fields in the order of kLayouts. A check record (operation 31, no flags, then the
+// CRC-32C of the group's records, little-endian) closes each group of records; the first
+// group's check also covers the header, all but its flags. Integers are zigzag varints, byte strings a
 // varint length and the bytes. A clean stream block costs about six bytes: the flags say
 // "status 0", "received what was asked" and "the counting pattern, where the last block ended".
 #include "trace/trace_format.h"
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 #include "device/contract.h"
+
+#if defined(_WIN32)
+#include <filesystem>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace trace {
 
@@ -23,6 +34,28 @@ constexpr uint8_t kFlagReceivedAll = 0x40;       // ReadBlock: received == reque
 constexpr uint8_t kFlagPatternContinues = 0x80;  // ReadBlock: data = pattern from where it stood
 constexpr uint32_t kMinPatternRun = 8;           // shorter matches are kept as they came
 constexpr size_t kMaxLengthPrefix = 5;
+constexpr uint8_t kOpCheck = 31;                 // the operation byte of a check record
+static_assert(kOpCount < kOpCheck && kOpCheck <= kOpMask, "a check record is no operation");
+constexpr size_t kCheckPayloadBytes = 5;          // operation byte, CRC
+
+const std::array<uint32_t, 256>& CrcTable() {
+    static const std::array<uint32_t, 256> table = [] {
+        std::array<uint32_t, 256> entries{};
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t crc = i;
+            for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ ((crc & 1u) != 0 ? 0x82F63B78u : 0u);
+            entries[i] = crc;
+        }
+        return entries;
+    }();
+    return table;
+}
+
+// The header's bytes but its flags, which the recorder may set after the first group.
+uint32_t HeaderCrc(const uint8_t* header) {
+    const uint32_t crc = Crc32c(0, header, kHeaderFlagsAt);
+    return Crc32c(crc, header + kHeaderFlagsAt + 2, kHeaderBytes - kHeaderFlagsAt - 2);
+}
 
 struct Layout {
     uint8_t args;
@@ -200,8 +233,9 @@ uint32_t AdvancedPattern(const std::vector<StreamRun>& runs, uint32_t patternByt
 
 std::string Hex(int64_t value) {
     char text[24];
-    std::snprintf(text, sizeof text, value < 0 ? "-0x%llx" : "0x%llx",
-                  static_cast<unsigned long long>(value < 0 ? -value : value));
+    // The magnitude in unsigned arithmetic: INT64_MIN has no positive counterpart.
+    const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    std::snprintf(text, sizeof text, value < 0 ? "-0x%llx" : "0x%llx", static_cast<unsigned long long>(magnitude));
     return text;
 }
 
@@ -298,13 +332,32 @@ std::string DescribeCall(const Call& call, bool withResults) {
     return text;
 }
 
-void AppendHeader(std::vector<uint8_t>& out, uint64_t startUnixMs) {
+uint32_t Crc32c(uint32_t crc, const uint8_t* bytes, size_t count) {
+    const std::array<uint32_t, 256>& table = CrcTable();
+    crc = ~crc;
+    for (size_t i = 0; i < count; ++i) crc = (crc >> 8) ^ table[(crc ^ bytes[i]) & 0xFFu];
+    return ~crc;
+}
+
+void Encoder::AppendHeader(std::vector<uint8_t>& out, uint64_t startUnixMs) {
+    const size_t start = out.size();
     out.insert(out.end(), kMagic, kMagic + sizeof kMagic);
     out.push_back(static_cast<uint8_t>(kFormatVersion));
     out.push_back(static_cast<uint8_t>(kFormatVersion >> 8));
     out.push_back(0);
     out.push_back(0);
     for (int i = 0; i < 8; ++i) out.push_back(static_cast<uint8_t>(startUnixMs >> (8 * i)));
+    groupCrc_ = HeaderCrc(out.data() + start);
+}
+
+void Encoder::CloseGroup(std::vector<uint8_t>& out) {
+    if (groupRecords_ == 0) return;
+    out.push_back(static_cast<uint8_t>(kCheckPayloadBytes));
+    out.push_back(kOpCheck);
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(groupCrc_ >> (8 * i)));
+    groupCrc_ = 0;
+    groupRecords_ = 0;
+    groupBytes_ = 0;
 }
 
 void Encoder::AppendStream(const Call& call, std::vector<uint8_t>& out, uint8_t* flags) {
@@ -361,6 +414,11 @@ void Encoder::Append(const Call& call, std::vector<uint8_t>& out) {
     const size_t recordStart = start + kMaxLengthPrefix - prefix.size();
     std::memcpy(out.data() + recordStart, prefix.data(), prefix.size());
     out.erase(out.begin() + static_cast<long>(start), out.begin() + static_cast<long>(recordStart));
+
+    groupCrc_ = Crc32c(groupCrc_, out.data() + start, out.size() - start);
+    ++groupRecords_;
+    groupBytes_ += out.size() - start;
+    if (call.op != Op::ReadBlock || groupRecords_ >= kGroupRecords || groupBytes_ >= kGroupBytes) CloseGroup(out);
 }
 
 bool DecodePayload(const uint8_t* payload, size_t size, uint64_t* lastTimeMs, uint32_t* patternByte,
@@ -432,45 +490,167 @@ Reader::~Reader() {
 }
 
 bool Reader::Open(const std::string& path, std::string* error) {
-    file_ = std::fopen(path.c_str(), "rb");
+    // Only a regular file, opened without waiting: a FIFO or a device at the name is refused.
+#if defined(_WIN32)
+    std::error_code code;
+    const bool exists = std::filesystem::exists(path, code);
+    if (exists && !std::filesystem::is_regular_file(path, code)) {
+        *error = path + " is not a regular file";
+        return false;
+    }
+    file_ = exists ? std::fopen(path.c_str(), "rb") : nullptr;
     if (file_ == nullptr) {
-        *error = "cannot open the trace " + path;
+        *error = "cannot open the trace " + path + ": " + (exists ? "it cannot be read" : "no such file");
         return false;
     }
+    size_ = static_cast<uint64_t>(std::filesystem::file_size(path, code));
+#else
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = "cannot open the trace " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        *error = path + " is not a regular file";
+        return false;
+    }
+    file_ = fdopen(fd, "rb");
+    if (file_ == nullptr) {
+        close(fd);
+        *error = "cannot open the trace " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    size_ = static_cast<uint64_t>(status.st_size);
+#endif
+    return ReadHeader(path, error);
+}
+
+bool Reader::OpenBytes(const uint8_t* bytes, size_t size, std::string* error) {
+    memory_ = bytes;
+    size_ = size;
+    return ReadHeader("the trace", error);
+}
+
+size_t Reader::ReadSome(uint8_t* out, size_t count) {
+    size_t got = 0;
+    if (memory_ != nullptr) {
+        got = static_cast<size_t>(size_ - consumed_ < count ? size_ - consumed_ : count);
+        if (got > 0) std::memcpy(out, memory_ + consumed_, got);
+    } else if (file_ != nullptr) {
+        got = std::fread(out, 1, count, file_);
+    }
+    consumed_ += got;
+    return got;
+}
+
+bool Reader::ReadHeader(const std::string& name, std::string* error) {
     uint8_t header[kHeaderBytes];
-    if (std::fread(header, 1, sizeof header, file_) != sizeof header ||
-        std::memcmp(header, kMagic, sizeof kMagic) != 0) {
-        *error = path + " is not a trace of the recording library";
+    if (ReadSome(header, sizeof header) != sizeof header || std::memcmp(header, kMagic, sizeof kMagic) != 0) {
+        *error = name + " is not a trace of the recording library";
         return false;
     }
-    const uint32_t version = header[8] | header[9] << 8;
-    if (version == 0 || version > kFormatVersion) {
-        *error = path + ": trace format version " + std::to_string(version) +
+    version_ = header[8] | header[9] << 8;
+    if (version_ == 0 || version_ > kFormatVersion) {
+        *error = name + ": trace format version " + std::to_string(version_) +
                  " is newer than this reader understands (" + std::to_string(kFormatVersion) +
                  "); read it with a newer build";
         return false;
     }
+    const uint16_t flags = static_cast<uint16_t>(header[kHeaderFlagsAt] | header[kHeaderFlagsAt + 1] << 8);
+    const uint16_t known = version_ >= 2 ? kHeaderFlagCut : 0;
+    if ((flags & ~known) != 0) {
+        *error = name + " is a damaged trace: its header has unknown flags";
+        return false;
+    }
+    cut_ = (flags & kHeaderFlagCut) != 0;
+    headerCrc_ = HeaderCrc(header);
     for (int i = 0; i < 8; ++i) startUnixMs_ |= static_cast<uint64_t>(header[12 + i]) << (8 * i);
     wholeBytes_ = kHeaderBytes;
     return true;
 }
 
-ReadStatus Reader::Next(Call& call) {
-    uint64_t length = 0;
-    int lengthBytes = 0;
-    for (;; ++lengthBytes) {
-        const int byte = std::fgetc(file_);
-        if (byte == EOF) return lengthBytes == 0 ? ReadStatus::kEnd : ReadStatus::kTruncated;
-        if (lengthBytes == static_cast<int>(kMaxLengthPrefix)) return ReadStatus::kCorrupt;
-        length |= static_cast<uint64_t>(byte & 0x7F) << (7 * lengthBytes);
-        if ((byte & 0x80) == 0) break;
+ReadStatus Reader::EndStatus(bool insideGroup) const {
+    if (cut_) return ReadStatus::kCut;
+    return insideGroup ? ReadStatus::kTruncated : ReadStatus::kEnd;
+}
+
+// Reads records up to and including the group's check record (version 1: one record), and
+// decodes the group's calls once its check has matched. A length beyond what is left of the
+// file is a cut or damaged record: nothing is allocated for it.
+ReadStatus Reader::ReadGroup() {
+    group_.clear();
+    ready_.clear();
+    readyAt_ = 0;
+    uint32_t crc = wholeBytes_ == kHeaderBytes ? headerCrc_ : 0;
+    for (;;) {
+        uint8_t prefix[kMaxLengthPrefix];
+        uint64_t length = 0;
+        size_t lengthBytes = 0;
+        for (;;) {
+            if (ReadSome(prefix + lengthBytes, 1) != 1) {
+                problemEnd_ = consumed_;
+                return EndStatus(lengthBytes > 0 || !group_.empty());
+            }
+            length |= static_cast<uint64_t>(prefix[lengthBytes] & 0x7F) << (7 * lengthBytes);
+            if ((prefix[lengthBytes++] & 0x80) == 0) break;
+            if (lengthBytes == kMaxLengthPrefix) {
+                problemEnd_ = consumed_;
+                return ReadStatus::kCorrupt;
+            }
+        }
+        if (length > size_ - consumed_) {
+            problemEnd_ = size_;
+            return cut_ ? ReadStatus::kCut : ReadStatus::kTruncated;
+        }
+        std::vector<uint8_t> payload(static_cast<size_t>(length));
+        if (ReadSome(payload.data(), payload.size()) != payload.size()) {
+            problemEnd_ = consumed_;
+            return EndStatus(true);
+        }
+        const bool check = version_ >= 2 && !payload.empty() && payload[0] == kOpCheck;
+        if (check) {
+            problemEnd_ = consumed_;
+            if (payload.size() != kCheckPayloadBytes || group_.empty()) return ReadStatus::kCorrupt;
+            const uint32_t stored = static_cast<uint32_t>(payload[1] | payload[2] << 8 | payload[3] << 16) |
+                                    static_cast<uint32_t>(payload[4]) << 24;
+            if (stored != crc) return ReadStatus::kCorrupt;
+            break;
+        }
+        crc = Crc32c(crc, prefix, lengthBytes);
+        crc = Crc32c(crc, payload.data(), payload.size());
+        group_.push_back(std::move(payload));
+        if (version_ < 2) break;
+        if (group_.size() > kGroupRecords) {
+            problemEnd_ = consumed_;
+            return ReadStatus::kCorrupt;
+        }
     }
-    ++lengthBytes;
-    payload_.resize(length);
-    if (std::fread(payload_.data(), 1, length, file_) != length) return ReadStatus::kTruncated;
-    if (!DecodePayload(payload_.data(), length, &lastTimeMs_, &patternByte_, call)) return ReadStatus::kCorrupt;
-    wholeBytes_ += static_cast<uint64_t>(lengthBytes) + length;
+    for (const std::vector<uint8_t>& payload : group_) {
+        Call call;
+        if (!DecodePayload(payload.data(), payload.size(), &lastTimeMs_, &patternByte_, call)) {
+            problemEnd_ = consumed_;
+            ready_.clear();
+            return ReadStatus::kCorrupt;
+        }
+        ready_.push_back(std::move(call));
+    }
+    return ReadStatus::kCall;
+}
+
+ReadStatus Reader::Next(Call& call) {
+    if (stopped_ != ReadStatus::kCall) return stopped_;
+    if (readyAt_ == ready_.size()) {
+        const ReadStatus status = ReadGroup();
+        if (status != ReadStatus::kCall) {
+            stopped_ = status;
+            return status;
+        }
+    }
+    call = std::move(ready_[readyAt_++]);
     ++records_;
+    if (readyAt_ == ready_.size()) wholeBytes_ = consumed_;   // the group, its check included
     return ReadStatus::kCall;
 }
 

@@ -1,7 +1,9 @@
 // trace/trace_format.h: the trace file of the recording device library: one header, then
 // one record per library call. The encoder and the reader share the state that makes records
 // small (the time of the last record, where the counting pattern stands), so a trace is read
-// only from its start. The layout is described in the README ("Trace files").
+// only from its start. Records come in small groups, each closed by a check record that holds
+// the CRC-32C of the group, so a damaged group is refused before any of its calls is used.
+// The layout is described in the README ("Trace files").
 #pragma once
 
 #include <cstdint>
@@ -14,8 +16,12 @@
 
 namespace trace {
 
-constexpr uint32_t kFormatVersion = 1;
-constexpr size_t kHeaderBytes = 20;             // magic 8, version 2, reserved 2, start time 8
+constexpr uint32_t kFormatVersion = 2;          // version 1 (no check records) is still read
+constexpr size_t kHeaderBytes = 20;             // magic 8, version 2, flags 2, start time 8
+constexpr size_t kHeaderFlagsAt = 10;
+constexpr uint16_t kHeaderFlagCut = 1;          // the recorder stopped: calls after the end are missing
+constexpr uint32_t kGroupRecords = 32;          // most records in a group before its check record
+constexpr size_t kGroupBytes = 65536;           // a group is closed once it holds this much
 
 // A record's operation: its place in the library's list of operations, from 1.
 enum class Op : uint8_t {
@@ -74,20 +80,33 @@ void ExpandStream(const Call& call, uint32_t from, uint32_t count, uint8_t* out)
 // "RegWrite(address 0x4, value 0x1)"; with results: " = 1", data in hex or summarised.
 std::string DescribeCall(const Call& call, bool withResults);
 
-void AppendHeader(std::vector<uint8_t>& out, uint64_t startUnixMs);
+// CRC-32C (Castagnoli), continued from `crc` (0 to start).
+uint32_t Crc32c(uint32_t crc, const uint8_t* bytes, size_t count);
 
-// Turns calls into whole records (length prefix and payload), each appended in one piece.
+// Turns calls into whole records (length prefix and payload), each appended in one piece
+// together with the group's check record when the call closes a group: every call but a
+// ReadBlock closes one, so a session's last call (Free_Interface) leaves the trace checked.
 class Encoder {
 public:
+    // The file's header; its bytes (but the flags) count into the first group's check.
+    void AppendHeader(std::vector<uint8_t>& out, uint64_t startUnixMs);
     void Append(const Call& call, std::vector<uint8_t>& out);
+    // Appends the check record of a group still open (nothing when none is).
+    void CloseGroup(std::vector<uint8_t>& out);
 
 private:
     void AppendStream(const Call& call, std::vector<uint8_t>& out, uint8_t* flags);
     uint64_t lastTimeMs_ = 0;
     uint32_t patternByte_ = 0;   // where a block that continues the pattern would begin
+    uint32_t groupCrc_ = 0;
+    uint32_t groupRecords_ = 0;
+    size_t groupBytes_ = 0;
 };
 
-enum class ReadStatus { kCall, kEnd, kTruncated, kCorrupt };
+// kCut: the recorder marked the trace as cut (it could not write on); the calls read are all
+// there is. kTruncated: the file ends inside a record or a group without its check record.
+// kCorrupt: a check record does not match its group, or a record is not a call.
+enum class ReadStatus { kCall, kEnd, kTruncated, kCorrupt, kCut };
 
 class Reader {
 public:
@@ -96,19 +115,43 @@ public:
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
 
-    // False with a message for a missing file, a file that is no trace, or a newer format.
+    // False with a message for a missing file, one that is not a regular file (a FIFO is
+    // refused without waiting on it), a file that is no trace, or a newer format.
     bool Open(const std::string& path, std::string* error);
+    // The same for a trace held in memory; the bytes must outlive the reader.
+    bool OpenBytes(const uint8_t* bytes, size_t size, std::string* error);
     ReadStatus Next(Call& call);
     uint64_t StartUnixMs() const { return startUnixMs_; }
-    uint64_t WholeBytes() const { return wholeBytes_; }   // header and whole records so far
-    uint64_t Records() const { return records_; }
+    uint32_t Version() const { return version_; }
+    bool MarkedCut() const { return cut_; }
+    // Header and the calls handed out so far, as bytes of the file (with their check records).
+    uint64_t WholeBytes() const { return wholeBytes_; }
+    uint64_t Records() const { return records_; }   // calls handed out
+    // Where reading stopped on kCorrupt or kTruncated: the damaged or cut part begins at
+    // WholeBytes() and reaches to this byte.
+    uint64_t ProblemEnd() const { return problemEnd_; }
 
 private:
+    bool ReadHeader(const std::string& name, std::string* error);
+    size_t ReadSome(uint8_t* out, size_t count);
+    ReadStatus ReadGroup();
+    ReadStatus EndStatus(bool insideGroup) const;
+
     std::FILE* file_ = nullptr;
-    std::vector<uint8_t> payload_;
+    const uint8_t* memory_ = nullptr;
+    uint64_t size_ = 0;       // of the whole file
+    uint64_t consumed_ = 0;   // bytes read so far
+    std::vector<std::vector<uint8_t>> group_;   // payloads of the group being read
+    std::vector<Call> ready_;                   // decoded calls of a checked group
+    size_t readyAt_ = 0;
+    ReadStatus stopped_ = ReadStatus::kCall;    // once not kCall, every later Next returns it
+    uint32_t version_ = 0;
+    bool cut_ = false;
+    uint32_t headerCrc_ = 0;
     uint64_t startUnixMs_ = 0;
     uint64_t wholeBytes_ = 0;
     uint64_t records_ = 0;
+    uint64_t problemEnd_ = 0;
     uint64_t lastTimeMs_ = 0;
     uint32_t patternByte_ = 0;
 };

@@ -14,15 +14,14 @@ source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/kelvotest-installed.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
-# The virtual scanner's line naming its library, with the path taken out.
-without_library_path() {
-  sed 's/^\(kelvosim: virtual scanner, not hardware (library \).*)$/\1PATH)/' "$1"
-}
-
 # check_installed BINDIR DATADIR
 check_installed() {
   local bin=$1 data=$2
   mkdir -p "$scratch/run"
+  # The virtual scanner's line naming its library, with the path taken out.
+  without_library_path() {
+    sed 's/^\(kelvosim: virtual scanner, not hardware (library \).*)$/\1PATH)/' "$1"
+  }
   (
     cd "$scratch/run"
     fail() { echo "installed tree under $bin: $*"; cat out.txt err.txt 2>/dev/null; exit 1; }
@@ -61,7 +60,8 @@ check_installed() {
     KELVOSIM="replay = session.kvtrace" "$bin/kelvotest-virtual" -adread >out.txt 2>err.txt
     grep -q "^kelvosim: virtual scanner, not hardware" err.txt || fail "the replay did not say that it is virtual"
     cmp -s <(grep -v '^kelvosim: ' recorded.txt) <(grep -v '^kelvosim: ' err.txt) &&
-      "$bin/kelvotrace" stats session.kvtrace >/dev/null || fail "recording and replay differ"
+      "$bin/kelvotrace" stats session.kvtrace >/dev/null ||
+      fail "recording and replay differ"
 
     # The FPGA file generator, and the man pages as man finds and renders them.
     "$bin/../libexec/kelvotest/make_fpga_image" own.mcs

@@ -3,6 +3,8 @@
 // from the trace alone: the tool's transcript comes out the same, a changed command line
 // stops the replay at the right call, and a missing real library is never a silent pass.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -103,6 +105,58 @@ TEST_F(RecordReplay, ChangedCommandLineStopsTheReplayAtTheFirstDifferentCall) {
     EXPECT_EQ(2, replayed.exitCode);
 }
 
+// Ended by a key after 2.5 s, with one restart of the data flow on the way: replayed fast
+// without a terminal (the replay raises the stop request where the recorded loop ended) and
+// with recorded pace under a terminal (the stream is served, then no data until the key),
+// each replay writes the recorded data file and ends cleanly.
+TEST_F(RecordReplay, StreamedSessionReplaysToItsEnd) {
+    const auto keyAfter = [](const ToolRun& run, int milliseconds) {
+        ChildProcess tool = ChildProcess::StartUnderPty(run);
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        tool.Type("q");
+        const int exitCode = tool.WaitForExit(20000);
+        return ProcessResult{exitCode, tool.Out(), ""};
+    };
+    const ProcessResult recorded = keyAfter(Recorded({"-scanfile", "a.bin"}, "KELVOSIM=stream.rate = 2000000"), 2500);
+    ASSERT_EQ(0, recorded.exitCode) << recorded.out;
+    const std::vector<uint8_t> data = ReadFileBytes(dir.File("a.bin"));
+    ASSERT_GT(data.size(), 3000000u);
+
+    ToolRun fast = Replayed({"-scanfile", "b.bin"});
+    fast.env[0] += "; replay.end = stop";
+    const ProcessResult stopped = RunToTheEnd(fast);
+    EXPECT_EQ(0, stopped.exitCode) << stopped.err;
+    EXPECT_EQ(std::string::npos, stopped.err.find("kelvosim: replay")) << stopped.err;
+    EXPECT_TRUE(data == ReadFileBytes(dir.File("b.bin")));
+
+    const ProcessResult paced = keyAfter(Replayed({"-scanfile", "c.bin"}, "recorded"), 4000);
+    EXPECT_EQ(0, paced.exitCode) << paced.out;
+    EXPECT_EQ(std::string::npos, paced.out.find("kelvosim: replay")) << paced.out;
+    EXPECT_TRUE(data == ReadFileBytes(dir.File("c.bin")));
+}
+
+// An action added after the I2C loop, or one left out, stops the replay with -110, although
+// the added one is a call the loop makes on every pass.
+TEST_F(RecordReplay, ActionAddedOrLeftOutStopsTheReplay) {
+    const auto keyAfter = [](const ToolRun& run) {
+        ChildProcess tool = ChildProcess::StartUnderPty(run);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        tool.Type("q");
+        const int exitCode = tool.WaitForExit(10000);
+        return ProcessResult{exitCode, tool.Out(), ""};
+    };
+    ASSERT_EQ(0, keyAfter(Recorded({"-iictest"}, "KELVOSIM=")).exitCode);
+    const ProcessResult added = keyAfter(Replayed({"-iictest", "-tinit", "170"}));
+    EXPECT_NE(std::string::npos, added.out.find("differs from the recording")) << added.out;
+    EXPECT_NE(std::string::npos, added.out.find("Error occured during test: -110!")) << added.out;
+    EXPECT_EQ(2, added.exitCode);
+
+    ASSERT_EQ(0, keyAfter(Recorded({"-iictest", "-tinit", "170"}, "KELVOSIM=")).exitCode);
+    const ProcessResult leftOut = keyAfter(Replayed({"-iictest"}));
+    EXPECT_NE(std::string::npos, leftOut.out.find("differs from the recording")) << leftOut.out;
+    EXPECT_EQ(2, leftOut.exitCode);
+}
+
 TEST_F(RecordReplay, MissingRealLibraryFailsEveryCallWithAMessage) {
     ToolRun run = Recorded({"-rb", "10"});
     run.args.insert(run.args.begin(), {"--library", dir.File("nowhere/libkelvoscanusb.so.1")});
@@ -115,6 +169,117 @@ TEST_F(RecordReplay, MissingRealLibraryFailsEveryCallWithAMessage) {
     EXPECT_NE(std::string::npos, result.err.find("kelvorec: cannot load " + dir.File("nowhere.so"))) << result.err;
     EXPECT_NE(std::string::npos, result.err.find("Error occured during test: -190!")) << result.err;
     EXPECT_EQ(2, result.exitCode);
+}
+
+}  // namespace
+
+namespace {
+
+const std::string kKelvotrace = KELVOTRACE_PATH;
+
+class Recorder : public ::testing::Test {
+protected:
+    ToolRun Script(std::vector<std::string> args, std::string env = "KELVOSIM=") {
+        return ToolRun{std::move(args), {std::move(env)}, dir.Path(), kRecordScript};
+    }
+    ProcessResult Kelvotrace(const std::string& command, const std::string& trace) {
+        return RunToTheEnd(ToolRun{{command, trace}, {}, dir.Path(), kKelvotrace});
+    }
+    static int Count(const std::string& text, const std::string& what) {
+        int count = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+        return count;
+    }
+    static void WaitForReports(ChildProcess& tool, int reports) {
+        for (int waited = 0; waited < 200 && tool.Occurrences("Errors: ") < reports; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    TempDir dir;
+};
+
+// kelvotest-virtual as installed: the script, the tool and the virtual scanner's folder side
+// by side. Recording through it records the virtual scanner; a program that writes no trace
+// fails the recording.
+TEST_F(Recorder, RecordingThroughKelvotestVirtualWritesATrace) {
+    std::string script = ReadFileText(KELVO_VIRTUAL_SCRIPT_IN);
+    script.replace(script.find("@KELVO_BIN_TO_VIRTUAL@"), 22, "virtual");
+    dir.WriteText("kelvotest-virtual", script);
+    ASSERT_EQ(0, chmod(dir.File("kelvotest-virtual").c_str(), 0755));
+    ASSERT_EQ(0, symlink(ToolPath().c_str(), dir.File("kelvotest").c_str()));
+    ASSERT_EQ(0, symlink(LibraryDir().c_str(), dir.File("virtual").c_str()));
+    const std::string library = dir.File("virtual/libkelvoscanusb.so.1");
+    const ProcessResult recorded =
+        RunToTheEnd(Script({"--library", library, "t.kvtrace", "--", dir.File("kelvotest-virtual"), "-stat"}));
+    EXPECT_EQ(0, recorded.exitCode) << recorded.err;
+    const ProcessResult dump = Kelvotrace("dump", "t.kvtrace");
+    EXPECT_EQ(0, dump.exitCode) << dump.err;
+    EXPECT_NE(std::string::npos, dump.out.find("GetScanStatus() = 0")) << dump.out;
+
+    const ProcessResult none = RunToTheEnd(Script({"--library", library, "none.kvtrace", "--", "true"}));
+    EXPECT_EQ(1, none.exitCode);
+    EXPECT_NE(std::string::npos, none.err.find("kelvotest-record: true ran, but no trace was written to none.kvtrace"))
+        << none.err;
+}
+
+// The trace can take 4 KiB: recording stops with one message, the trace is marked as cut,
+// and every later call still reaches the library, Free_Interface (failing with -301 by the
+// scenario) included.
+TEST_F(Recorder, FullTraceDiskStopsTheRecordingButNotTheSession) {
+    ToolRun run{{"-c", "trap '' XFSZ; ulimit -f 8; exec \"$@\"", "sh", kRecordScript, "t.kvtrace", "--", ToolPath(), "-scan"},
+                {"KELVOSIM=fail.Free_Interface = -301"}, dir.Path(), "/bin/sh"};
+    ChildProcess tool = ChildProcess::StartWithPipes(run);
+    WaitForReports(tool, 2);
+    tool.Signal(SIGINT);
+    EXPECT_EQ(2, tool.WaitForExit(10000));
+    EXPECT_EQ(1, Count(tool.Err(), "kelvorec: ")) << tool.Err();
+    EXPECT_NE(std::string::npos, tool.Err().find("recording stops here")) << tool.Err();
+    EXPECT_EQ(std::string::npos, tool.Err().find("-190"));
+    EXPECT_NE(std::string::npos, tool.Err().find("ksutest: Error Free_interface!\nksutest: Error occured during test: -301!"))
+        << tool.Err();
+    const ProcessResult stats = Kelvotrace("stats", "t.kvtrace");
+    EXPECT_EQ(2, stats.exitCode);
+    EXPECT_NE(std::string::npos, stats.err.find("the recording stopped after record")) << stats.err;
+}
+
+// A second recording to a trace in use is refused and the first goes on whole; a symbolic
+// link at the trace's name is never followed.
+TEST_F(Recorder, TraceInUseOrBehindALinkIsRefused) {
+    ChildProcess first = ChildProcess::StartWithPipes(Script({"t.kvtrace", "--", ToolPath(), "-scan"}));
+    WaitForReports(first, 1);
+    const ProcessResult second = RunToTheEnd(Script({"t.kvtrace", "--", ToolPath(), "-stat"}));
+    EXPECT_NE(0, second.exitCode);
+    EXPECT_NE(std::string::npos,
+              second.err.find("kelvorec: cannot create the trace t.kvtrace: another recording is writing it"))
+        << second.err;
+    first.Signal(SIGINT);
+    EXPECT_EQ(0, first.WaitForExit(10000));
+    const ProcessResult stats = Kelvotrace("stats", "t.kvtrace");
+    EXPECT_EQ(0, stats.exitCode) << stats.err;
+    EXPECT_NE(std::string::npos, stats.out.find("  Free_Interface     1")) << stats.out;
+
+    dir.WriteText("victim.txt", "keep me");
+    ASSERT_EQ(0, symlink("victim.txt", dir.File("link.kvtrace").c_str()));
+    const ProcessResult linked = RunToTheEnd(Script({"link.kvtrace", "--", ToolPath(), "-stat"}));
+    EXPECT_NE(0, linked.exitCode);
+    EXPECT_NE(std::string::npos, linked.err.find("it is a symbolic link")) << linked.err;
+    EXPECT_EQ("keep me", ReadFileText(dir.File("victim.txt")));
+}
+
+// With a FIFO of 4 KiB most blocks come short: each is recorded with its received length and
+// its data, so the trace holds exactly the bytes of the scan file.
+TEST_F(Recorder, ShortBlocksAreRecordedWithTheirData) {
+    ChildProcess tool =
+        ChildProcess::StartWithPipes(Script({"t.kvtrace", "--", ToolPath(), "-scanfile", "a.bin"}, "KELVOSIM=stream.fifo = 4096"));
+    WaitForReports(tool, 1);
+    tool.Signal(SIGINT);
+    ASSERT_EQ(0, tool.WaitForExit(10000));
+    const size_t fileBytes = ReadFileBytes(dir.File("a.bin")).size();
+    ASSERT_GT(fileBytes, 0u);
+    const ProcessResult stats = Kelvotrace("stats", "t.kvtrace");
+    EXPECT_EQ(0, stats.exitCode) << stats.err;
+    EXPECT_NE(std::string::npos, stats.out.find("stream: " + std::to_string(fileBytes) + " bytes")) << stats.out;
 }
 
 }  // namespace

@@ -139,6 +139,39 @@ TEST_F(StopProcess, FifoWithoutReaderIsAFileThatCannotBeOpened) {
                                                   "Cannot open scannerfile scan.fifo\nksutest: Total"));
 }
 
+// The scan file is opened without waiting but written with waiting: a reader that takes less
+// than the stream brings (here under half) holds the tool up, and gets every byte, with no
+// "Error FileWrite!" for a full pipe.
+TEST_F(StopProcess, SlowFifoReaderGetsEveryByte) {
+    ASSERT_EQ(0, mkfifo(dir.File("scan.fifo").c_str(), 0600));
+    const int reader = open(dir.File("scan.fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ChildProcess tool = ChildProcess::StartWithPipes(Run({"-scanfile", "scan.fifo"}));
+    ASSERT_TRUE(tool.WaitForText("ReadBlock from Scanner in File scan.fifo\n", 10000)) << tool.Err();
+    uint64_t readBytes = 0;
+    std::thread slowReader([&] {
+        std::vector<char> chunk(16384);
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < giveUp) {   // at most 16 KiB a 20 ms: 0.8 MB/s of the stream's 2
+            const ssize_t n = read(reader, chunk.data(), chunk.size());
+            if (n == 0 && readBytes > 0) break;   // the tool closed the file (before it opened it: no writer yet)
+            if (n > 0) readBytes += static_cast<uint64_t>(n);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    for (int waited = 0; waited < 200 && tool.Occurrences("Errors: ") < 2; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    tool.Signal(SIGINT);
+    const int exitCode = tool.WaitForExit(30000);
+    slowReader.join();
+    close(reader);
+    EXPECT_EQ(0, exitCode) << tool.Err();
+    EXPECT_EQ(std::string::npos, tool.Err().find("Error FileWrite!")) << tool.Err();
+    EXPECT_GE(readBytes, LastTotal(tool.Err()));
+    EXPECT_GT(LastTotal(tool.Err()), 0u);
+}
+
 // A reader that goes away is a failed write, not the end of the process: the test ends with
 // the gate off and the interface freed.
 TEST_F(StopProcess, ReaderThatGoesAwayIsAFileWriteError) {

@@ -81,7 +81,7 @@ TEST_F(ScenarioTest, GoodSettingsStartWithTheScannersOwnLineOnlyAndLaterOnesWin)
                        " fail.RegRead = -0x12D every 2; stream.rate = usb3; stream.drop = 3 at 0",
                        &said));
     // Only the line with which the virtual scanner names itself, and that once per run.
-    EXPECT_TRUE(std::regex_match(said, std::regex(R"(kelvosim: virtual scanner, not hardware \(library .*kelvoscanusb[^/\\]*\)\n)")))
+    EXPECT_TRUE(std::regex_match(said, std::regex(R"(kelvosim: virtual scanner, not hardware \(library .*kelvoscanusb[^/\\]*\)\r?\n)")))
         << said;
     uint16_t hardware, firmware, library, usb;
     ASSERT_EQ(0, GetKelvoVersion(&hardware, &firmware, &library, &usb));

@@ -52,6 +52,7 @@ void Record(const char* operation, Args... args) {
 // Returns true with *result set when the call is decided here.
 bool Decide(const char* operation, int64_t failValue, int64_t* result) {
     ++gFakeDevice.deviceCalls;
+    if (gFakeDevice.onDeviceCall) gFakeDevice.onDeviceCall(operation);
     if (gFakeDevice.failDeviceCall == gFakeDevice.deviceCalls) {
         gFakeDevice.failureInjected = true;
         gFakeDevice.lastError = kFakeFailStatus;
@@ -114,7 +115,6 @@ int32_t GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* librar
 int32_t Init_Firmware(const char* fileName, int32_t useDefault) {
     gFakeDevice.calls.push_back(std::string("Init_Firmware(") + fileName + ", " +
                                 std::to_string(useDefault) + ")");
-    if (gFakeDevice.onInitFirmware) gFakeDevice.onInitFirmware();
     return Status("Init_Firmware");
 }
 

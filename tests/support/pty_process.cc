@@ -141,7 +141,7 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
 
 ChildProcess::~ChildProcess() {
     if (pid_ > 0 && !exited_) {
-        kill(pid_, SIGKILL);
+        if (kill(-pid_, SIGKILL) != 0) kill(pid_, SIGKILL);
         int status = 0;
         waitpid(pid_, &status, 0);
     }
@@ -207,7 +207,9 @@ void ChildProcess::Type(const std::string& keys) {
 }
 
 void ChildProcess::Signal(int signalNumber) {
-    if (pid_ > 0 && !exited_) kill(pid_, signalNumber);
+    // To the child's process group, as a terminal sends it: a wrapper script and the tool it
+    // runs both get it.
+    if (pid_ > 0 && !exited_ && kill(-pid_, signalNumber) != 0) kill(pid_, signalNumber);
 }
 
 int ChildProcess::WaitForExit(int timeoutMs) {

@@ -27,7 +27,7 @@ public:
     // Counts occurrences so far, after reading what is there.
     int Occurrences(const std::string& text);
     void Type(const std::string& keys);                           // pty only
-    void Signal(int signalNumber);
+    void Signal(int signalNumber);   // to the child's process group
     int WaitForExit(int timeoutMs);   // exit code; 128 + signal when killed; -1 on time-out
     bool EchoIsOn();                  // pty only: echo and line mode on, now
     bool TerminalModesAsAtStart();    // pty only: every mode and control character as before the start

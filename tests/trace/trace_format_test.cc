@@ -1,11 +1,18 @@
 // tests/trace/trace_format_test.cc: trace records as the recorder writes them and the
 // reader gets them back: every field, stream data with its deviations, the size of a clean
-// stream, traces cut off anywhere in their last record, and traces from a newer format.
+// stream, traces cut off anywhere in their last record, traces from a newer format, damaged and
+// crafted traces, and traces of the first format version.
 #include "trace/trace_format.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <limits>
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include "tests/support/temp_files.h"
 
@@ -32,11 +39,15 @@ Call Block(const std::vector<uint8_t>& data, int32_t requested, int32_t status =
 
 class TraceFormat : public ::testing::Test {
 protected:
-    TraceFormat() { trace::AppendHeader(bytes, 1700000000123u); }
+    TraceFormat() { encoder.AppendHeader(bytes, 1700000000123u); }
 
     void Add(const Call& call) { encoder.Append(call, bytes); }
 
-    std::string Save() { return dir.Write("t.kvtrace", bytes); }
+    // As the recorder does at the end of the process: the last group gets its check record.
+    std::string Save() {
+        encoder.CloseGroup(bytes);
+        return dir.Write("t.kvtrace", bytes);
+    }
 
     // Reads the trace back; its calls, and how it ended.
     trace::ReadStatus ReadAll(const std::string& path, std::vector<Call>* calls) {
@@ -127,6 +138,7 @@ TEST_F(TraceFormat, StreamDataWithDeviationsComesBackExactly) {
     const size_t beforeClean = bytes.size();
     std::vector<uint8_t> clean = Pattern(550, 16000);
     Add(Block(clean, 16000));
+    const size_t cleanBytes = bytes.size() - beforeClean;
 
     std::vector<Call> calls;
     ASSERT_EQ(trace::ReadStatus::kEnd, ReadAll(Save(), &calls));
@@ -136,7 +148,7 @@ TEST_F(TraceFormat, StreamDataWithDeviationsComesBackExactly) {
     EXPECT_EQ(2000, calls[blocks.size()].args[0]);
     EXPECT_EQ(-306, calls[blocks.size() + 1].result);
     EXPECT_EQ(clean, Data(calls.back()));
-    EXPECT_LE(bytes.size() - beforeClean, 7u);   // length, operation, time, requested
+    EXPECT_LE(cleanBytes, 7u);   // length, operation, time, requested
     // A lost word is a jump in the pattern, a corrupted word two bytes as they came.
     EXPECT_EQ(2u, calls[1].runs.size());
     EXPECT_TRUE(calls[1].runs[0].pattern && calls[1].runs[1].pattern);
@@ -155,6 +167,7 @@ TEST_F(TraceFormat, TraceCutAnywhereInItsLastRecordIsReadUpToTheRecordBefore) {
     std::vector<uint8_t> corrupt = Pattern(7, 4000);
     corrupt[100] = 0;
     Add(Block(corrupt, 4000));
+    Add(trace::CallOf(Op::ClearReadBlock));   // closes the stream's group
     const size_t lastStart = bytes.size();
     Call status;
     status.op = Op::GetScanStatus;
@@ -167,7 +180,7 @@ TEST_F(TraceFormat, TraceCutAnywhereInItsLastRecordIsReadUpToTheRecordBefore) {
         std::vector<Call> calls;
         const trace::ReadStatus end = ReadAll(Save(), &calls);
         EXPECT_EQ(cut == lastStart ? trace::ReadStatus::kEnd : trace::ReadStatus::kTruncated, end) << cut;
-        ASSERT_EQ(2u, calls.size()) << cut;
+        ASSERT_EQ(3u, calls.size()) << cut;
         EXPECT_EQ(corrupt, Data(calls[1]));
     }
     bytes = whole;
@@ -184,12 +197,104 @@ TEST_F(TraceFormat, NewerFormatAndForeignFilesAreRefusedWithAReason) {
     trace::Reader newer;
     std::string error;
     EXPECT_FALSE(newer.Open(Save(), &error));
-    EXPECT_NE(std::string::npos, error.find("trace format version 2 is newer than this reader understands (1)")) << error;
+    EXPECT_NE(std::string::npos, error.find("trace format version 3 is newer than this reader understands (2)")) << error;
     trace::Reader foreign;
     EXPECT_FALSE(foreign.Open(dir.WriteText("x.bin", "not a trace at all, just text"), &error));
     EXPECT_NE(std::string::npos, error.find("is not a trace")) << error;
     trace::Reader missing;
     EXPECT_FALSE(missing.Open(dir.File("none.kvtrace"), &error));
+}
+
+// Every single-bit flip anywhere in a trace is refused, by the header check or a group's
+// check record; none reads as a whole trace with other calls.
+TEST_F(TraceFormat, EveryBitFlipIsRefused) {
+    Add(trace::CallOf(Op::Init_Interface));
+    Call reg = trace::CallOf(Op::RegReadLong, 0x20);
+    reg.result = 0x1234;
+    reg.timeMs = 40;
+    Add(reg);
+    const std::vector<uint8_t> data = Pattern(100, 600);
+    Add(Block(data, 600));
+    Add(trace::CallOf(Op::I2C_ADCread, 0x90, 3));
+    encoder.CloseGroup(bytes);
+    const std::vector<uint8_t> whole = bytes;
+    for (size_t bit = 0; bit < 8 * whole.size(); ++bit) {
+        std::vector<uint8_t> flipped = whole;
+        flipped[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+        trace::Reader reader;
+        std::string error;
+        if (!reader.OpenBytes(flipped.data(), flipped.size(), &error)) continue;
+        Call call;
+        trace::ReadStatus status;
+        while ((status = reader.Next(call)) == trace::ReadStatus::kCall) {
+        }
+        EXPECT_NE(trace::ReadStatus::kEnd, status) << "bit " << bit;
+    }
+}
+
+// A length prefix that claims more than the file holds is a cut record, read without
+// allocating for it; a stream record whose runs fall short of its count is damaged; a value
+// of INT64_MIN is described without overflow; a FIFO is refused at once.
+TEST_F(TraceFormat, CraftedTracesAreRefused) {
+    std::vector<uint8_t> huge = bytes;
+    huge.insert(huge.end(), {0xFF, 0xFF, 0xFF, 0xFF, 0x07});   // 2 GiB of payload, 25 bytes in all
+    trace::Reader reader;
+    std::string error;
+    ASSERT_TRUE(reader.OpenBytes(huge.data(), huge.size(), &error)) << error;
+    Call call;
+    EXPECT_EQ(trace::ReadStatus::kTruncated, reader.Next(call));
+    EXPECT_EQ(trace::kHeaderBytes, reader.WholeBytes());
+
+    // ReadBlock with status 0 that received all of 100 requested: one pattern run of 100
+    // bytes is a block, one of 50 is damaged.
+    const uint8_t wholeRuns[] = {0x7D, 0, 0xC8, 0x01, 1, 0xC9, 0x01, 0};
+    const uint8_t shortRuns[] = {0x7D, 0, 0xC8, 0x01, 1, 101, 0};
+    uint64_t lastMs = 0;
+    uint32_t patternByte = 0;
+    EXPECT_TRUE(trace::DecodePayload(wholeRuns, sizeof wholeRuns, &lastMs, &patternByte, call));
+    EXPECT_FALSE(trace::DecodePayload(shortRuns, sizeof shortRuns, &lastMs, &patternByte, call));
+
+    Call extreme = trace::CallOf(Op::RegWriteLong, std::numeric_limits<int64_t>::min(), 1);
+    EXPECT_EQ("RegWriteLong(address -0x8000000000000000, value 0x1)", trace::DescribeCall(extreme, false));
+
+#if !defined(_WIN32)
+    const std::string fifo = dir.File("fifo.kvtrace");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    trace::Reader fromFifo;
+    EXPECT_FALSE(fromFifo.Open(fifo, &error));
+    EXPECT_NE(std::string::npos, error.find("is not a regular file")) << error;
+#endif
+    trace::Reader missing;
+    EXPECT_FALSE(missing.Open(dir.File("none.kvtrace"), &error));
+    EXPECT_NE(std::string::npos, error.find("none.kvtrace: ")) << error;
+}
+
+// A trace of format version 1 (written by that version's encoder) is still read: a block
+// across the pattern's wrap, one with a corrupted word, a failed one.
+TEST_F(TraceFormat, VersionOneTraceIsStillRead) {
+    std::vector<Call> calls;
+    ASSERT_EQ(trace::ReadStatus::kEnd, ReadAll(KELVO_TRACE_VERSION1, &calls));
+    ASSERT_EQ(9u, calls.size());
+    EXPECT_EQ("I2C_PROM_read(id 0xa0, first 0x0, last 0x3) = 0 [4: 09 08 07 06]", trace::DescribeCall(calls[3], true));
+    EXPECT_EQ(Pattern(65000, 4000), Data(calls[4]));
+    std::vector<uint8_t> corrupt = Pattern(65000 + 2000 - 65536, 4000);
+    corrupt[1000] ^= 0xFF;
+    EXPECT_EQ(corrupt, Data(calls[5]));
+    EXPECT_EQ(-306, calls[6].result);
+    EXPECT_EQ(Op::Free_Interface, calls[8].op);
+}
+
+// A block across the wrap from word 65535 to word 0 with a corrupted word after the wrap
+// reads back byte for byte: the pattern position runs modulo the pattern's length.
+TEST_F(TraceFormat, CorruptedWordAfterThePatternWrapComesBackExactly) {
+    std::vector<uint8_t> data = Pattern(65000, 8000);
+    data[6000] ^= 0x10;
+    Add(Block(Pattern(64000, 2000), 2000));
+    Add(Block(data, 8000));
+    std::vector<Call> calls;
+    ASSERT_EQ(trace::ReadStatus::kEnd, ReadAll(Save(), &calls));
+    ASSERT_EQ(2u, calls.size());
+    EXPECT_EQ(data, Data(calls[1]));
 }
 
 }  // namespace

@@ -56,28 +56,44 @@ add_custom_command(OUTPUT ${kelvo_make_def}
                            ${CMAKE_SOURCE_DIR}/device/kelvoscanusb_operations.h ${CMAKE_SOURCE_DIR}/device/stack_bytes.h
                    COMMENT "Building the .def generator for the build machine" VERBATIM)
 
-set(KELVO_IMPORT_DEF ${kelvo_def_dir}/kelvoscanusb.def)
+add_custom_target(kelvo_make_def_tool DEPENDS ${kelvo_make_def})
+
+# kelvo_device_binding(NAMES DIR): in DIR, for a library of the build's calling convention
+# with those export names, the tool's .def (kelvoscanusb.def) and the import library dlltool
+# makes from it (libkelvoscanusb-import.a), and the names a DLL of ours adds to its own
+# (kelvoscanusb-exports.def).
+function(kelvo_device_binding names dir)
+  add_custom_command(OUTPUT ${dir}/kelvoscanusb.def ${dir}/libkelvoscanusb-import.a ${dir}/kelvoscanusb-exports.def
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+                     COMMAND ${kelvo_make_def} import ${KELVO_CALLCONV} ${names} ${dir}/kelvoscanusb.def
+                     COMMAND ${kelvo_make_def} exports ${KELVO_CALLCONV} ${names} ${dir}/kelvoscanusb-exports.def
+                     COMMAND ${CMAKE_DLLTOOL} -d ${dir}/kelvoscanusb.def -l ${dir}/libkelvoscanusb-import.a
+                     DEPENDS ${kelvo_make_def}
+                     COMMENT "Writing the device library's .def files and the tool's import library (${names})"
+                     VERBATIM)
+endfunction()
+
 set(KELVO_IMPORT_LIBRARY ${kelvo_def_dir}/libkelvoscanusb-import.a)
-set(KELVO_EXPORTS_DEF ${kelvo_def_dir}/kelvoscanusb-exports.def)
-set(kelvo_def_choice ${KELVO_CALLCONV} ${KELVO_STDCALL_NAMES})
-add_custom_command(OUTPUT ${KELVO_IMPORT_DEF} ${KELVO_IMPORT_LIBRARY} ${KELVO_EXPORTS_DEF}
-                   COMMAND ${kelvo_make_def} import ${kelvo_def_choice} ${KELVO_IMPORT_DEF}
-                   COMMAND ${kelvo_make_def} exports ${kelvo_def_choice} ${KELVO_EXPORTS_DEF}
-                   COMMAND ${CMAKE_DLLTOOL} -d ${KELVO_IMPORT_DEF} -l ${KELVO_IMPORT_LIBRARY}
-                   DEPENDS ${kelvo_make_def}
-                   COMMENT "Writing the device library's .def files and the tool's import library" VERBATIM)
-add_custom_target(kelvo_import_library DEPENDS ${KELVO_IMPORT_LIBRARY} ${KELVO_EXPORTS_DEF})
+kelvo_device_binding(${KELVO_STDCALL_NAMES} ${kelvo_def_dir})
+add_custom_target(kelvo_import_library DEPENDS ${KELVO_IMPORT_LIBRARY})
 target_link_libraries(kelvo_device_library INTERFACE ${KELVO_IMPORT_LIBRARY})
 # The build tree's tool runs against the virtual scanner beside it.
 add_dependencies(kelvo_device_library kelvo_import_library kelvoscanusb)
 
-# A DLL of ours that stands for the maker's exports the maker's names.
+# A DLL of ours that stands for the maker's exports the maker's names: those of the build, or
+# kelvo_device_library_exports(target NAMES DIR) those of kelvo_device_binding(NAMES DIR).
 function(kelvo_device_library_exports target)
-  if(KELVO_CALLCONV STREQUAL "stdcall" AND KELVO_STDCALL_NAMES STREQUAL "plain")
+  set(names ${KELVO_STDCALL_NAMES})
+  set(dir ${kelvo_def_dir})
+  if(ARGC GREATER 2)
+    set(names ${ARGV1})
+    set(dir ${ARGV2})
+  endif()
+  if(KELVO_CALLCONV STREQUAL "stdcall" AND names STREQUAL "plain")
     target_link_options(${target} PRIVATE -Wl,--kill-at)
-  elseif(KELVO_CALLCONV STREQUAL "stdcall" AND KELVO_STDCALL_NAMES STREQUAL "underscore")
-    target_link_options(${target} PRIVATE ${KELVO_EXPORTS_DEF})
-    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${KELVO_EXPORTS_DEF})
+  elseif(KELVO_CALLCONV STREQUAL "stdcall" AND names STREQUAL "underscore")
+    target_link_options(${target} PRIVATE ${dir}/kelvoscanusb-exports.def)
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${dir}/kelvoscanusb-exports.def)
     add_dependencies(${target} kelvo_import_library)
   endif()
 endfunction()

@@ -19,7 +19,7 @@
 
 #include "device/contract.h"
 #include "device/stack_bytes.h"
-#include "recorder/loader.h"
+#include "host/host.h"
 #include "trace/call_packing.h"
 #include "trace/trace_format.h"
 
@@ -62,7 +62,7 @@ public:
         const trace::Encoder before = encoder_;
         encoder_.Append(call, buffer_);
         std::string error;
-        if (!rec::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &error)) {
+        if (!host::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &error)) {
             encoder_ = before;
             StopRecording(error);
             return;
@@ -77,7 +77,7 @@ public:
         buffer_.clear();
         encoder_.CloseGroup(buffer_);
         std::string error;
-        if (!buffer_.empty() && !rec::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &error)) {
+        if (!buffer_.empty() && !host::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &error)) {
             StopRecording(error);
         }
     }
@@ -91,15 +91,15 @@ private:
                      "kelvorec: cannot write the trace %s (%s); recording stops here, the trace is marked as cut, "
                      "and every call still goes to the device library\n",
                      tracePath_.c_str(), reason.c_str());
-        rec::Truncate(file_, written_);
+        host::Truncate(file_, written_);
         buffer_.clear();
         encoder_.CloseGroup(buffer_);
         std::string ignored;
-        if (!buffer_.empty() && rec::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &ignored)) {
+        if (!buffer_.empty() && host::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &ignored)) {
             written_ += buffer_.size();
         }
         const uint8_t flags[2] = {static_cast<uint8_t>(trace::kHeaderFlagCut), 0};
-        if (!rec::WriteAt(file_, trace::kHeaderFlagsAt, flags, sizeof flags, &ignored)) {
+        if (!host::WriteAt(file_, trace::kHeaderFlagsAt, flags, sizeof flags, &ignored)) {
             std::fprintf(stderr, "kelvorec: the trace %s could not be marked as cut either (%s)\n", tracePath_.c_str(),
                          ignored.c_str());
         }
@@ -118,11 +118,11 @@ private:
         }
         if (tracePath == nullptr || *tracePath == '\0') return Fail("KELVOREC_TRACE does not name a trace file");
         std::string error;
-        void* library = rec::OpenLibrary(libraryPath, &error);
+        void* library = host::OpenLibrary(libraryPath, &error);
         if (library == nullptr) return Fail(std::string("cannot load ") + libraryPath + ": " + error);
 #define KELVO_FIND(result, name, parameters, arguments)                                            \
     real_.name = reinterpret_cast<decltype(&::name)>(                                              \
-        rec::FindOperation(library, #name, kelvo::ArgumentBytes<decltype(::name)>::value, &error)); \
+        host::FindOperation(library, #name, kelvo::ArgumentBytes<decltype(::name)>::value, &error)); \
     if (real_.name == nullptr) {                                                                   \
         return Fail(std::string(libraryPath) + (error.empty() ? " has no operation " #name : " " + error)); \
     }
@@ -133,13 +133,13 @@ private:
         }
         tracePath_ = tracePath;
         bool busy = false;
-        file_ = rec::CreateTraceFile(tracePath_, &error, &busy);
+        file_ = host::CreateTraceFile(tracePath_, &error, &busy);
         if (file_ == -1) return Fail("cannot create the trace " + tracePath_ + ": " + error);
         std::vector<uint8_t> header;
         const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
         encoder_.AppendHeader(header, static_cast<uint64_t>(
                                           std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count()));
-        if (!rec::WriteAt(file_, 0, header.data(), header.size(), &error)) {
+        if (!host::WriteAt(file_, 0, header.data(), header.size(), &error)) {
             return Fail("cannot write the trace " + tracePath_ + ": " + error);
         }
         written_ = header.size();

@@ -32,7 +32,7 @@
 #include "trace/trace_format.h"
 #include "sim/device.h"
 #include "sim/errors.h"
-#include "sim/host.h"
+#include "host/host.h"
 #include "sim/scenario.h"
 
 namespace sim {
@@ -118,7 +118,7 @@ void Advance() {
     if (r.stopAtEnd && !r.stopRaised && !r.loops.empty() && consumed == r.loops.back().last) {
         r.stopRaised = true;
         std::string error;
-        if (!RaiseStopRequest(&error)) Stop("replay.end = stop: cannot raise a stop request: " + error);
+        if (!host::RaiseStopRequest(&error)) Stop("replay.end = stop: cannot raise a stop request: " + error);
     }
 }
 
@@ -227,12 +227,12 @@ void WaitForRecordedTime(const Call& recorded) {
     if (!r.paced) return;
     if (!r.clockStarted) {
         r.clockStarted = true;
-        r.startNs = MonotonicNs();
+        r.startNs = host::MonotonicNs();
         r.firstRecordMs = recorded.timeMs;
         return;
     }
     const uint64_t wantMs = recorded.timeMs > r.firstRecordMs ? recorded.timeMs - r.firstRecordMs : 0;
-    const uint64_t elapsedMs = (MonotonicNs() - r.startNs) / 1000000u;
+    const uint64_t elapsedMs = (host::MonotonicNs() - r.startNs) / 1000000u;
     if (wantMs <= elapsedMs) return;
     uint64_t waitMs = wantMs - elapsedMs;
     if (waitMs > kLongestPaceWaitMs) {
@@ -245,7 +245,7 @@ void WaitForRecordedTime(const Call& recorded) {
         r.firstRecordMs += waitMs - kLongestPaceWaitMs;   // the later records keep their gaps
         waitMs = kLongestPaceWaitMs;
     }
-    SleepNs(waitMs * 1000000u);
+    host::SleepNs(waitMs * 1000000u);
 }
 
 Call* Diverge(const Call& asked) {
@@ -494,7 +494,7 @@ int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) noexcep
             Diverge(asked::ReadBlock(buffer, requested, received));
             return r.stopCode;
         }
-        SleepNs(kNoDataPauseNs);
+        host::SleepNs(kNoDataPauseNs);
         return kNoDataStatus;
     }
     if (r.nextServed == 0) WaitForRecordedTime(r.next);

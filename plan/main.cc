@@ -25,6 +25,17 @@ using namespace plan;
 
 namespace {
 
+// The file system's calls with an error code: nothing here throws.
+bool Exists(const fs::path& path) {
+    std::error_code error;
+    return fs::exists(path, error);
+}
+fs::path Absolute(const fs::path& path) {
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    return error ? path : absolute;
+}
+
 constexpr const char* kUsage =
     "usage: kelvotest-plan PLAN [options]\n"
     "       kelvotest-plan --read TRANSCRIPT [-- TOOL-ARGUMENTS...]\n"
@@ -166,7 +177,7 @@ ToolChoice ChooseTool(const Options& options, const fs::path& ownDir) {
 #else
         choice.path = beside("kelvotest-virtual");
 #endif
-        if (choice.path.empty() && fs::exists(ownDir / kLibrary) && FileContains((ownDir / kLibrary).string(), "kelvosim")) {
+        if (choice.path.empty() && Exists(ownDir / kLibrary) && FileContains((ownDir / kLibrary).string(), "kelvosim")) {
             choice.path = beside(std::string("kelvotest") + kExe);   // a build tree: the virtual scanner beside the tool
         }
         if (choice.path.empty()) choice.path = FindOnPath("kelvotest-virtual");
@@ -223,7 +234,7 @@ ToolChoice ChooseTool(const Options& options, const fs::path& ownDir) {
 std::string FindRecorder(const fs::path& ownDir) {
 #if defined(_WIN32)
     for (const fs::path& candidate : {ownDir / "recorder" / "kelvotest-record.cmd", ownDir.parent_path() / "recorder" / "kelvotest-record.cmd"}) {
-        if (fs::exists(candidate)) return candidate.string();
+        if (Exists(candidate)) return candidate.string();
     }
     return "";
 #else
@@ -242,7 +253,7 @@ std::vector<std::string> StepArguments(const StepPlan& step, const fs::path& pla
         const std::string option = args[i].substr(1);
         if (option != "prg" && option != "ini") continue;
         const fs::path file(args[i + 1]);
-        if (file.is_relative() && fs::exists(planDir / file)) args[i + 1] = fs::absolute(planDir / file).string();
+        if (file.is_relative() && Exists(planDir / file)) args[i + 1] = Absolute(planDir / file).string();
         ++i;
     }
     return args;
@@ -298,7 +309,7 @@ int ReadTranscript(const Options& options) {
         std::fprintf(stderr, "kelvotest-plan: the tool's arguments after --: %s\n", args.error.c_str());
         return 2;
     }
-    std::cout << TranscriptJson(ParseTranscript(text.str(), args)).dump(2) << "\n";
+    std::cout << TranscriptJson(ParseTranscript(text.str(), args)).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     return std::cout.good() ? 0 : 2;
 }
 
@@ -309,15 +320,14 @@ int main(int argc, char** argv) {
     if (!options.read.empty()) return ReadTranscript(options);
 
     PlanFile planFile;
-    try {
-        planFile = LoadPlan(options.planPath);
-    } catch (const PlanError& error) {
-        std::fprintf(stderr, "kelvotest-plan: plan error: %s\n", error.what());
+    std::string planError;
+    if (!LoadPlan(options.planPath, &planFile, &planError)) {
+        std::fprintf(stderr, "kelvotest-plan: plan error: %s\n", planError.c_str());
         return 2;
     }
     const fs::path ownDir = fs::path(OwnExecutablePath()).parent_path();
     const ToolChoice tool = ChooseTool(options, ownDir);
-    const fs::path planDir = fs::absolute(fs::path(options.planPath)).parent_path();
+    const fs::path planDir = Absolute(fs::path(options.planPath)).parent_path();
 
     std::string recorder;
     if (options.record) {
@@ -329,7 +339,7 @@ int main(int argc, char** argv) {
         }
 #if !defined(_WIN32)
         if (tool.source == "hardware" && std::getenv("KELVOREC_LIBRARY") == nullptr &&
-            !fs::exists(fs::path(tool.path).parent_path() / kLibrary)) {
+            !Exists(fs::path(tool.path).parent_path() / kLibrary)) {
             std::fprintf(stderr, "kelvotest-plan: --record: set KELVOREC_LIBRARY to the scanner's device library "
                                  "(kelvotest-record records in front of it)\n");
             return 2;
@@ -338,10 +348,10 @@ int main(int argc, char** argv) {
     }
     fs::path replayDir;
     if (!options.replay.empty()) {
-        replayDir = fs::absolute(options.replay);
+        replayDir = Absolute(options.replay);
         for (size_t i = 0; i < planFile.steps.size(); ++i) {
             const fs::path trace = replayDir / StepFolderName(i, planFile.steps[i].name) / "session.kvtrace";
-            if (!fs::exists(trace)) {
+            if (!Exists(trace)) {
                 std::fprintf(stderr, "kelvotest-plan: --replay: %s is missing (record the plan with --record first)\n",
                              trace.string().c_str());
                 return 2;
@@ -382,12 +392,12 @@ int main(int argc, char** argv) {
         for (int n = 2; fs::exists(out, error); ++n) out = name + "-" + std::to_string(n);
     }
     fs::create_directories(out, error);
-    if (error || !fs::is_directory(out)) {
+    if (error || !fs::is_directory(out, error)) {
         std::fprintf(stderr, "kelvotest-plan: cannot create the output folder %s: %s\n", out.string().c_str(),
                      error.message().c_str());
         return 2;
     }
-    out = fs::absolute(out);
+    out = Absolute(out);
     run.info.outDir = out.string();
     fs::copy_file(options.planPath, out / "plan.toml", fs::copy_options::overwrite_existing, error);
 

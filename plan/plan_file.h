@@ -2,7 +2,6 @@
 #pragma once
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,14 +38,10 @@ struct PlanFile {
     std::string Dut(const std::string& key) const;
 };
 
-// A plan that cannot be used. what() is "FILE:LINE: key 'KEY': what is wrong".
-class PlanError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-PlanFile LoadPlan(const std::string& path);                                  // throws PlanError
-PlanFile ParsePlan(const std::string& text, const std::string& path);         // throws PlanError
+// Reads a plan. A plan that cannot be used gives false and `error` says where and why:
+// "FILE:LINE: key 'KEY': what is wrong".
+bool LoadPlan(const std::string& path, PlanFile* plan, std::string* error);
+bool ParsePlan(const std::string& text, const std::string& path, PlanFile* plan, std::string* error);
 
 // The file name of a step's folder: its number and name, with anything but letters, digits,
 // '-' and '_' made '_' ("03-stream").

@@ -201,7 +201,7 @@ RunOutcome RunProcess(const RunSpec& spec, const std::function<void(double)>& pr
                 }
             }
         } else {
-            usleep(20000);
+            usleep(1000);   // both pipes closed: the end is near, or the program closed them itself
         }
         if (!exited) {
             const pid_t done = waitpid(pid, &status, WNOHANG);

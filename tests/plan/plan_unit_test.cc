@@ -191,12 +191,16 @@ TEST(TranscriptParser, KnownNames) {
 // ---- plan file --------------------------------------------------------------------------
 
 std::string PlanErrorOf(const std::string& text) {
-    try {
-        ParsePlan(text, "p.toml");
-    } catch (const PlanError& e) {
-        return e.what();
-    }
-    return "";
+    PlanFile plan;
+    std::string error;
+    return ParsePlan(text, "p.toml", &plan, &error) ? "" : error;
+}
+
+PlanFile MustParse(const std::string& text) {
+    PlanFile plan;
+    std::string error;
+    EXPECT_TRUE(ParsePlan(text, "p.toml", &plan, &error)) << error;
+    return plan;
 }
 
 constexpr const char* kGoodPlan = R"(name = "t"
@@ -227,7 +231,7 @@ allow_errors = true
 )";
 
 TEST(PlanFile, ReadsTheIssuesShape) {
-    const PlanFile plan = ParsePlan(kGoodPlan, "p.toml");
+    const PlanFile plan = MustParse(kGoodPlan);
     EXPECT_EQ("t", plan.name);
     EXPECT_EQ("3", plan.revision);
     EXPECT_EQ("SC-3", plan.Dut("part"));
@@ -272,7 +276,7 @@ TEST(PlanFile, ErrorsNameFileLineAndKey) {
 // ---- checks -----------------------------------------------------------------------------
 
 TEST(Checks, LimitsExpectationsAndTheChecksOfEveryStep) {
-    const PlanFile plan = ParsePlan(kGoodPlan, "p.toml");
+    const PlanFile plan = MustParse(kGoodPlan);
     const Transcript low = Parse("rail_low.txt", {"-adread"});
     const auto checks = EvaluateStep(plan.steps[0], low, 0);
     std::vector<std::string> verdicts;
@@ -292,7 +296,7 @@ TEST(Checks, LimitsExpectationsAndTheChecksOfEveryStep) {
 }
 
 TEST(Checks, DeviceErrorsFailUnlessAllowed) {
-    PlanFile plan = ParsePlan("name = \"t\"\n[[step]]\nname = \"a\"\nargs = [\"-trd\"]\n", "p.toml");
+    PlanFile plan = MustParse("name = \"t\"\n[[step]]\nname = \"a\"\nargs = [\"-trd\"]\n");
     const Transcript t = Parse("failures.txt", {"-trd"});
     auto checks = EvaluateStep(plan.steps[0], t, 0);
     ASSERT_EQ(3u, checks.size());
@@ -304,7 +308,7 @@ TEST(Checks, DeviceErrorsFailUnlessAllowed) {
 }
 
 TEST(Checks, ExpectationMismatchShowsHex) {
-    const PlanFile plan = ParsePlan(kGoodPlan, "p.toml");
+    const PlanFile plan = MustParse(kGoodPlan);
     Transcript t = Parse("registers.txt", {"-wd", "20", "-val", "12345678", "-rd", "20"});
     for (Measurement& m : t.measurements) {
         if (m.name == "reg.rd.0x20") m.value = int64_t{0x12345600};
@@ -323,7 +327,7 @@ TEST(Checks, ExpectationMismatchShowsHex) {
 // ---- reports ----------------------------------------------------------------------------
 
 struct SampleRun {
-    PlanFile plan = ParsePlan(kGoodPlan, "p.toml");
+    PlanFile plan = MustParse(kGoodPlan);
     RunResult run;
     SampleRun() {
         run.plan = &plan;

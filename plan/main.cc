@@ -330,6 +330,8 @@ int main(int argc, char** argv) {
     const fs::path planDir = Absolute(fs::path(options.planPath)).parent_path();
 
     std::string recorder;
+    std::string recordLibrary;          // empty: the one kelvotest-record finds
+    std::string recordTool = tool.path;
     if (options.record) {
         recorder = FindRecorder(ownDir);
         if (recorder.empty()) {
@@ -338,6 +340,24 @@ int main(int argc, char** argv) {
             return 2;
         }
 #if !defined(_WIN32)
+        // The installed kelvotest-virtual is a script that puts the virtual scanner in front
+        // of the loader's path: the recording goes in front of that library, named by path,
+        // with the tool itself.
+        if (tool.source == "virtual" && fs::path(tool.path).filename() == "kelvotest-virtual") {
+            const fs::path lib = fs::path(tool.path).parent_path().parent_path() / "lib";
+            std::vector<fs::path> candidates{lib / "kelvotest" / "virtual" / kLibrary};
+            std::error_code error;
+            for (const auto& entry : fs::directory_iterator(lib, error)) {
+                candidates.push_back(entry.path() / "kelvotest" / "virtual" / kLibrary);
+            }
+            for (const fs::path& candidate : candidates) {
+                if (Exists(candidate) && IsExecutableFile((fs::path(tool.path).parent_path() / "kelvotest").string())) {
+                    recordLibrary = candidate.string();
+                    recordTool = (fs::path(tool.path).parent_path() / "kelvotest").string();
+                    break;
+                }
+            }
+        }
         if (tool.source == "hardware" && std::getenv("KELVOREC_LIBRARY") == nullptr &&
             !Exists(fs::path(tool.path).parent_path() / kLibrary)) {
             std::fprintf(stderr, "kelvotest-plan: --record: set KELVOREC_LIBRARY to the scanner's device library "
@@ -370,6 +390,14 @@ int main(int argc, char** argv) {
     run.info.station = options.station;
     run.info.operatorName = options.operatorName;
     run.info.recorded = options.record;
+    if (tool.source == "virtual") {
+        const char* scenario = std::getenv("KELVOSIM");
+        const char* file = std::getenv("KELVOSIM_SCENARIO");
+        if (file != nullptr && file[0] != '\0') run.info.scenario = std::string("KELVOSIM_SCENARIO=") + file;
+        if (scenario != nullptr && scenario[0] != '\0') {
+            run.info.scenario += (run.info.scenario.empty() ? "" : "; ") + std::string("KELVOSIM=") + scenario;
+        }
+    }
 
     // The output folder: a new one, never the reports of an earlier run.
     fs::path out;
@@ -461,7 +489,11 @@ int main(int argc, char** argv) {
         }
         if (options.record) {
             spec.program = recorder;
-            spec.args = {(dir / "session.kvtrace").string(), "--", tool.path};
+            spec.args.clear();
+            if (!recordLibrary.empty()) spec.args = {"--library", recordLibrary};
+            for (const std::string& word : {(dir / "session.kvtrace").string(), std::string("--"), recordTool}) {
+                spec.args.push_back(word);
+            }
             spec.args.insert(spec.args.end(), args.begin(), args.end());
         } else {
             spec.program = tool.path;
@@ -500,6 +532,17 @@ int main(int argc, char** argv) {
                               step.plan->duration ? " although its duration had ended" : "",
                               outcome.signal == 9 ? " and killed" : "");
                 step.statusMessage = text;
+            } else if (outcome.exitCode == 126 || outcome.exitCode == 127) {
+                // The loader or the shell could not start the tool (no device library, a
+                // broken script): no unit was tested, and no later step would be.
+                std::string why = outcome.err.substr(0, outcome.err.find('\n'));
+                step.status = StepStatus::kError;
+                step.statusMessage = "the tool could not start (exit " + std::to_string(outcome.exitCode) + ")" +
+                                     (why.empty() ? "" : ": " + why);
+                step.checks.clear();
+                run.info.aborted = true;
+                run.info.abortMessage = step.statusMessage;
+                skipReason = "the tool could not start";
             } else if (outcome.signal != 0) {
                 step.status = StepStatus::kError;
                 step.statusMessage = "the tool was ended by signal " + std::to_string(outcome.signal);

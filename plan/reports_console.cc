@@ -30,6 +30,7 @@ std::string ConsoleSummary(const RunResult& run) {
     }
     out += "\n";
     if (run.info.source != "hardware") out += "NOTE: " + run.info.sourceNote + "\n";
+    if (!run.info.scenario.empty()) out += "      with " + run.info.scenario + "\n";
     const char* verdict = run.info.aborted ? "ABORTED" : run.Passed() ? "PASS" : "FAIL";
     int passed = 0;
     for (const StepResult& step : run.steps) passed += step.Passed() ? 1 : 0;

@@ -215,6 +215,7 @@ code { word-break: break-all; }
         if (key != "serial") row("DUT " + key, value);
     }
     row("scanner", run.info.source == "hardware" ? "hardware" : run.info.source == "virtual" ? "VIRTUAL SCANNER" : "REPLAY");
+    row("scenario", run.info.scenario);
     row("station", run.info.station);
     row("operator", run.info.operatorName);
     row("plan", run.plan->path + (run.plan->revision.empty() ? "" : ", revision " + run.plan->revision));

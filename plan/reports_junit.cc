@@ -89,6 +89,7 @@ std::string JUnitXml(const RunResult& run) {
     property("operator", run.info.operatorName);
     property("scanner", run.info.source);
     if (run.info.source != "hardware") property("scanner.note", run.info.sourceNote);
+    if (!run.info.scenario.empty()) property("scanner.scenario", run.info.scenario);
     property("result", run.info.aborted ? "ABORTED" : run.Passed() ? "PASS" : "FAIL");
     xml += "    </properties>\n";
     for (const StepResult& step : run.steps) {

@@ -82,6 +82,7 @@ void OcpWriter::RunStart(const RunResult& run) {
         {"tool", run.info.toolPath},  {"scanner", run.info.source}, {"station", run.info.station},
         {"operator", run.info.operatorName}, {"outputFolder", run.info.outDir}, {"recorded", run.info.recorded},
     };
+    if (!run.info.scenario.empty()) parameters["virtualScanner"] = run.info.scenario;
     json metadata = json::object();
     for (const auto& [key, value] : plan.dut) metadata[key] = value;
     metadata["scanner"] = run.info.source;

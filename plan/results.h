@@ -64,6 +64,7 @@ struct RunInfo {
     bool aborted = false;          // Ctrl-C, or a step that could not be started
     std::string abortMessage;
     bool recorded = false;
+    std::string scenario;          // the virtual scanner's settings (KELVOSIM...), when it answered
 };
 
 struct RunResult {

@@ -524,6 +524,9 @@ int main(int argc, char** argv) {
                 run.info.aborted = true;
                 run.info.abortMessage = "stopped by Ctrl-C during step '" + step.plan->name + "'";
                 skipReason = "the run was stopped (Ctrl-C)";
+            } else if (!outcome.stopProblem.empty()) {
+                step.status = StepStatus::kError;
+                step.statusMessage = outcome.stopProblem;
             } else if (outcome.timedOut) {
                 step.status = StepStatus::kError;
                 char text[160];

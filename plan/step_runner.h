@@ -32,6 +32,7 @@ struct RunOutcome {
     bool stoppedAfterDuration = false;
     bool stoppedByUser = false;           // a Ctrl-C of kelvotest-plan was passed on
     bool timedOut = false;
+    std::string stopProblem;              // the stop request could not be given: the program was killed
     double seconds = 0;
     std::string err;                      // standard error, whole
 };

@@ -38,7 +38,7 @@ std::string ConsoleSummary(const RunResult& run) {
                   run.steps.size(), run.info.seconds);
     out += line;
     if (run.info.aborted) out += run.info.abortMessage + "\n";
-    out += "reports: " + run.info.outDir + "/ (ocp.jsonl, junit.xml, report.html)\n";
+    out += "reports in " + run.info.outDir + ": ocp.jsonl, junit.xml, report.html\n";
     return out;
 }
 

@@ -8,6 +8,7 @@
 #   include/kelvoscanusb.h, <datadir>/pkgconfig/kelvoscanusb.pc
 #                                        the device library's interface, for other builds of it
 #   bin/kelvotest-record, bin/kelvotrace, <libdir>/kelvotest/recorder/   (recorder/CMakeLists.txt)
+#   bin/kelvotest-plan, its man pages (1, 5), completion, <docdir>/examples/   (plan/CMakeLists.txt)
 #   man pages, bash completion, <docdir>
 set(KELVO_INSTALL_VIRTUAL_DIR ${CMAKE_INSTALL_LIBDIR}/kelvotest/virtual)
 set(KELVO_INSTALL_LIBEXEC_DIR ${CMAKE_INSTALL_LIBEXECDIR}/kelvotest)

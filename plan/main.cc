@@ -284,7 +284,7 @@ public:
                              : step.status == StepStatus::kError ? "ERROR"
                              : step.Passed()                     ? "pass"
                                                                  : "FAIL";
-        std::printf("%s[%zu/%zu] %s  %s  %.1f s%s\n", terminal_ ? "\r" : "", step.index + 1, total_,
+        std::printf("%s[%zu/%zu] %s  %s  %.2f s%s\n", terminal_ ? "\r" : "", step.index + 1, total_,
                     step.plan->name.c_str(), result, step.seconds, terminal_ ? "\033[K" : "");
         if (step.status != StepStatus::kComplete) std::printf("      %s\n", step.statusMessage.c_str());
         for (const Check* check : step.Failures()) std::printf("      %s\n", check->message.c_str());

@@ -20,7 +20,7 @@ std::string ConsoleSummary(const RunResult& run) {
                              : step.status == StepStatus::kError ? "ERROR"
                              : step.Passed()                     ? "pass"
                                                                  : "FAIL";
-        std::snprintf(line, sizeof line, "%3zu  %-*.*s  %-6s %6.1f s\n", step.index + 1, static_cast<int>(width),
+        std::snprintf(line, sizeof line, "%3zu  %-*.*s  %-6s %7.2f s\n", step.index + 1, static_cast<int>(width),
                       static_cast<int>(width), step.plan->name.c_str(), result, step.seconds);
         out += line;
         if (step.status == StepStatus::kError || step.status == StepStatus::kSkip) {

@@ -236,7 +236,7 @@ code { word-break: break-all; }
         for (const Check* check : step.Failures()) failed += H(check->message) + "<br>";
         html += std::string("<tr") + (step.Passed() || step.status == StepStatus::kSkip ? "" : " class=\"failed\"") +
                 "><td>" + std::to_string(step.index + 1) + "</td><td>" + H(step.plan->name) + "</td><td>" + result +
-                "</td><td class=\"num\">" + Fmt("%.1f s", step.seconds) + "</td><td>" + failed + "</td></tr>\n";
+                "</td><td class=\"num\">" + Fmt(step.seconds < 10 ? "%.2f s" : "%.1f s", step.seconds) + "</td><td>" + failed + "</td></tr>\n";
     }
     html += "</table>\n";
 

@@ -108,9 +108,14 @@ std::string FindOnPath(const std::string& name) {
     return std::string(found, n);
 }
 
+// The progress line is redrawn with "\r" and erase-to-end-of-line, which a console shows only
+// with its terminal sequences on: without them the plain lines are used.
 bool StdoutIsTerminal() {
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
-    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    if (GetConsoleMode(out, &mode) == 0) return false;
+    constexpr DWORD kVirtualTerminal = 0x0004;   // ENABLE_VIRTUAL_TERMINAL_PROCESSING
+    return (mode & kVirtualTerminal) != 0 || SetConsoleMode(out, mode | kVirtualTerminal) != 0;
 }
 
 std::string LocalTimeStamp() {

@@ -472,38 +472,38 @@ int main(int argc, char** argv) {
         }
         const fs::path dir = out / step.folder;
         fs::create_directories(dir, error);
-        RunSpec spec;
-        spec.workDir = dir.string();
-        spec.stdoutPath = (dir / "stdout.txt").string();
-        spec.stderrPath = (dir / "stderr.txt").string();
-        spec.timeout = step.plan->timeout;
+        StepLaunch launch;
+        launch.workDir = dir.string();
+        launch.stdoutPath = (dir / "stdout.txt").string();
+        launch.stderrPath = (dir / "stderr.txt").string();
+        launch.timeout = step.plan->timeout;
         const std::vector<std::string> args = StepArguments(*step.plan, planDir);
         const bool loop = step.plan->toolArgs.RunsLoop();
         if (!options.replay.empty()) {
             const fs::path trace = replayDir / step.folder / "session.kvtrace";
-            spec.env.emplace_back("KELVOSIM", "replay = " + trace.string() +
+            launch.env.emplace_back("KELVOSIM", "replay = " + trace.string() +
                                                   (loop ? "; replay.pace = recorded; replay.end = stop" : ""));
-            spec.env.emplace_back("KELVOSIM_SCENARIO", std::nullopt);
+            launch.env.emplace_back("KELVOSIM_SCENARIO", std::nullopt);
         } else {
-            spec.stopAfter = step.plan->duration;
+            launch.stopAfter = step.plan->duration;
         }
         if (options.record) {
-            spec.program = recorder;
-            spec.args.clear();
-            if (!recordLibrary.empty()) spec.args = {"--library", recordLibrary};
+            launch.program = recorder;
+            launch.args.clear();
+            if (!recordLibrary.empty()) launch.args = {"--library", recordLibrary};
             for (const std::string& word : {(dir / "session.kvtrace").string(), std::string("--"), recordTool}) {
-                spec.args.push_back(word);
+                launch.args.push_back(word);
             }
-            spec.args.insert(spec.args.end(), args.begin(), args.end());
+            launch.args.insert(launch.args.end(), args.begin(), args.end());
         } else {
-            spec.program = tool.path;
-            spec.args = args;
+            launch.program = tool.path;
+            launch.args = args;
         }
         step.startPoint = std::chrono::system_clock::now();
         step.startTime = IsoTime(step.startPoint);
         ocp.StepStart(step);
         progress.Start(step);
-        const RunOutcome outcome = RunProcess(spec, [&](double elapsed) { progress.Tick(step, elapsed); });
+        const RunOutcome outcome = RunProcess(launch, [&](double elapsed) { progress.Tick(step, elapsed); });
         step.endTime = IsoNow();
         step.seconds = outcome.seconds;
         step.exitCode = outcome.exitCode;

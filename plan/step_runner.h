@@ -12,7 +12,7 @@
 
 namespace plan {
 
-struct RunSpec {
+struct StepLaunch {
     std::string program;                  // path of the program (a script is fine on POSIX)
     std::vector<std::string> args;        // without the program itself
     std::string workDir;
@@ -38,7 +38,7 @@ struct RunOutcome {
 };
 
 // Runs the program to its end; calls progress(elapsed seconds) about four times a second.
-RunOutcome RunProcess(const RunSpec& spec, const std::function<void(double)>& progress);
+RunOutcome RunProcess(const StepLaunch& launch, const std::function<void(double)>& progress);
 
 // Ctrl-C (and on POSIX SIGTERM and SIGHUP) count as interrupts from now on, instead of ending
 // kelvotest-plan: a running step is sent the stop request; a second one is passed on too.

@@ -93,10 +93,10 @@ std::string LocalTimeStamp() {
     return text;
 }
 
-RunOutcome RunProcess(const RunSpec& spec, const std::function<void(double)>& progress) {
+RunOutcome RunProcess(const StepLaunch& launch, const std::function<void(double)>& progress) {
     RunOutcome outcome;
-    const int outFile = open(spec.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const int errFile = open(spec.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int outFile = open(launch.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int errFile = open(launch.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1}, execPipe[2] = {-1, -1};
     auto closeAll = [&]() {
         for (const int fd : {outFile, errFile, outPipe[0], outPipe[1], errPipe[0], errPipe[1], execPipe[0], execPipe[1]}) {
@@ -104,7 +104,7 @@ RunOutcome RunProcess(const RunSpec& spec, const std::function<void(double)>& pr
         }
     };
     if (outFile < 0 || errFile < 0) {
-        outcome.error = "cannot create " + (outFile < 0 ? spec.stdoutPath : spec.stderrPath) + ": " + std::strerror(errno);
+        outcome.error = "cannot create " + (outFile < 0 ? launch.stdoutPath : launch.stderrPath) + ": " + std::strerror(errno);
         closeAll();
         return outcome;
     }
@@ -114,8 +114,8 @@ RunOutcome RunProcess(const RunSpec& spec, const std::function<void(double)>& pr
         return outcome;
     }
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(spec.program.c_str()));
-    for (const std::string& arg : spec.args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(const_cast<char*>(launch.program.c_str()));
+    for (const std::string& arg : launch.args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
 
     const auto start = std::chrono::steady_clock::now();
@@ -145,17 +145,17 @@ RunOutcome RunProcess(const RunSpec& spec, const std::function<void(double)>& pr
         if (null < 0 || dup2(null, STDIN_FILENO) < 0 || dup2(outPipe[1], STDOUT_FILENO) < 0 ||
             dup2(errPipe[1], STDERR_FILENO) < 0) {
             error = errno;
-        } else if (chdir(spec.workDir.c_str()) != 0) {
+        } else if (chdir(launch.workDir.c_str()) != 0) {
             error = errno;
         } else {
-            for (const auto& [name, value] : spec.env) {
+            for (const auto& [name, value] : launch.env) {
                 if (value) {
                     setenv(name.c_str(), value->c_str(), 1);
                 } else {
                     unsetenv(name.c_str());
                 }
             }
-            execv(spec.program.c_str(), argv.data());
+            execv(launch.program.c_str(), argv.data());
             error = errno;
         }
         (void)!write(execPipe[1], &error, sizeof error);
@@ -169,7 +169,7 @@ RunOutcome RunProcess(const RunSpec& spec, const std::function<void(double)>& pr
     int execError = 0;
     if (read(execPipe[0], &execError, sizeof execError) == static_cast<ssize_t>(sizeof execError)) {
         waitpid(pid, nullptr, 0);
-        outcome.error = spec.program + ": " + std::strerror(execError);
+        outcome.error = launch.program + ": " + std::strerror(execError);
         closeAll();
         return outcome;
     }
@@ -219,12 +219,12 @@ RunOutcome RunProcess(const RunSpec& spec, const std::function<void(double)>& pr
             outcome.stoppedByUser = true;
             kill(-pid, SIGINT);
         }
-        if (spec.stopAfter && !stopSent && elapsed >= *spec.stopAfter) {
+        if (launch.stopAfter && !stopSent && elapsed >= *launch.stopAfter) {
             stopSent = true;
             outcome.stoppedAfterDuration = true;
             kill(-pid, SIGINT);
         }
-        if (!outcome.timedOut && elapsed >= spec.timeout) {
+        if (!outcome.timedOut && elapsed >= launch.timeout) {
             outcome.timedOut = true;
             stopAt = elapsed;
             kill(-pid, SIGINT);

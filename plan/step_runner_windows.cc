@@ -127,12 +127,12 @@ std::string LocalTimeStamp() {
     return text;
 }
 
-RunOutcome RunProcess(const RunSpec& spec, const std::function<void(double)>& progress) {
+RunOutcome RunProcess(const StepLaunch& launch, const std::function<void(double)>& progress) {
     RunOutcome outcome;
-    std::FILE* outFile = std::fopen(spec.stdoutPath.c_str(), "wb");
-    std::FILE* errFile = std::fopen(spec.stderrPath.c_str(), "wb");
+    std::FILE* outFile = std::fopen(launch.stdoutPath.c_str(), "wb");
+    std::FILE* errFile = std::fopen(launch.stderrPath.c_str(), "wb");
     if (outFile == nullptr || errFile == nullptr) {
-        outcome.error = "cannot create " + (outFile == nullptr ? spec.stdoutPath : spec.stderrPath);
+        outcome.error = "cannot create " + (outFile == nullptr ? launch.stdoutPath : launch.stderrPath);
         if (outFile != nullptr) std::fclose(outFile);
         if (errFile != nullptr) std::fclose(errFile);
         return outcome;
@@ -150,18 +150,18 @@ RunOutcome RunProcess(const RunSpec& spec, const std::function<void(double)>& pr
     HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
 
     std::string commandLine;
-    if (EndsWithCmd(spec.program)) {
+    if (EndsWithCmd(launch.program)) {
         // A command file runs under cmd; /s keeps the quotes of the inner line as they are.
-        commandLine = "cmd.exe /d /s /c \"" + QuoteArgument(spec.program);
-        for (const std::string& arg : spec.args) commandLine += " " + QuoteArgument(arg);
+        commandLine = "cmd.exe /d /s /c \"" + QuoteArgument(launch.program);
+        for (const std::string& arg : launch.args) commandLine += " " + QuoteArgument(arg);
         commandLine += "\"";
     } else {
-        commandLine = QuoteArgument(spec.program);
-        for (const std::string& arg : spec.args) commandLine += " " + QuoteArgument(arg);
+        commandLine = QuoteArgument(launch.program);
+        for (const std::string& arg : launch.args) commandLine += " " + QuoteArgument(arg);
     }
     // The child inherits the environment: set for the start, then put back.
     std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-    for (const auto& [name, value] : spec.env) {
+    for (const auto& [name, value] : launch.env) {
         char old[32768];
         const DWORD n = GetEnvironmentVariableA(name.c_str(), old, sizeof old);
         saved.emplace_back(name, n > 0 && n < sizeof old ? std::optional<std::string>(std::string(old, n)) : std::nullopt);
@@ -178,14 +178,14 @@ RunOutcome RunProcess(const RunSpec& spec, const std::function<void(double)>& pr
     line.push_back('\0');
     const auto start = std::chrono::steady_clock::now();
     const BOOL created = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
-                                        spec.workDir.c_str(), &startup, &process);
+                                        launch.workDir.c_str(), &startup, &process);
     const DWORD createError = GetLastError();
     for (const auto& [name, value] : saved) SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
     if (!created) {
-        outcome.error = spec.program + ": cannot be started (Windows error " + std::to_string(createError) + ")";
+        outcome.error = launch.program + ": cannot be started (Windows error " + std::to_string(createError) + ")";
         CloseHandle(outRead);
         CloseHandle(errRead);
         std::fclose(outFile);
@@ -221,12 +221,12 @@ RunOutcome RunProcess(const RunSpec& spec, const std::function<void(double)>& pr
             outcome.stoppedByUser = true;
             stop();
         }
-        if (spec.stopAfter && !stopSent && elapsed >= *spec.stopAfter) {
+        if (launch.stopAfter && !stopSent && elapsed >= *launch.stopAfter) {
             stopSent = true;
             outcome.stoppedAfterDuration = true;
             stop();
         }
-        if (!outcome.timedOut && elapsed >= spec.timeout) {
+        if (!outcome.timedOut && elapsed >= launch.timeout) {
             outcome.timedOut = true;
             stopAt = elapsed;
             stop();

@@ -98,8 +98,8 @@ case $mode in
     if dpkg-deb -c "$deb" | grep -E ' \./(usr/)?lib(64)?/([^/]+/)?libkelvoscanusb'; then
       echo "the package puts a device library on the loader's path"; exit 1
     fi
-    dpkg-deb -x "$deb" "$scratch/root"
-    check_installed "$scratch/root/usr/bin" "$scratch/root/usr/share"
+    dpkg-deb -x "$deb" "$scratch/unpacked"
+    check_installed "$scratch/unpacked/usr/bin" "$scratch/unpacked/usr/share"
     ;;
   *)
     echo "usage: $0 install|package BUILD_DIR SWAP_LIBRARY_DIR" >&2; exit 2

@@ -37,7 +37,19 @@ protected:
     // The figures of the throughput lines follow the replaying machine's clock.
     static std::string WithoutThroughputFigures(const std::string& text) {
         static const std::regex figures("Total bytes transferred: [0-9]+, Data Rate: [0-9]+,");
-        return std::regex_replace(text, figures, "Total bytes transferred: N, Data Rate: N,");
+        return std::regex_replace(WithoutAnnouncements(text), figures, "Total bytes transferred: N, Data Rate: N,");
+    }
+    // The virtual scanner's own lines ("kelvosim: ...") say how it runs, which differs between
+    // recording and replay; the tool's lines are compared.
+    static std::string WithoutAnnouncements(const std::string& text) {
+        std::string kept;
+        for (size_t at = 0; at < text.size();) {
+            const size_t end = text.find('\n', at);
+            const size_t next = end == std::string::npos ? text.size() : end + 1;
+            if (text.compare(at, 10, "kelvosim: ") != 0) kept.append(text, at, next - at);
+            at = next;
+        }
+        return kept;
     }
 
     TempDir dir;
@@ -51,7 +63,7 @@ TEST_F(RecordReplay, FaultySessionReplaysToTheSameTranscript) {
     ASSERT_NE(std::string::npos, recorded.err.find("no acknowledge")) << recorded.err;
     const ProcessResult replayed = RunToTheEnd(Replayed(args));
     EXPECT_EQ(recorded.exitCode, replayed.exitCode);
-    EXPECT_EQ(recorded.err, replayed.err);
+    EXPECT_EQ(WithoutAnnouncements(recorded.err), WithoutAnnouncements(replayed.err));
     EXPECT_EQ(recorded.out, replayed.out);
 }
 
@@ -61,7 +73,7 @@ TEST_F(RecordReplay, FailedVerifyOfTheBootEepromReplaysToTheSameTranscript) {
     ASSERT_NE(std::string::npos, recorded.err.find("ksutest: Error: -300 \nksutest: Err. gBootFilename\n")) << recorded.err;
     const ProcessResult replayed = RunToTheEnd(Replayed({"-prg", "image.iic"}));
     EXPECT_EQ(recorded.exitCode, replayed.exitCode);
-    EXPECT_EQ(recorded.err, replayed.err);
+    EXPECT_EQ(WithoutAnnouncements(recorded.err), WithoutAnnouncements(replayed.err));
 }
 
 // Ended by Ctrl-C after three reports, recorded and replayed alike; with recorded pace the

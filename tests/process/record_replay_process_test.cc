@@ -145,6 +145,25 @@ TEST_F(RecordReplay, StreamedSessionReplaysToItsEnd) {
     EXPECT_EQ(0, paced.exitCode) << paced.out;
     EXPECT_EQ(std::string::npos, paced.out.find("kelvosim: replay")) << paced.out;
     EXPECT_TRUE(data == ReadFileBytes(dir.File("c.bin")));
+
+    // The I2C loop, then the stream: a key ends the first loop, the replay's stop request the
+    // second.
+    const auto keysAt = [](const ToolRun& run, std::vector<int> milliseconds) {
+        ChildProcess tool = ChildProcess::StartUnderPty(run);
+        for (const int wait : milliseconds) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+            tool.Type("q");
+        }
+        const int exitCode = tool.WaitForExit(20000);
+        return ProcessResult{exitCode, tool.Out(), ""};
+    };
+    ASSERT_EQ(0, keysAt(Recorded({"-iictest", "-scanfile", "d.bin"}, "KELVOSIM=stream.rate = 2000000"), {300, 2500}).exitCode);
+    ToolRun both = Replayed({"-iictest", "-scanfile", "e.bin"});
+    both.env[0] += "; replay.end = stop";
+    const ProcessResult bothReplayed = keysAt(both, {300});
+    EXPECT_EQ(0, bothReplayed.exitCode) << bothReplayed.out;
+    EXPECT_EQ(std::string::npos, bothReplayed.out.find("kelvosim: replay")) << bothReplayed.out;
+    EXPECT_TRUE(ReadFileBytes(dir.File("d.bin")) == ReadFileBytes(dir.File("e.bin")));
 }
 
 // An action added after the I2C loop, or one left out, stops the replay with -110, although

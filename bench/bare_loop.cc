@@ -9,7 +9,7 @@
 
 #include "bench/pattern_library.h"
 #include "device/counting_pattern.h"
-#include "procedures/stream_check.h"
+#include "device/stream_check.h"
 
 // The tool's own table, as the tool compares against it; the library copies from a table of
 // its own, since comparing against the copy's source would flatter the bare loop.

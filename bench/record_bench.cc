@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "device/counting_pattern.h"
-#include "procedures/stream_check.h"
+#include "device/stream_check.h"
 #include "trace/trace_format.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include "bench/pattern_library.h"
 #include "log/trace_log.h"
 #include "procedures/scan_stream.h"
-#include "procedures/stream_check.h"
+#include "device/stream_check.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "device/kelvoscanusb.h"
-#include "procedures/stream_check.h"
+#include "device/stream_check.h"
 
 extern "C" void SimConfigure(const char* settings);
 

@@ -1,5 +1,6 @@
-# cmake/Packaging.cmake: the packages CPack makes of the installed layout (cmake/Install.cmake).
-# Settings every package shares come first, then one block per platform's package format.
+# cmake/Packaging.cmake: the packages CPack makes of the installed layout (cmake/Install.cmake):
+# the Debian package, and on Windows the ZIP. Settings every package shares come first, then
+# one block per platform's package format.
 set(CPACK_PACKAGE_NAME kelvotest)
 set(CPACK_PACKAGE_VENDOR "The kelvotest developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -13,7 +14,22 @@ set(KELVO_PACKAGE_MAINTAINER "The kelvotest developers <kelvotest-devel@example.
     CACHE STRING "Name and address in the packages' Maintainer field")
 
 if(WIN32)
-  # Windows packages are configured here.
+  # Two ZIPs, named for the Windows they run on: the bench's files, and the debug information
+  # of its binaries (component debug) to keep beside it. Each unpacks into a folder of its name.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME windows-x64)
+  elseif(KELVO_CALLCONV STREQUAL "stdcall")
+    set(CPACK_SYSTEM_NAME windows-x86-stdcall)
+  else()
+    set(CPACK_SYSTEM_NAME windows-x86)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL bench debug)
+  set(CPACK_COMPONENTS_GROUPING IGNORE)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_ARCHIVE_BENCH_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
+  set(CPACK_ARCHIVE_DEBUG_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME}-debug)
 else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -21,6 +21,19 @@
 #  define KELVO_API __attribute__((visibility("default")))
 #endif
 
+/* The calling convention of every operation. 32-bit Windows has two, and the library's
+   maker chose one: cdecl unless the build sets KELVO_CALLCONV=stdcall (CMake option of the
+   same name). Everywhere else there is only one and the macro is empty. */
+#if defined(_WIN32) && !defined(_WIN64)
+#  if defined(KELVO_CALLCONV_STDCALL)
+#    define KELVO_CALL __stdcall
+#  else
+#    define KELVO_CALL __cdecl
+#  endif
+#else
+#  define KELVO_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -37,7 +50,7 @@ typedef struct ScannerStatus {   /* 16 bytes, natural alignment */
 } ScannerStatus;
 
 /* Each operation of the list, declared. What the results mean: device/contract.h. */
-#define KELVO_DECLARE(result, name, parameters, arguments) KELVO_API result name parameters;
+#define KELVO_DECLARE(result, name, parameters, arguments) KELVO_API result KELVO_CALL name parameters;
 KELVO_OPERATIONS(KELVO_DECLARE)
 #undef KELVO_DECLARE
 

@@ -101,11 +101,13 @@ static void RunActions() {
     }
 }
 
-// A stop request during bring-up skips the boot EEPROM programming as it skips the actions.
+// A stop request during bring-up takes effect when the library call it came in returns (an
+// open or an FPGA load may take seconds on a scanner): the steps after it are skipped as the
+// actions are, the boot EEPROM programming included, and the interface is freed as usual.
 static bool BringUp() {
-    if (!OpenInterface()) return false;
+    if (!OpenInterface() || StopRequested()) return false;
     SetUsbTimeout(kUsbTimeoutMs);
-    return ReportVersions() && LoadFpga() && !StopRequested() && ProgramBootEeprom();
+    return ReportVersions() && !StopRequested() && LoadFpga() && !StopRequested() && ProgramBootEeprom();
 }
 
 static int Shutdown() {

@@ -73,16 +73,14 @@ void ResetOptionTargets() {
     }
 }
 
-// "%s": a run of non-blank characters after leading blanks. A run that does not fit the
-// buffer converts nothing, so the parse stops at the option instead of overrunning.
+// "%s" (the three file names): the value word whole, blanks included, so that "board v2.iic"
+// names that file and not a file "board" that may happen to exist. An empty word stores an
+// empty name, the option's default. A word that does not fit the buffer converts nothing,
+// so the parse stops at the option instead of overrunning or cutting the name.
 static int ScanString(const char* word, char* target) {
-    while (*word != '\0' && std::isspace(static_cast<unsigned char>(*word))) ++word;
-    if (*word == '\0') return EOF;
-    size_t length = 0;
-    while (word[length] != '\0' && !std::isspace(static_cast<unsigned char>(word[length]))) ++length;
+    const size_t length = std::strlen(word);
     if (length > kFileNameBytes - 1) return 0;
-    std::memcpy(target, word, length);
-    target[length] = '\0';
+    std::memcpy(target, word, length + 1);
     return 1;
 }
 

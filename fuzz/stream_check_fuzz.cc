@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "procedures/stream_check.h"
+#include "device/stream_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // One check for the whole run: building its table each time would cost more than the

@@ -18,9 +18,7 @@ uint32_t TickCountMs();                  // milliseconds, wraps; compare as (now
 // in the inherited mask cannot hide a key.
 void ConsoleBeginKeyLoop();
 void ConsoleEndKeyLoop();
-// Never blocks, never echoes; false without a console. Inside a key loop the console is
-// asked at most once per millisecond tick of TickCountMs (the answer is kept for the rest of
-// the tick), and again at once after ConsoleReadByte, so that draining sees every byte.
+// Never blocks, never echoes; false without a console.
 bool ConsoleByteWaiting();
 int  ConsoleReadByte();                  // only after ConsoleByteWaiting() said yes
 
@@ -43,20 +41,14 @@ void IgnoreBrokenPipe();
 // ---- files ----------------------------------------------------------------------------
 // fopen(path, mode) for a file to be written (mode "w", "wb" or "wt": created, or emptied),
 // except that the open itself never waits: a FIFO without a reader (or a device that would
-// block) fails at once with nullptr. Once open, writes block as usual. POSIX: open with
-// O_NONBLOCK, then clear it before fdopen. Windows: plain fopen (named pipes do not stand in
-// the file system there).
+// block) gives nullptr at once. Once open, writes block as usual. On Windows, where named
+// pipes do not stand in the file system, it is a plain fopen.
 FILE* OpenForWritingNoWait(const char* path, const char* mode);
 
-// Creates path, or empties it when it already is a regular file, and opens it for writing
-// with mode ("w", "wt"). nullptr, with nothing at path changed, when path names anything but
-// a regular file: a symbolic link (never followed, so its target stays intact), a FIFO (no
-// waiting for a reader), a device, a folder. POSIX: O_NOFOLLOW | O_NONBLOCK without O_TRUNC,
-// fstat must show a regular file, then ftruncate and clear O_NONBLOCK before fdopen.
-// Windows: refuse a reparse point (CreateFile with FILE_FLAG_OPEN_REPARSE_POINT, then
-// GetFileInformationByHandle: FILE_ATTRIBUTE_REPARSE_POINT or GetFileType other than
-// FILE_TYPE_DISK means nullptr; truncate only after that check); where that is not done,
-// a plain fopen is acceptable if its comment says so.
+// Creates path, or empties it when it is a regular file, and opens it for writing with mode
+// ("w", "wt"). nullptr, with nothing at path changed, when path names anything but a regular
+// file: a symbolic link or Windows reparse point (never followed, so its target stays
+// intact), a FIFO (no waiting for a reader), a device, a folder.
 FILE* CreateRegularFileNoFollow(const char* path, const char* mode);
 
 void DebugChannelWrite(const char* line);   // one whole line to the debugger string channel

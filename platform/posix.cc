@@ -33,12 +33,6 @@ uint32_t TickCountMs() {
 static bool gKeyLoopActive = false;
 static bool gTerminalSaved = false;
 static termios gSavedTerminal{};
-// The console is asked at most once per tick; the answer stands until the tick changes or a
-// byte is read. One poll() per millisecond costs nothing at any link speed, and a key is
-// still seen within a millisecond.
-static bool gPollDue = true;
-static uint32_t gLastPollTick = 0;
-static bool gLastAnswer = false;
 
 static void RestoreTerminal() {
     if (!gTerminalSaved) return;
@@ -50,7 +44,6 @@ static void RestoreAtExit() { RestoreTerminal(); }
 void ConsoleBeginKeyLoop() {
     if (gKeyLoopActive) return;
     gKeyLoopActive = true;
-    gPollDue = true;
     if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &gSavedTerminal) != 0) return;
     gTerminalSaved = true;
     static bool atExitRegistered = false;
@@ -78,17 +71,10 @@ static bool PollInput() {
 
 bool ConsoleByteWaiting() {
     if (!gKeyLoopActive) return isatty(STDIN_FILENO) && PollInput();
-    if (!gTerminalSaved) return false;
-    const uint32_t now = TickCountMs();
-    if (!gPollDue && now == gLastPollTick) return gLastAnswer;
-    gPollDue = false;
-    gLastPollTick = now;
-    gLastAnswer = PollInput();
-    return gLastAnswer;
+    return gTerminalSaved && PollInput();
 }
 
 int ConsoleReadByte() {
-    gPollDue = true;   // the next look must see what is left behind this byte
     unsigned char byte = 0;
     if (read(STDIN_FILENO, &byte, 1) != 1) return -1;
     return byte;

@@ -33,11 +33,6 @@ static HANDLE gSavedInput = nullptr;
 // A two-byte key's second byte, held back for the next read (-1: none).
 static int gHeldByte = -1;
 
-// The console is asked at most once per tick; the answer stands until the tick changes or a
-// byte is read.
-static bool gPollDue = true;
-static uint32_t gLastPollTick = 0;
-static bool gLastAnswer = false;
 
 static void RestoreConsoleMode() {
     if (gModeSaved.exchange(false)) SetConsoleMode(gSavedInput, gSavedMode);
@@ -58,7 +53,6 @@ static HANDLE ConsoleInput() {
 void ConsoleBeginKeyLoop() {
     if (gKeyLoopActive) return;
     gKeyLoopActive = true;
-    gPollDue = true;
     HANDLE input = ConsoleInput();
     if (input == nullptr || !GetConsoleMode(input, &gSavedMode)) return;
     gSavedInput = input;
@@ -131,20 +125,13 @@ bool ConsoleByteWaiting() {
     if (gHeldByte >= 0) return true;
     HANDLE input = ConsoleInput();
     if (input == nullptr) return false;
-    if (!gKeyLoopActive) return KeystrokePending(input);
-    const uint32_t now = TickCountMs();
-    if (!gPollDue && now == gLastPollTick) return gLastAnswer;
-    gPollDue = false;
-    gLastPollTick = now;
-    gLastAnswer = KeystrokePending(input);
-    return gLastAnswer;
+    return KeystrokePending(input);
 }
 
 // Takes events from the head of the queue up to and including the first keystroke; the
 // events in front of it (releases, mouse and focus events) go with it, as with any read of
 // the console, and those behind it stay.
 int ConsoleReadByte() {
-    gPollDue = true;   // the next look must see what is left behind this byte
     if (gHeldByte >= 0) {
         const int held = gHeldByte;
         gHeldByte = -1;

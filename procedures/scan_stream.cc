@@ -15,7 +15,7 @@
 #include "console/keyboard.h"
 #include "log/trace_log.h"
 #include "platform/platform.h"
-#include "procedures/stream_check.h"
+#include "device/stream_check.h"
 
 constexpr int kReportsPerRestart = 2;
 

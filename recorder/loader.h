@@ -9,7 +9,11 @@
 namespace rec {
 
 void* OpenLibrary(const std::string& path, std::string* error);
-void* FindOperation(void* library, const char* name);
+// The operation `name`, whose arguments take argumentBytes on a 32-bit x86 stack. A stdcall
+// build on 32-bit Windows finds it under its plain name and its decorated ones (name@N, as
+// MinGW exports it, and _name@N); a cdecl build only under its plain name. nullptr when it
+// is missing; *error then says why when the library has it under the other convention.
+void* FindOperation(void* library, const char* name, unsigned argumentBytes, std::string* error);
 
 // The trace file, emptied and held locked for this process, so that a second recording to
 // the same file is refused instead of cutting the first one short. A symbolic link at the

@@ -36,7 +36,7 @@ void* OpenLibrary(const std::string& path, std::string* error) {
     return library;
 }
 
-void* FindOperation(void* library, const char* name) { return dlsym(library, name); }
+void* FindOperation(void* library, const char* name, unsigned, std::string*) { return dlsym(library, name); }
 
 intptr_t CreateTraceFile(const std::string& path, std::string* error, bool* busy) {
     *busy = false;

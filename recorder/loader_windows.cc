@@ -21,8 +21,29 @@ void* OpenLibrary(const std::string& path, std::string* error) {
     return reinterpret_cast<void*>(library);
 }
 
-void* FindOperation(void* library, const char* name) {
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+void* FindOperation(void* library, const char* name, unsigned argumentBytes, std::string* error) {
+    const HMODULE module = static_cast<HMODULE>(library);
+    if (FARPROC found = GetProcAddress(module, name)) return reinterpret_cast<void*>(found);
+#if !defined(_WIN64)
+    const std::string decorated = std::string(name) + "@" + std::to_string(argumentBytes);
+    for (const std::string& candidate : {decorated, "_" + decorated}) {
+        FARPROC found = GetProcAddress(module, candidate.c_str());
+        if (found == nullptr) continue;
+#  if defined(KELVO_CALLCONV_STDCALL)
+        (void)error;
+        return reinterpret_cast<void*>(found);
+#  else
+        // Called as cdecl, a stdcall function would leave its arguments on the stack.
+        *error = "exports " + candidate + ", a stdcall function, and this recording library is built for "
+                 "cdecl (KELVO_CALLCONV=stdcall builds one for it)";
+        return nullptr;
+#  endif
+    }
+#else
+    (void)argumentBytes;
+    (void)error;
+#endif
+    return nullptr;
 }
 
 intptr_t CreateTraceFile(const std::string& path, std::string* error, bool* busy) {

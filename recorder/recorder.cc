@@ -16,11 +16,13 @@
 #include <vector>
 
 #include "device/contract.h"
+#include "device/stack_bytes.h"
 #include "recorder/loader.h"
+#include "trace/call_packing.h"
 #include "trace/trace_format.h"
 
 using trace::Call;
-using trace::Op;
+namespace asked = trace::asked;
 
 namespace {
 
@@ -114,8 +116,11 @@ private:
         void* library = rec::OpenLibrary(libraryPath, &error);
         if (library == nullptr) return Fail(std::string("cannot load ") + libraryPath + ": " + error);
 #define KELVO_FIND(result, name, parameters, arguments)                                            \
-    real_.name = reinterpret_cast<decltype(&::name)>(rec::FindOperation(library, #name));          \
-    if (real_.name == nullptr) return Fail(std::string(libraryPath) + " has no operation " #name);
+    real_.name = reinterpret_cast<decltype(&::name)>(                                              \
+        rec::FindOperation(library, #name, kelvo::ArgumentBytes<decltype(::name)>::value, &error)); \
+    if (real_.name == nullptr) {                                                                   \
+        return Fail(std::string(libraryPath) + (error.empty() ? " has no operation " #name : " " + error)); \
+    }
         KELVO_OPERATIONS(KELVO_FIND)
 #undef KELVO_FIND
         if (real_.Init_Interface == &::Init_Interface) {
@@ -174,27 +179,27 @@ void SetTraceMask(uint32_t mask) {
     Session& s = TheSession();
     if (!s.Ready()) return;
     s.Real().SetTraceMask(mask);
-    Recorded(s, CallOf(Op::SetTraceMask, mask), 0);
+    Recorded(s, asked::SetTraceMask(mask), 0);
 }
 
 int32_t Init_Interface(void) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
-    return static_cast<int32_t>(Recorded(s, CallOf(Op::Init_Interface), s.Real().Init_Interface()));
+    return static_cast<int32_t>(Recorded(s, asked::Init_Interface(), s.Real().Init_Interface()));
 }
 
 void SetUsbTimeout(uint32_t milliseconds) {
     Session& s = TheSession();
     if (!s.Ready()) return;
     s.Real().SetUsbTimeout(milliseconds);
-    Recorded(s, CallOf(Op::SetUsbTimeout, milliseconds), 0);
+    Recorded(s, asked::SetUsbTimeout(milliseconds), 0);
 }
 
 int32_t GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* library, uint16_t* usbDriver) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
     const int32_t result = s.Real().GetKelvoVersion(hardware, firmware, library, usbDriver);
-    Call call = CallOf(Op::GetKelvoVersion);
+    Call call = asked::GetKelvoVersion(hardware, firmware, library, usbDriver);
     const uint16_t* values[4] = {hardware, firmware, library, usbDriver};
     for (int i = 0; i < 4; ++i) call.outs[i] = values[i] != nullptr ? *values[i] : 0;
     return static_cast<int32_t>(Recorded(s, std::move(call), result));
@@ -204,21 +209,20 @@ int32_t Init_Firmware(const char* fileName, int32_t useDefault) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
     const int32_t result = s.Real().Init_Firmware(fileName, useDefault);
-    Call call = CallOf(Op::Init_Firmware, useDefault);
-    if (fileName != nullptr) call.text = fileName;
+    Call call = asked::Init_Firmware(fileName, useDefault);
     return static_cast<int32_t>(Recorded(s, std::move(call), result));
 }
 
 int32_t Free_Interface(void) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
-    return static_cast<int32_t>(Recorded(s, CallOf(Op::Free_Interface), s.Real().Free_Interface()));
+    return static_cast<int32_t>(Recorded(s, asked::Free_Interface(), s.Real().Free_Interface()));
 }
 
 int32_t GetLastKelvoError(int32_t which) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
-    return static_cast<int32_t>(Recorded(s, CallOf(Op::GetLastKelvoError, which), s.Real().GetLastKelvoError(which)));
+    return static_cast<int32_t>(Recorded(s, asked::GetLastKelvoError(which), s.Real().GetLastKelvoError(which)));
 }
 
 int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) {
@@ -229,7 +233,7 @@ int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) {
         return 0;
     }
     const int32_t result = s.Real().GetKelvoErrorText(code, text, size);
-    Call call = CallOf(Op::GetKelvoErrorText, code, size);
+    Call call = asked::GetKelvoErrorText(code, text, size);
     if (text != nullptr && size > 0) call.text.assign(text, strnlen(text, size));
     return static_cast<int32_t>(Recorded(s, std::move(call), result));
 }
@@ -238,7 +242,7 @@ int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) {
     int32_t name(uint32_t address, type value) {                                                   \
         Session& s = TheSession();                                                                 \
         if (!s.Ready()) return 0;                                                                  \
-        return static_cast<int32_t>(Recorded(s, CallOf(Op::name, address, value), s.Real().name(address, value))); \
+        return static_cast<int32_t>(Recorded(s, asked::name(address, value), s.Real().name(address, value))); \
     }
 KELVO_REGISTER_WRITE(RegWrite, uint8_t)
 KELVO_REGISTER_WRITE(RegWriteShort, uint16_t)
@@ -250,7 +254,7 @@ KELVO_REGISTER_WRITE(RegWriteLongInc, uint32_t)
     type name(uint32_t address) {                                                                  \
         Session& s = TheSession();                                                                 \
         if (!s.Ready()) return 0;                                                                  \
-        return static_cast<type>(Recorded(s, CallOf(Op::name, address), s.Real().name(address))); \
+        return static_cast<type>(Recorded(s, asked::name(address), s.Real().name(address))); \
     }
 KELVO_REGISTER_READ(RegRead, uint8_t)
 KELVO_REGISTER_READ(RegReadShort, uint16_t)
@@ -262,8 +266,7 @@ KELVO_REGISTER_READ(RegReadLongInc, uint32_t)
 int32_t I2C_PROM_write(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
-    Call call = CallOf(Op::I2C_PROM_write, deviceId, firstAddress, lastAddress);
-    if (buffer != nullptr) call.dataIn.assign(buffer, buffer + ShortTransferBytes(firstAddress, lastAddress));
+    Call call = asked::I2C_PROM_write(buffer, deviceId, firstAddress, lastAddress);
     return static_cast<int32_t>(Recorded(s, std::move(call), s.Real().I2C_PROM_write(buffer, deviceId, firstAddress, lastAddress)));
 }
 
@@ -271,7 +274,7 @@ int32_t I2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, 
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
     const int32_t result = s.Real().I2C_PROM_read(buffer, deviceId, firstAddress, lastAddress);
-    Call call = CallOf(Op::I2C_PROM_read, deviceId, firstAddress, lastAddress);
+    Call call = asked::I2C_PROM_read(buffer, deviceId, firstAddress, lastAddress);
     if (buffer != nullptr) call.dataOut.assign(buffer, buffer + ShortTransferBytes(firstAddress, lastAddress));
     return static_cast<int32_t>(Recorded(s, std::move(call), result));
 }
@@ -279,9 +282,7 @@ int32_t I2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, 
 int32_t I2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
-    const int32_t lengthIn = length != nullptr ? *length : 0;
-    Call call = CallOf(Op::I2C_LargePROMwr, deviceId, startAddress, lengthIn);
-    if (buffer != nullptr && lengthIn > 0) call.dataIn.assign(buffer, buffer + lengthIn);
+    Call call = asked::I2C_LargePROMwr(deviceId, startAddress, buffer, length);
     const int32_t result = s.Real().I2C_LargePROMwr(deviceId, startAddress, buffer, length);
     call.outs[0] = length != nullptr ? *length : 0;
     return static_cast<int32_t>(Recorded(s, std::move(call), result));
@@ -290,9 +291,9 @@ int32_t I2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer
 int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
-    const int32_t lengthIn = length != nullptr ? *length : 0;
+    int32_t lengthIn = length != nullptr ? *length : 0;
     const int32_t result = s.Real().I2C_LargePROMrd(deviceId, startAddress, buffer, length);
-    Call call = CallOf(Op::I2C_LargePROMrd, deviceId, startAddress, lengthIn);
+    Call call = asked::I2C_LargePROMrd(deviceId, startAddress, buffer, &lengthIn);
     call.outs[0] = length != nullptr ? *length : 0;
     // Only what the library says it moved, and never past the buffer the program gave.
     const int64_t moved = call.outs[0] < 0 ? 0 : (call.outs[0] < lengthIn ? call.outs[0] : lengthIn);
@@ -305,7 +306,7 @@ int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer
     int32_t name(uint8_t deviceId, int32_t value) {                                                \
         Session& s = TheSession();                                                                 \
         if (!s.Ready()) return failure;                                                            \
-        return static_cast<int32_t>(Recorded(s, CallOf(Op::name, deviceId, value), s.Real().name(deviceId, value))); \
+        return static_cast<int32_t>(Recorded(s, asked::name(deviceId, value), s.Real().name(deviceId, value))); \
     }
 KELVO_I2C_VALUE(I2C_ADCread, AdcErrorResult(kErrRecorder))
 KELVO_I2C_VALUE(I2C_DACout, kErrRecorder)
@@ -315,26 +316,26 @@ KELVO_I2C_VALUE(I2C_TEMPinit, kErrRecorder)
 int32_t I2C_TEMPread(uint8_t deviceId) {
     Session& s = TheSession();
     if (!s.Ready()) return kTemperatureFailure;
-    return static_cast<int32_t>(Recorded(s, CallOf(Op::I2C_TEMPread, deviceId), s.Real().I2C_TEMPread(deviceId)));
+    return static_cast<int32_t>(Recorded(s, asked::I2C_TEMPread(deviceId), s.Real().I2C_TEMPread(deviceId)));
 }
 
 int32_t Pentamotor_init(int32_t revolutions) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
-    return static_cast<int32_t>(Recorded(s, CallOf(Op::Pentamotor_init, revolutions), s.Real().Pentamotor_init(revolutions)));
+    return static_cast<int32_t>(Recorded(s, asked::Pentamotor_init(revolutions), s.Real().Pentamotor_init(revolutions)));
 }
 
 int32_t Anz_ScanLine(void) {
     Session& s = TheSession();
     if (!s.Ready()) return kScanLineFailure;
-    return static_cast<int32_t>(Recorded(s, CallOf(Op::Anz_ScanLine), s.Real().Anz_ScanLine()));
+    return static_cast<int32_t>(Recorded(s, asked::Anz_ScanLine(), s.Real().Anz_ScanLine()));
 }
 
 int32_t GetScanStatus(ScannerStatus* status) {
     Session& s = TheSession();
     if (!s.Ready()) return kErrRecorder;
     const int32_t result = s.Real().GetScanStatus(status);
-    Call call = CallOf(Op::GetScanStatus);
+    Call call = asked::GetScanStatus(status);
     if (status != nullptr) {
         const uint8_t* bytes = reinterpret_cast<const uint8_t*>(status);
         call.dataOut.assign(bytes, bytes + sizeof *status);
@@ -349,7 +350,7 @@ int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) {
         return kErrRecorder;
     }
     const int32_t result = s.Real().ReadBlock(buffer, requested, received);
-    Call call = CallOf(Op::ReadBlock, requested);
+    Call call = asked::ReadBlock(buffer, requested, received);
     call.outs[0] = received != nullptr ? *received : 0;
     call.stream = buffer;   // trace::StreamBytes keeps it within the request
     call.result = result;
@@ -361,7 +362,7 @@ void ClearReadBlock(void) {
     Session& s = TheSession();
     if (!s.Ready()) return;
     s.Real().ClearReadBlock();
-    Recorded(s, CallOf(Op::ClearReadBlock), 0);
+    Recorded(s, asked::ClearReadBlock(), 0);
 }
 
 }  // extern "C"

@@ -7,7 +7,7 @@
 
 #include "recorder/trace_report.h"
 
-#include "procedures/stream_check.h"
+#include "device/stream_check.h"
 #include "trace/trace_format.h"
 
 namespace trace {

@@ -70,18 +70,18 @@ int32_t EepromTransfer(Operation operation, uint8_t deviceId, uint32_t first, ui
     return Finish(status);
 }
 
-uint32_t gTraceMask = 0;
-
 }  // namespace
 
 // The simulated scanner's operations.
 namespace model {
 
-void SetTraceMask(uint32_t mask) noexcept { gTraceMask = mask; }
+// The mask selects the library's own debug output, which the virtual scanner does not have.
+void SetTraceMask(uint32_t) noexcept {}
 
 // A scenario that cannot be honoured stops the scanner before anything else, injected
 // failures included: they may be the very settings that were mistyped.
 int32_t Init_Interface() noexcept {
+    AnnounceVirtualScanner();
     if (!ScenarioValid()) return Finish(kErrScenario);
     const int32_t injected = InjectedFailure(Operation::kInit_Interface);
     if (injected != kOk) return Finish(injected);

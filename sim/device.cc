@@ -2,9 +2,12 @@
 // scanner's parts up afresh; the EEPROMs keep their contents, as non-volatile memory does.
 #include "sim/device.h"
 
+#include <cstdio>
+
 #include "sim/converter.h"
 #include "sim/errors.h"
 #include "sim/firmware.h"
+#include "sim/host.h"
 #include "sim/i2c_bus.h"
 #include "sim/motor.h"
 #include "sim/registers.h"
@@ -21,6 +24,7 @@ static bool gEepromsLoaded = false;
 static uint32_t gUsbTimeoutMs = kDefaultUsbTimeoutMs;
 static int32_t gLastError = kOk;
 static Versions gVersions{};
+static bool gAnnounced = false;
 
 // The scenario checked each version against 16 bits.
 static uint16_t VersionSetting(const char* key, uint16_t fallback) {
@@ -70,8 +74,16 @@ uint32_t UsbTimeoutMs() { return gUsbTimeoutMs; }
 void SetLastError(int32_t code) { gLastError = code; }
 int32_t LastError() { return gLastError; }
 
+void AnnounceVirtualScanner() noexcept {
+    if (gAnnounced) return;
+    gAnnounced = true;
+    std::fprintf(stderr, "kelvosim: virtual scanner, not hardware (library %s)\n", LibraryPath());
+    std::fflush(stderr);
+}
+
 void DeviceReset() {
     DeviceClose();
+    gAnnounced = false;
     gEepromsLoaded = false;
     gUsbTimeoutMs = kDefaultUsbTimeoutMs;
     gLastError = kOk;

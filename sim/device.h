@@ -27,4 +27,9 @@ int32_t LastError();
 // Back to the state of a freshly loaded library, with the current scenario.
 void DeviceReset();
 
+// Says on standard error, once per run, that this is the virtual scanner and which library
+// file it is, so that no transcript of it passes for one from a bench. The tool's own lines
+// are not touched: this one begins "kelvosim: " like every line of the virtual scanner.
+void AnnounceVirtualScanner() noexcept;
+
 }  // namespace sim

@@ -4,11 +4,8 @@
 // its end record.
 #include "sim/firmware.h"
 
-#include <cctype>
-#include <filesystem>
-#include <fstream>
-#include <istream>
-#include <system_error>
+#include <exception>
+#include <string>
 
 #include "sim/errors.h"
 #include "sim/host.h"
@@ -25,87 +22,147 @@ static int HexValue(char c) {
     return -1;
 }
 
+// One record's bytes (count, address, type, data, checksum) fit half a line.
+constexpr size_t kRecordLimitBytes = kFpgaLineLimitBytes / 2;
+
 // Decodes one record line into bytes (count, address, type, data, checksum).
-static int32_t DecodeRecord(const std::string& line, std::string& bytes) {
-    if (line.size() < 11 || line[0] != ':' || (line.size() - 1) % 2 != 0) return kErrFpgaRecordMalformed;
-    bytes.clear();
-    for (size_t i = 1; i + 1 < line.size(); i += 2) {
+static int32_t DecodeRecord(const char* line, size_t length, uint8_t* bytes, size_t& byteCount) {
+    if (length < 11 || line[0] != ':' || (length - 1) % 2 != 0) return kErrFpgaRecordMalformed;
+    byteCount = 0;
+    for (size_t i = 1; i + 1 < length; i += 2) {
         const int high = HexValue(line[i]);
         const int low = HexValue(line[i + 1]);
         if (high < 0 || low < 0) return kErrFpgaRecordMalformed;
-        bytes.push_back(static_cast<char>(high * 16 + low));
+        bytes[byteCount++] = static_cast<uint8_t>(high * 16 + low);
     }
-    const size_t dataBytes = static_cast<unsigned char>(bytes[0]);
-    if (bytes.size() != dataBytes + 5) return kErrFpgaRecordMalformed;
+    const size_t dataBytes = bytes[0];
+    if (byteCount != dataBytes + 5) return kErrFpgaRecordMalformed;
     unsigned sum = 0;
-    for (char byte : bytes) sum += static_cast<unsigned char>(byte);
+    for (size_t i = 0; i < byteCount; ++i) sum += bytes[i];
     if ((sum & 0xFF) != 0) return kErrFpgaChecksum;
     return kOk;
 }
 
-// Reads one line of at most kFpgaLineLimitBytes into `line`, without its end; false at the
-// end of the input. A longer line is cut there and reported by *tooLong, so that an endless
-// line costs no more memory than a legal one.
-static bool ReadLine(std::istream& in, std::string& line, uint64_t& consumed, bool* tooLong) {
-    line.clear();
-    *tooLong = false;
-    std::streambuf* buffer = in.rdbuf();
-    for (;;) {
-        const int c = buffer->sbumpc();
-        if (c == std::char_traits<char>::eof()) return !line.empty() || *tooLong;
-        ++consumed;
-        if (c == '\n') return true;
-        if (line.size() >= kFpgaLineLimitBytes) {
-            *tooLong = true;
-            return true;
+namespace {
+
+// The source's bytes one at a time, through a buffer.
+class ByteReader {
+public:
+    explicit ByteReader(FpgaFileSource& source) : source_(source) {}
+    // A byte (0-255), kEnd at the end of the file, kFailed when it could not be read.
+    static constexpr int kEnd = -1;
+    static constexpr int kFailed = -2;
+    int Next() {
+        if (next_ == filled_) {
+            const int64_t n = source_.Read(buffer_, sizeof buffer_);
+            if (n < 0) return kFailed;
+            if (n == 0) return kEnd;
+            next_ = 0;
+            filled_ = static_cast<size_t>(n);
         }
-        line.push_back(static_cast<char>(c));
+        ++consumed_;
+        return buffer_[next_++];
+    }
+    uint64_t Consumed() const { return consumed_; }
+
+private:
+    FpgaFileSource& source_;
+    uint8_t buffer_[16384];
+    size_t next_ = 0;
+    size_t filled_ = 0;
+    uint64_t consumed_ = 0;
+};
+
+enum class LineRead { kLine, kEnd, kTooLong, kFailed };
+
+}  // namespace
+
+// Reads one line of at most kFpgaLineLimitBytes into `line`, without its end, so that an
+// endless line costs no more than a legal one.
+static LineRead ReadLine(ByteReader& in, char* line, size_t& length) {
+    length = 0;
+    for (;;) {
+        const int c = in.Next();
+        if (c == ByteReader::kFailed) return LineRead::kFailed;
+        if (c == ByteReader::kEnd) return length > 0 ? LineRead::kLine : LineRead::kEnd;
+        if (c == '\n') return LineRead::kLine;
+        if (length >= kFpgaLineLimitBytes) return LineRead::kTooLong;
+        line[length++] = static_cast<char>(c);
     }
 }
 
-int32_t ParseFpgaFile(std::istream& in, uint32_t& imageBytes) {
-    std::string line, bytes;
+static bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+int32_t ParseFpgaFile(FpgaFileSource& source, uint32_t& imageBytes) noexcept {
+    ByteReader in(source);
+    char line[kFpgaLineLimitBytes];
+    uint8_t bytes[kRecordLimitBytes];
     imageBytes = 0;
-    uint64_t consumed = 0;
-    bool tooLong = false;
-    while (ReadLine(in, line, consumed, &tooLong)) {
-        if (tooLong || consumed > kFpgaFileLimitBytes) return kErrFpgaRecordMalformed;
-        while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
-        if (line.empty()) continue;
-        const int32_t status = DecodeRecord(line, bytes);
+    for (;;) {
+        size_t length = 0;
+        const LineRead read = ReadLine(in, line, length);
+        if (read == LineRead::kFailed) return kErrFpgaFileMissing;
+        if (read == LineRead::kEnd) return kErrFpgaNoEndRecord;
+        if (read == LineRead::kTooLong || in.Consumed() > kFpgaFileLimitBytes) return kErrFpgaRecordMalformed;
+        while (length > 0 && IsBlank(line[length - 1])) --length;
+        if (length == 0) continue;
+        size_t byteCount = 0;
+        const int32_t status = DecodeRecord(line, length, bytes, byteCount);
         if (status != kOk) return status;
-        const int type = static_cast<unsigned char>(bytes[3]);
-        switch (type) {
-            case 0x00: imageBytes += static_cast<unsigned char>(bytes[0]); break;
+        switch (bytes[3]) {
+            case 0x00: imageBytes += bytes[0]; break;
             case 0x01: return kOk;
             case 0x02: case 0x03: case 0x04: case 0x05: break;
             default: return kErrFpgaRecordType;
         }
     }
-    return kErrFpgaNoEndRecord;
 }
 
-int32_t FirmwareLoad(const std::string& path) {
+namespace {
+
+class InputFileSource final : public FpgaFileSource {
+public:
+    explicit InputFileSource(intptr_t handle) : handle_(handle) {}
+    ~InputFileSource() { CloseInputFile(handle_); }
+    InputFileSource(const InputFileSource&) = delete;
+    InputFileSource& operator=(const InputFileSource&) = delete;
+    int64_t Read(uint8_t* data, size_t capacity) noexcept override { return ReadInputFile(handle_, data, capacity); }
+
+private:
+    intptr_t handle_;
+};
+
+}  // namespace
+
+int32_t FirmwareLoad(const char* path) noexcept {
     gConfigured = false;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return kErrFpgaFileMissing;
-    // A regular file too large for any FPGA is refused before a byte of it is read; for
-    // anything else the reader's own limits hold.
-    std::error_code error;
-    if (std::filesystem::is_regular_file(path, error) && std::filesystem::file_size(path, error) > kFpgaFileLimitBytes) {
-        return kErrFpgaRecordMalformed;
-    }
+    intptr_t handle = -1;
+    uint64_t fileBytes = 0;
+    if (!OpenInputFile(path, handle, fileBytes)) return kErrFpgaFileMissing;
+    InputFileSource source(handle);
+    // A file too large for any FPGA is refused before a byte of it is read.
+    if (fileBytes > kFpgaFileLimitBytes) return kErrFpgaRecordMalformed;
     uint32_t imageBytes = 0;
-    const int32_t status = ParseFpgaFile(file, imageBytes);
+    const int32_t status = ParseFpgaFile(source, imageBytes);
     if (status != kOk) return status;
     gImageBytes = imageBytes;
     gConfigured = true;
     return kOk;
 }
 
-int32_t FirmwareLoadDefault(const char* fileName) {
-    if (std::ifstream(fileName).good()) return FirmwareLoad(fileName);
-    return FirmwareLoad(LibraryDirectory() + fileName);
+int32_t FirmwareLoadDefault(const char* fileName) noexcept {
+    intptr_t handle = -1;
+    uint64_t fileBytes = 0;
+    if (OpenInputFile(fileName, handle, fileBytes)) {
+        CloseInputFile(handle);
+        return FirmwareLoad(fileName);
+    }
+    try {
+        return FirmwareLoad((LibraryDirectory() + fileName).c_str());
+    } catch (const std::exception&) {   // no memory for the path: no file to be had
+        gConfigured = false;
+        return kErrFpgaFileMissing;
+    }
 }
 
 bool FpgaConfigured() { return gConfigured; }

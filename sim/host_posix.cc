@@ -9,16 +9,23 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "sim/host.h"
 
 namespace sim {
 
-std::string LibraryDirectory() {
+const char* LibraryPath() noexcept {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&LibraryDirectory), &info) == 0 || info.dli_fname == nullptr) {
         return "";
     }
-    const std::string path = info.dli_fname;
+    return info.dli_fname;
+}
+
+std::string LibraryDirectory() {
+    const std::string path = LibraryPath();
+    if (path.empty()) return "";
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
@@ -51,15 +58,21 @@ StateFileStatus OpenStateFile(const std::string& path, StateFile& file) {
     const int common = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     int fd = open(path.c_str(), O_RDWR | O_CREAT | common, 0666);
     bool writable = fd >= 0;
-    if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = open(path.c_str(), O_RDONLY | common);
+    if (fd < 0) {
+        const int error = errno;
+        file.problem = error == ELOOP ? "a symbolic link, never followed" : std::strerror(error);
+        if (error == EACCES || error == EROFS) fd = open(path.c_str(), O_RDONLY | common);   // read-only
+    }
     if (fd < 0) return StateFileStatus::kFailed;
     struct stat status {};
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        file.problem = "not a regular file";
         close(fd);
         return StateFileStatus::kFailed;
     }
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const bool busy = errno == EWOULDBLOCK;
+        file.problem = std::strerror(errno);
         close(fd);
         return busy ? StateFileStatus::kBusy : StateFileStatus::kFailed;
     }
@@ -95,6 +108,36 @@ bool WriteStateFile(const StateFile& file, uint64_t offset, const uint8_t* data,
 void CloseStateFile(StateFile& file) {
     if (file.handle >= 0) close(static_cast<int>(file.handle));
     file = StateFile{};
+}
+
+// O_NONBLOCK: a FIFO without a writer or a device cannot hang the open; fstat then refuses
+// anything but a regular file, for which O_NONBLOCK changes nothing. A link is followed: a
+// link to an FPGA file is an FPGA file.
+bool OpenInputFile(const char* path, intptr_t& handle, uint64_t& bytes) noexcept {
+    handle = -1;
+    bytes = 0;
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        return false;
+    }
+    handle = fd;
+    bytes = static_cast<uint64_t>(status.st_size);
+    return true;
+}
+
+int64_t ReadInputFile(intptr_t handle, uint8_t* data, size_t count) noexcept {
+    for (;;) {
+        const ssize_t n = read(static_cast<int>(handle), data, count);
+        if (n < 0 && errno == EINTR) continue;
+        return n;
+    }
+}
+
+void CloseInputFile(intptr_t handle) noexcept {
+    if (handle >= 0) close(static_cast<int>(handle));
 }
 
 }  // namespace sim

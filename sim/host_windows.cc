@@ -5,14 +5,19 @@
 
 namespace sim {
 
-std::string LibraryDirectory() {
+const char* LibraryPath() noexcept {
+    static char path[MAX_PATH];
     HMODULE module = nullptr;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCSTR>(&LibraryDirectory), &module);
-    char path[MAX_PATH] = {};
     const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
-    const std::string full(path, length);
+    path[length < MAX_PATH ? length : MAX_PATH - 1] = '\0';
+    return path;
+}
+
+std::string LibraryDirectory() {
+    const std::string full = LibraryPath();
     const size_t slash = full.find_last_of("\\/");
     return slash == std::string::npos ? std::string(".\\") : full.substr(0, slash + 1);
 }
@@ -49,6 +54,7 @@ StateFileStatus OpenStateFile(const std::string& path, StateFile& file) {
                                 OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     bool writable = handle != INVALID_HANDLE_VALUE;
+    if (!writable) file.problem = GetLastError() == ERROR_ACCESS_DENIED ? "access denied" : "cannot be opened";
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
         handle = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -59,6 +65,7 @@ StateFileStatus OpenStateFile(const std::string& path, StateFile& file) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        file.problem = "not a regular file";
         CloseHandle(handle);
         return StateFileStatus::kFailed;
     }
@@ -98,6 +105,37 @@ bool WriteStateFile(const StateFile& file, uint64_t offset, const uint8_t* data,
 void CloseStateFile(StateFile& file) {
     if (file.handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file.handle));
     file = StateFile{};
+}
+
+// CreateFile never waits: a folder cannot be opened this way at all, and a pipe or a device
+// (CON, NUL, a named pipe) opens but is not a disk file, so it is refused before a read.
+bool OpenInputFile(const char* path, intptr_t& handle, uint64_t& bytes) noexcept {
+    handle = -1;
+    bytes = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    LARGE_INTEGER size{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !GetFileSizeEx(file, &size)) {
+        CloseHandle(file);
+        return false;
+    }
+    handle = reinterpret_cast<intptr_t>(file);
+    bytes = static_cast<uint64_t>(size.QuadPart);
+    return true;
+}
+
+int64_t ReadInputFile(intptr_t handle, uint8_t* data, size_t count) noexcept {
+    DWORD n = 0;
+    const DWORD want = count > 0x40000000u ? 0x40000000u : static_cast<DWORD>(count);
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle), data, want, &n, nullptr)) return -1;
+    return n;
+}
+
+void CloseInputFile(intptr_t handle) noexcept {
+    if (handle != -1) CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 
 }  // namespace sim

@@ -14,6 +14,7 @@
 #include "sim/i2c_bus.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,7 @@ struct Eeprom {
     int64_t writeFailAfter = -1; // bytes a write stores before it fails; -1: never fails
     int64_t readFlipAddress = kNoAddress;
     uint64_t pageWriteNs = 0;
+    bool stateFileProblemTold = false;   // once a session
 };
 
 Eeprom gEeproms[] = {
@@ -76,6 +78,21 @@ void LoadState(Eeprom& eeprom) {
     if (loaded < eeprom.cells.size()) (void)WriteStateFile(eeprom.file, 0, eeprom.cells.data(), eeprom.cells.size());
 }
 
+// A write that cannot reach the state file fails with -604; the reason is told once a session,
+// naming the file and its folder, which a bare -604 would leave the user to guess.
+void TellStateFileProblem(Eeprom& eeprom) {
+    if (eeprom.stateFileProblemTold) return;
+    eeprom.stateFileProblemTold = true;
+    const std::string& path = eeprom.stateFile;
+    const size_t separator = path.find_last_of("/\\");
+    const int folderLength = separator == std::string::npos ? 1 : static_cast<int>(separator == 0 ? 1 : separator);
+    const char* folder = separator == std::string::npos ? "." : path.c_str();
+    const char* why = eeprom.file.problem[0] != '\0' ? eeprom.file.problem : "the write failed";
+    std::fprintf(stderr, "kelvosim: EEPROM 0x%02X: cannot write its state file '%s' in the folder '%.*s' (%s)\n",
+                 eeprom.deviceId, path.c_str(), folderLength, folder, why);
+    std::fflush(stderr);
+}
+
 // Programs cells [first, first + count) one page at a time, each page reaching the state file
 // before the next begins. *done counts the bytes programmed, also when a page fails.
 int32_t ProgramPages(Eeprom& eeprom, uint32_t first, const uint8_t* data, uint32_t count,
@@ -88,7 +105,10 @@ int32_t ProgramPages(Eeprom& eeprom, uint32_t first, const uint8_t* data, uint32
         const uint32_t chunk = std::min(pageLeft, count - *done);
         const uint8_t* page = data + *done;
         // A state file that could not be opened as a plain file of ours fails every write.
-        if (persistent && !WriteStateFile(eeprom.file, address, page, chunk)) return kErrVerifyWrite;
+        if (persistent && !WriteStateFile(eeprom.file, address, page, chunk)) {
+            TellStateFileProblem(eeprom);
+            return kErrVerifyWrite;
+        }
         std::copy(page, page + chunk, eeprom.cells.begin() + address);
         if (eeprom.pageWriteNs != 0) SleepNs(eeprom.pageWriteNs);
         *done += chunk;
@@ -121,6 +141,7 @@ void I2cBusReset() {
 
 int32_t I2cBusAttach() {
     for (Eeprom& eeprom : gEeproms) {
+        eeprom.stateFileProblemTold = false;
         if (eeprom.stateFile.empty()) continue;
         const StateFileStatus status = OpenStateFile(eeprom.stateFile, eeprom.file);
         if (status == StateFileStatus::kBusy) {

@@ -3,6 +3,8 @@
 // of 16 bytes, with extended linear address records every 64 KiB and the end record.
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 static void WriteRecord(FILE* out, uint8_t type, uint16_t address, const std::vector<uint8_t>& data) {
@@ -18,6 +20,14 @@ static void WriteRecord(FILE* out, uint8_t type, uint16_t address, const std::ve
 int main(int argc, char** argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: make_fpga_image OUTPUT\n");
+        return 1;
+    }
+    // Only a regular file (or a new one) is written: a FIFO at the name would block the open
+    // until some reader came, and a device or folder would take anything but an FPGA file.
+    std::error_code error;
+    const std::filesystem::file_status existing = std::filesystem::status(argv[1], error);
+    if (std::filesystem::exists(existing) && !std::filesystem::is_regular_file(existing)) {
+        std::fprintf(stderr, "%s: not a regular file\n", argv[1]);
         return 1;
     }
     FILE* out = std::fopen(argv[1], "w");

@@ -28,7 +28,9 @@
 #include <vector>
 
 #include "device/contract.h"
+#include "trace/call_packing.h"
 #include "trace/trace_format.h"
+#include "sim/device.h"
 #include "sim/errors.h"
 #include "sim/host.h"
 #include "sim/scenario.h"
@@ -39,6 +41,7 @@ namespace {
 
 using trace::Call;
 using trace::Op;
+namespace asked = trace::asked;
 
 constexpr uint64_t kNoDataPauseNs = 1000000;   // a program reading on must not spin flat out
 constexpr size_t kLongestPass = 64;            // calls in one pass of a call loop
@@ -338,14 +341,17 @@ void CopyOut(const std::vector<uint8_t>& recorded, uint8_t* buffer, size_t room)
 // The operations as the trace answers them.
 namespace replayed {
 
-void SetTraceMask(uint32_t mask) noexcept { Answer(CallOf(Op::SetTraceMask, mask)); }
+void SetTraceMask(uint32_t mask) noexcept { Answer(asked::SetTraceMask(mask)); }
 
-int32_t Init_Interface() noexcept { return Status(Answer(CallOf(Op::Init_Interface))); }
+int32_t Init_Interface() noexcept {
+    AnnounceVirtualScanner();   // a replayed session is no more hardware than a simulated one
+    return Status(Answer(asked::Init_Interface()));
+}
 
-void SetUsbTimeout(uint32_t milliseconds) noexcept { Answer(CallOf(Op::SetUsbTimeout, milliseconds)); }
+void SetUsbTimeout(uint32_t milliseconds) noexcept { Answer(asked::SetUsbTimeout(milliseconds)); }
 
 int32_t GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* library, uint16_t* usbDriver) noexcept {
-    const Call* answer = Answer(CallOf(Op::GetKelvoVersion));
+    const Call* answer = Answer(asked::GetKelvoVersion(hardware, firmware, library, usbDriver));
     uint16_t* values[4] = {hardware, firmware, library, usbDriver};
     for (int i = 0; i < 4 && answer != nullptr; ++i) {
         if (values[i] != nullptr) *values[i] = static_cast<uint16_t>(answer->outs[i]);
@@ -354,19 +360,17 @@ int32_t GetKelvoVersion(uint16_t* hardware, uint16_t* firmware, uint16_t* librar
 }
 
 int32_t Init_Firmware(const char* fileName, int32_t useDefault) noexcept {
-    Call asked = CallOf(Op::Init_Firmware, useDefault);
-    if (fileName != nullptr) asked.text = fileName;
-    return Status(Answer(asked));
+    return Status(Answer(asked::Init_Firmware(fileName, useDefault)));
 }
 
-int32_t Free_Interface() noexcept { return Status(Answer(CallOf(Op::Free_Interface))); }
+int32_t Free_Interface() noexcept { return Status(Answer(asked::Free_Interface())); }
 
-int32_t GetLastKelvoError(int32_t which) noexcept { return Status(Answer(CallOf(Op::GetLastKelvoError, which))); }
+int32_t GetLastKelvoError(int32_t which) noexcept { return Status(Answer(asked::GetLastKelvoError(which))); }
 
 // Once the replay has stopped, the texts are the virtual scanner's own, so that the program
 // can still say what kErrReplay means.
 int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) noexcept {
-    const Call* answer = Answer(CallOf(Op::GetKelvoErrorText, code, size));
+    const Call* answer = Answer(asked::GetKelvoErrorText(code, text, size));
     const char* known = answer != nullptr ? answer->text.c_str() : ErrorText(code);
     if (answer == nullptr && known == nullptr) return kErrBadArgument;
     if (text != nullptr && size > 0) std::snprintf(text, size, "%s", known);
@@ -374,52 +378,47 @@ int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) noexcept {
 }
 
 // A register write's recorded result, or 0 (failed) once replay has stopped.
-int32_t WriteResult(Op op, uint32_t address, uint32_t value) {
-    const Call* answer = Answer(CallOf(op, address, value));
+int32_t WriteResult(const Call& asked) {
+    const Call* answer = Answer(asked);
     return answer != nullptr ? static_cast<int32_t>(answer->result) : RegisterWriteResult(false);
 }
 
-int32_t RegWrite(uint32_t address, uint8_t value) noexcept { return WriteResult(Op::RegWrite, address, value); }
-int32_t RegWriteShort(uint32_t address, uint16_t value) noexcept { return WriteResult(Op::RegWriteShort, address, value); }
-int32_t RegWriteLong(uint32_t address, uint32_t value) noexcept { return WriteResult(Op::RegWriteLong, address, value); }
-int32_t RegWriteLongInc(uint32_t address, uint32_t value) noexcept { return WriteResult(Op::RegWriteLongInc, address, value); }
+int32_t RegWrite(uint32_t address, uint8_t value) noexcept { return WriteResult(asked::RegWrite(address, value)); }
+int32_t RegWriteShort(uint32_t address, uint16_t value) noexcept { return WriteResult(asked::RegWriteShort(address, value)); }
+int32_t RegWriteLong(uint32_t address, uint32_t value) noexcept { return WriteResult(asked::RegWriteLong(address, value)); }
+int32_t RegWriteLongInc(uint32_t address, uint32_t value) noexcept { return WriteResult(asked::RegWriteLongInc(address, value)); }
 
 template <typename Value>
-Value RegisterValue(Op op, uint32_t address) {
-    const Call* answer = Answer(CallOf(op, address));
+Value RegisterValue(const Call& asked) {
+    const Call* answer = Answer(asked);
     return answer != nullptr ? static_cast<Value>(answer->result) : Value{0};
 }
 
-uint8_t RegRead(uint32_t address) noexcept { return RegisterValue<uint8_t>(Op::RegRead, address); }
-uint16_t RegReadShort(uint32_t address) noexcept { return RegisterValue<uint16_t>(Op::RegReadShort, address); }
-uint16_t RegReadShortInc(uint32_t address) noexcept { return RegisterValue<uint16_t>(Op::RegReadShortInc, address); }
-uint32_t RegReadLong(uint32_t address) noexcept { return RegisterValue<uint32_t>(Op::RegReadLong, address); }
-uint32_t RegReadLongInc(uint32_t address) noexcept { return RegisterValue<uint32_t>(Op::RegReadLongInc, address); }
+uint8_t RegRead(uint32_t address) noexcept { return RegisterValue<uint8_t>(asked::RegRead(address)); }
+uint16_t RegReadShort(uint32_t address) noexcept { return RegisterValue<uint16_t>(asked::RegReadShort(address)); }
+uint16_t RegReadShortInc(uint32_t address) noexcept { return RegisterValue<uint16_t>(asked::RegReadShortInc(address)); }
+uint32_t RegReadLong(uint32_t address) noexcept { return RegisterValue<uint32_t>(asked::RegReadLong(address)); }
+uint32_t RegReadLongInc(uint32_t address) noexcept { return RegisterValue<uint32_t>(asked::RegReadLongInc(address)); }
 
 int32_t I2C_PROM_write(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) noexcept {
-    Call asked = CallOf(Op::I2C_PROM_write, deviceId, firstAddress, lastAddress);
-    if (buffer != nullptr) asked.dataIn.assign(buffer, buffer + ShortTransferBytes(firstAddress, lastAddress));
-    return Status(Answer(asked));
+    return Status(Answer(asked::I2C_PROM_write(buffer, deviceId, firstAddress, lastAddress)));
 }
 
 int32_t I2C_PROM_read(uint8_t* buffer, uint8_t deviceId, uint32_t firstAddress, uint8_t lastAddress) noexcept {
-    const Call* answer = Answer(CallOf(Op::I2C_PROM_read, deviceId, firstAddress, lastAddress));
+    const Call* answer = Answer(asked::I2C_PROM_read(buffer, deviceId, firstAddress, lastAddress));
     if (answer != nullptr) CopyOut(answer->dataOut, buffer, ShortTransferBytes(firstAddress, lastAddress));
     return Status(answer);
 }
 
 int32_t I2C_LargePROMwr(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) noexcept {
-    const int32_t lengthIn = length != nullptr ? *length : 0;
-    Call asked = CallOf(Op::I2C_LargePROMwr, deviceId, startAddress, lengthIn);
-    if (buffer != nullptr && lengthIn > 0) asked.dataIn.assign(buffer, buffer + lengthIn);
-    const Call* answer = Answer(asked);
+    const Call* answer = Answer(asked::I2C_LargePROMwr(deviceId, startAddress, buffer, length));
     if (answer != nullptr && length != nullptr) *length = static_cast<int32_t>(answer->outs[0]);
     return Status(answer);
 }
 
 int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer, int32_t* length) noexcept {
     const int32_t lengthIn = length != nullptr ? *length : 0;
-    const Call* answer = Answer(CallOf(Op::I2C_LargePROMrd, deviceId, startAddress, lengthIn));
+    const Call* answer = Answer(asked::I2C_LargePROMrd(deviceId, startAddress, buffer, length));
     if (answer != nullptr) {
         CopyOut(answer->dataOut, buffer, lengthIn > 0 ? static_cast<size_t>(lengthIn) : 0);
         if (length != nullptr) *length = static_cast<int32_t>(answer->outs[0]);
@@ -428,30 +427,30 @@ int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer
 }
 
 int32_t I2C_ADCread(uint8_t deviceId, int32_t channel) noexcept {
-    const Call* answer = Answer(CallOf(Op::I2C_ADCread, deviceId, channel));
+    const Call* answer = Answer(asked::I2C_ADCread(deviceId, channel));
     return answer != nullptr ? static_cast<int32_t>(answer->result) : AdcErrorResult(gReplay.stopCode);
 }
 
-int32_t I2C_DACout(uint8_t deviceId, int32_t value) noexcept { return Status(Answer(CallOf(Op::I2C_DACout, deviceId, value))); }
+int32_t I2C_DACout(uint8_t deviceId, int32_t value) noexcept { return Status(Answer(asked::I2C_DACout(deviceId, value))); }
 
 int32_t I2C_TEMPinit(uint8_t deviceId, int32_t value) noexcept {
-    return Status(Answer(CallOf(Op::I2C_TEMPinit, deviceId, value)));
+    return Status(Answer(asked::I2C_TEMPinit(deviceId, value)));
 }
 
 int32_t I2C_TEMPread(uint8_t deviceId) noexcept {
-    const Call* answer = Answer(CallOf(Op::I2C_TEMPread, deviceId));
+    const Call* answer = Answer(asked::I2C_TEMPread(deviceId));
     return answer != nullptr ? static_cast<int32_t>(answer->result) : kTemperatureFailure;
 }
 
-int32_t Pentamotor_init(int32_t revolutions) noexcept { return Status(Answer(CallOf(Op::Pentamotor_init, revolutions))); }
+int32_t Pentamotor_init(int32_t revolutions) noexcept { return Status(Answer(asked::Pentamotor_init(revolutions))); }
 
 int32_t Anz_ScanLine() noexcept {
-    const Call* answer = Answer(CallOf(Op::Anz_ScanLine));
+    const Call* answer = Answer(asked::Anz_ScanLine());
     return answer != nullptr ? static_cast<int32_t>(answer->result) : kScanLineFailure;
 }
 
 int32_t GetScanStatus(ScannerStatus* status) noexcept {
-    const Call* answer = Answer(CallOf(Op::GetScanStatus));
+    const Call* answer = Answer(asked::GetScanStatus(status));
     if (answer != nullptr) CopyOut(answer->dataOut, reinterpret_cast<uint8_t*>(status), sizeof *status);
     return Status(answer);
 }
@@ -496,7 +495,7 @@ int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) noexcep
     if (!r.haveNext || r.next.op != Op::ReadBlock) {
         // Within a stream loop, or after it while the program reads on: no data.
         if (r.active == nullptr || !r.active->stream) {
-            Diverge(CallOf(Op::ReadBlock, requested));
+            Diverge(asked::ReadBlock(buffer, requested, received));
             return r.stopCode;
         }
         SleepNs(kNoDataPauseNs);
@@ -507,7 +506,7 @@ int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) noexcep
     return status;
 }
 
-void ClearReadBlock() noexcept { Answer(CallOf(Op::ClearReadBlock)); }
+void ClearReadBlock() noexcept { Answer(asked::ClearReadBlock()); }
 
 }  // namespace replayed
 

@@ -28,11 +28,28 @@ expect() {
     COMP_LINE="$1 $2"
     COMP_POINT=${#COMP_LINE}
     COMPREPLY=()
+    completion_options=
     _kelvotest "${words[0]}" "$2" "${words[-1]}"
     local got
     got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' ')
     if [ "$got" != "$3 " ]; then
         echo "FAIL: '$1 $2<TAB>' offers [$got], expected [$3 ]"
+        failures=$((failures + 1))
+    fi
+}
+
+# Outside a completion compopt does nothing; here it records what readline would be told.
+compopt() {
+    local IFS=' '
+    completion_options+=" $*"
+}
+
+# A file name is offered as readline must quote it: with -o filenames, a name with a blank is
+# inserted escaped or inside the quote already typed, never as two words.
+expect_file() {
+    expect "$@"
+    if [[ $completion_options != *"-o filenames"* ]]; then
+        echo "FAIL: '$1 $2<TAB>' offers file names without -o filenames"
         failures=$((failures + 1))
     fi
 }
@@ -57,9 +74,12 @@ expect "kelvotest -id" "" "a0 a2"
 expect "kelvotest -dumpe /id" "a" "a0 a2"
 expect "kelvotest -rb" "" ""
 expect "kelvotest -val" "-" ""
-expect "kelvotest -ini" "im" "image.iic"
-expect "kelvotest -prg" "my" "my scan.bin"
-expect "kelvotest-virtual -scanfile" "" "-b image.iic my scan.bin"
+expect_file "kelvotest -ini" "im" "image.iic"
+expect_file "kelvotest -prg" "my" "my scan.bin"
+expect_file "kelvotest -prg" 'my\ s' "my scan.bin"
+expect_file "kelvotest -prg" '"my s' "my scan.bin"
+expect_file "kelvotest -prg" "'my" "my scan.bin"
+expect_file "kelvotest-virtual -scanfile" "" "-b image.iic my scan.bin"
 expect "kelvotest" "image" ""
 
 [ "$(wc -w <<<"$all")" -eq 28 ] || { echo "FAIL: the option list is not the table's 28"; exit 1; }

@@ -188,3 +188,26 @@ TEST_F(MainSequenceTest, StopRequestBetweenActionsSkipsTheStreamingTest) {
     EXPECT_EQ(0, gFakeDevice.Count("RegWrite"));
     EXPECT_EQ("Free_Interface()", gFakeDevice.calls.back());
 }
+
+// A request that comes while a bring-up call runs (an open or an FPGA load may take seconds)
+// is acted on when the call returns: every later step is skipped, the boot EEPROM is not
+// programmed, and the interface is still freed.
+TEST_F(MainSequenceTest, StopRequestDuringBringUpSkipsTheStepsAfterTheCall) {
+    TempDir dir;
+    const std::string image = dir.Write("image.iic", DistinctBytes(100));
+    const struct { const char* call; const char* nextStep; } cases[] = {
+        {"Init_Interface", "SetUsbTimeout"}, {"GetKelvoVersion", "Init_Firmware"}, {"Init_Firmware", "I2C_PROM_write"}};
+    for (const auto& c : cases) {
+        ResetFakeDevice();
+        ResetFakePlatform();
+        gFakeDevice.onDeviceCall = [&](const std::string& operation) {
+            if (operation == c.call) gFakePlatform.stopSignalled = true;
+        };
+        EXPECT_EQ(0, Run({"-prg", image, "-rb", "10"})) << c.call;
+        EXPECT_EQ(1, gFakeDevice.Count(c.call)) << c.call;
+        for (const char* skipped : {c.nextStep, "I2C_PROM_write", "I2C_LargePROMwr", "RegRead"})
+            EXPECT_EQ(0, gFakeDevice.Count(skipped)) << c.call << ": " << skipped;
+        EXPECT_EQ(std::string::npos, err.find("program EEPROM")) << c.call;
+        EXPECT_EQ("Free_Interface()", gFakeDevice.calls.back()) << c.call;
+    }
+}

@@ -109,11 +109,11 @@ TEST(ParseCommandLineTest, TargetsStoredBeforeAStopKeepTheirValues) {
     EXPECT_EQ(-1, gWriteByteAdr);
 }
 
-TEST(ParseCommandLineTest, FileNamesStopAtBlanksAndNeverOverrunTheirBuffers) {
-    EXPECT_TRUE(Parse({"-ini", "my file.mcs", "-prg", "  image.iic", "-scanfile", "out.bin"}).complete);
-    EXPECT_STREQ("my", gFpgaFilename);
-    EXPECT_STREQ("image.iic", gBootFilename);
-    EXPECT_STREQ("out.bin", gScanFilename);
+TEST(ParseCommandLineTest, FileNamesAreTakenWholeAndNeverOverrunTheirBuffers) {
+    EXPECT_TRUE(Parse({"-ini", "my file.mcs", "-prg", "  image.iic", "-scanfile", "run 2.bin"}).complete);
+    EXPECT_STREQ("my file.mcs", gFpgaFilename);
+    EXPECT_STREQ("  image.iic", gBootFilename);
+    EXPECT_STREQ("run 2.bin", gScanFilename);
 
     const std::string longest(kFileNameBytes - 1, 'a');
     EXPECT_TRUE(Parse({"-prg", longest}).complete);

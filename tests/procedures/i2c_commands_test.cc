@@ -155,7 +155,7 @@ TEST_F(I2cCommandsTest, StressLoopCountsThreeReadsAPassAndEachFailedStep) {
 
 TEST_F(I2cCommandsTest, StressLoopReportsOnlyAfterMoreThanASecond) {
     gFakeDevice.Script("I2C_ADCread", {169, 169, 169, 169, 169, 169});
-    gFakePlatform.msPerReading = 400;   // start 1000; pass n reads 1000 + 400n
+    gFakePlatform.msPerReading = 200;   // start 1000; pass n reads 1000 + 400n (the key look reads too)
     EndLoopAfterPasses(6);
     RunStressLoop();
     // 1400, 1800: not yet; 2200 (> 1000 after 1000): report, fresh mark 2600;

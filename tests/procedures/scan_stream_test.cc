@@ -199,7 +199,7 @@ TEST_F(ScanStreamTest, BadBlocksAreNotAccepted) {
         *received = results[call][1];
         return results[call++][0];
     };
-    gFakePlatform.msPerReading = 400;   // one report at the end, after three clock readings
+    gFakePlatform.msPerReading = 250;   // a report after the third block (the key look reads the clock too)
     LogCapture log;
     Run();
     EXPECT_EQ("ReadBlock from Scanner without File!\nError BlockRead:-301\nError BlockRead:-350\n"

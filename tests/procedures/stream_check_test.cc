@@ -1,6 +1,6 @@
 // The counting-pattern check and the request lengths of the scan streaming test, without a
 // device: chunking at the 65535 -> 0 wrap, error counting, the first error's position.
-#include "procedures/stream_check.h"
+#include "device/stream_check.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,8 @@
 // The real tool programming the virtual scanner's boot EEPROM, with the EEPROM kept in a state
 // file between runs: what a later run reads back, and what every failed or killed run leaves.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -74,6 +77,34 @@ TEST_F(BootEepromProcess, ImageProgrammedInOneRunIsDumpedInTheNext) {
     const std::vector<uint8_t> bytes = DistinctBytes(kImageBytes);
     EXPECT_NE(std::string::npos, run.err.find(DumpRow(bytes, 0))) << run.err;
     EXPECT_NE(std::string::npos, run.err.find(DumpRow(bytes, 0xF0))) << run.err;
+}
+
+// A name with a blank is one file: "board v2.iic" is programmed, not a file "board" beside it.
+TEST_F(BootEepromProcess, FileNameWithBlanksProgramsThatFile) {
+    dir.Write("board", DistinctBytes(100));
+    dir.Write("board v2.iic", DistinctBytes(300));
+    ProcessResult run = Run({"-prg", "board v2.iic"});
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_NE(std::string::npos,
+              run.err.find("ksutest: program EEPROM with ID 0xa2 from file board v2.iic successfull\n!\n")) << run.err;
+    EXPECT_EQ(DistinctBytes(300), Slice(Eeprom(), 0, 300));
+}
+
+// A state file that cannot be written makes the write fail with -604, and the virtual scanner
+// says why, naming the file and its folder: here a folder stands at the file's name, and (for
+// a user other than root, whom no mode stops) the folder given by eeprom.dir is read-only.
+TEST_F(BootEepromProcess, UnwritableStateFileIsNamedWithItsFolder) {
+    ASSERT_EQ(0, mkdir(dir.File("eeprom_a2.bin").c_str(), 0700));
+    ProcessResult run = Run({"-prg", "image.iic"});
+    EXPECT_NE(std::string::npos, run.err.find("ksutest: Error: -604 ")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("kelvosim: EEPROM 0xA2: cannot write its state file '" + dir.File("eeprom_a2.bin") +
+                                              "' in the folder '" + dir.Path() + "' (")) << run.err;
+    if (geteuid() == 0) return;
+    TempDir readOnly;
+    ASSERT_EQ(0, chmod(readOnly.Path().c_str(), 0500));
+    run = RunToTheEnd(ToolRun{{"-prg", "image.iic"}, {"KELVOSIM=eeprom.dir = " + readOnly.Path()}, dir.Path(), ""});
+    EXPECT_NE(std::string::npos, run.err.find("' in the folder '" + readOnly.Path() + "' (Permission denied)")) << run.err;
+    chmod(readOnly.Path().c_str(), 0700);
 }
 
 TEST_F(BootEepromProcess, RefusedFileLeavesEepromUntouched) {

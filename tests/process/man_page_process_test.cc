@@ -125,3 +125,23 @@ TEST(ManPageFailureLines, StayAwayFromAHealthyRun) {
     }
     EXPECT_EQ(0, run.exitCode);
 }
+
+// Each page as man renders it for a reader: no warnings, and the prose keeps its spaces. An
+// alternating-font request (.BR usb3 ); words ...) joins all its words without blanks, so a
+// sentence handed to one renders as one long word, which man --warnings does not notice.
+TEST(ManPages, RenderWithoutWarningsAndWithTheSpacesOfTheirProse) {
+    if (std::string(KELVO_MAN_COMMAND).empty()) GTEST_SKIP() << "man is not installed";
+    const std::regex runTogether("[a-z]{20,}");
+    for (const char* page : {"kelvotest.1", "kelvotest-virtual.1", "kelvotest-record.1", "kelvotrace.1"}) {
+        const ProcessResult run = RunToTheEnd(ToolRun{{"--warnings", "-l", std::string(KELVO_DOC_DIR) + "/" + page},
+                                                      {"MANWIDTH=300"}, "", KELVO_MAN_COMMAND});
+        EXPECT_EQ(0, run.exitCode) << page;
+        EXPECT_EQ("", run.err) << page;
+        std::string text = std::regex_replace(run.out, std::regex("[ \n]+"), " ");
+        std::smatch word;
+        EXPECT_FALSE(std::regex_search(text, word, runTogether)) << page << ": " << word.str();
+        if (std::string(page) == "kelvotest-virtual.1") {
+            EXPECT_NE(std::string::npos, text.find("at usb3); words that do not fit are lost while the counter runs on,"));
+        }
+    }
+}

@@ -92,6 +92,31 @@ TEST_F(StopProcess, SecondInterruptEndsAtOnceWithTheTerminalRestored) {
     EXPECT_TRUE(tool.TerminalModesAsAtStart());
 }
 
+// During bring-up (here a boot EEPROM programming of 3 s): a request waits for the library's
+// call to return and then ends the run through shutdown, skipping the actions; a second one
+// ends the tool at once.
+TEST_F(StopProcess, RequestDuringBringUpEndsTheRunOnceTheCallReturnsAndASecondAtOnce) {
+    dir.Write("image.iic", DistinctBytes(4000));
+    const ToolRun run{{"-prg", "image.iic", "-rb", "10"}, {"KELVOSIM=eeprom.a2.page_write_us = 100000"}, dir.Path(), ""};
+    for (const int requests : {1, 2}) {
+        ChildProcess tool = ChildProcess::StartWithPipes(run);
+        ASSERT_TRUE(tool.WaitForText("USB-DriverVersion:", 10000)) << tool.Err();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for (int i = 0; i < requests; ++i) {
+            tool.Signal(SIGTERM);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        if (requests == 2) {
+            EXPECT_EQ(128 + SIGTERM, tool.WaitForExit(1000)) << tool.Err();
+            continue;
+        }
+        EXPECT_EQ(0, tool.WaitForExit(10000)) << tool.Err();
+        EXPECT_NE(std::string::npos, tool.Err().find("successfull\n!")) << tool.Err();   // the call ran to its end
+        EXPECT_EQ(std::string::npos, tool.Err().find("RegRead")) << tool.Err();
+        EXPECT_EQ("!\n", tool.Err().substr(tool.Err().size() - 2));   // the interface was freed
+    }
+}
+
 // Keys are polled, not announced by SIGIO: blocking it in the inherited mask hides nothing.
 TEST_F(StopProcess, KeysEndTheLoopsWithSigioBlocked) {
     ChildProcess tool = ChildProcess::StartUnderPty(Run({"-iictest", "-scan"}), {SIGIO});
@@ -112,6 +137,39 @@ TEST_F(StopProcess, FifoWithoutReaderIsAFileThatCannotBeOpened) {
     EXPECT_EQ(0, tool.WaitForExit(10000));
     EXPECT_NE(std::string::npos, tool.Err().find("ReadBlock from Scanner in File scan.fifo\n"
                                                   "Cannot open scannerfile scan.fifo\nksutest: Total"));
+}
+
+// The scan file is opened without waiting but written with waiting: a reader that takes less
+// than the stream brings (here under half) holds the tool up, and gets every byte, with no
+// "Error FileWrite!" for a full pipe.
+TEST_F(StopProcess, SlowFifoReaderGetsEveryByte) {
+    ASSERT_EQ(0, mkfifo(dir.File("scan.fifo").c_str(), 0600));
+    const int reader = open(dir.File("scan.fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ChildProcess tool = ChildProcess::StartWithPipes(Run({"-scanfile", "scan.fifo"}));
+    ASSERT_TRUE(tool.WaitForText("ReadBlock from Scanner in File scan.fifo\n", 10000)) << tool.Err();
+    uint64_t readBytes = 0;
+    std::thread slowReader([&] {
+        std::vector<char> chunk(16384);
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (std::chrono::steady_clock::now() < giveUp) {   // at most 16 KiB a 20 ms: 0.8 MB/s of the stream's 2
+            const ssize_t n = read(reader, chunk.data(), chunk.size());
+            if (n == 0 && readBytes > 0) break;   // the tool closed the file (before it opened it: no writer yet)
+            if (n > 0) readBytes += static_cast<uint64_t>(n);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    for (int waited = 0; waited < 200 && tool.Occurrences("Errors: ") < 2; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    tool.Signal(SIGINT);
+    const int exitCode = tool.WaitForExit(30000);
+    slowReader.join();
+    close(reader);
+    EXPECT_EQ(0, exitCode) << tool.Err();
+    EXPECT_EQ(std::string::npos, tool.Err().find("Error FileWrite!")) << tool.Err();
+    EXPECT_GE(readBytes, LastTotal(tool.Err()));
+    EXPECT_GT(LastTotal(tool.Err()), 0u);
 }
 
 // A reader that goes away is a failed write, not the end of the process: the test ends with

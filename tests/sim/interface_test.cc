@@ -147,6 +147,7 @@ TEST_F(SimInterfaceTest, FpgaFileIsCheckedRecordByRecord) {
     EXPECT_EQ(-202, Init_Firmware(huge.c_str(), 0));
     EXPECT_EQ(-201, Init_Firmware(dir.File("missing.mcs").c_str(), 0));
     EXPECT_EQ(-201, GetLastKelvoError(1));
+    EXPECT_EQ(-201, Init_Firmware(dir.Path().c_str(), 0));   // a folder is no file, and no exception
 }
 
 TEST_F(SimInterfaceTest, DefaultFpgaFileIsFoundBesideTheLibrary) {

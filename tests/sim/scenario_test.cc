@@ -2,6 +2,7 @@
 // cannot honour exactly is reported with its place and the scanner refuses to start.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 #include "tests/support/sim_session.h"
@@ -74,15 +75,32 @@ TEST_F(ScenarioTest, EverySettingThatCannotBeHonouredStopsTheScanner) {
     EXPECT_STREQ("scenario error: a setting cannot be honoured (see standard error)", text);
 }
 
-TEST_F(ScenarioTest, GoodSettingsStartSilentlyAndLaterOnesWin) {
+TEST_F(ScenarioTest, GoodSettingsStartWithTheScannersOwnLineOnlyAndLaterOnesWin) {
     std::string said;
     EXPECT_EQ(0, Start("version.library = 0x0102 # old\nversion.library = 0X0103; adc.ch1 = -2.5e0;"
                        " fail.RegRead = -0x12D every 2; stream.rate = usb3; stream.drop = 3 at 0",
                        &said));
-    EXPECT_EQ("", said);
+    // Only the line with which the virtual scanner names itself, and that once per run.
+    EXPECT_TRUE(std::regex_match(said, std::regex(R"(kelvosim: virtual scanner, not hardware \(library .*kelvoscanusb[^/\\]*\)\r?\n)")))
+        << said;
     uint16_t hardware, firmware, library, usb;
     ASSERT_EQ(0, GetKelvoVersion(&hardware, &firmware, &library, &usb));
     EXPECT_EQ(0x0103, library);
+    ASSERT_EQ(0, Free_Interface());
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(0, Init_Interface());
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());
+}
+
+// A line may hold 4096 characters, its end not counted; one more is refused.
+TEST_F(ScenarioTest, LineOfTheLimitIsAcceptedAndOneMoreRefused) {
+    const std::string setting = "adc.noise = 0";
+    const std::string longest = setting + std::string(4096 - setting.size(), ' ') + "\nadc.seed = 2";
+    std::string said;
+    EXPECT_EQ(0, Start(longest, &said)) << said;
+    Free_Interface();
+    EXPECT_EQ(kErrScenario, Start(setting + std::string(4097 - setting.size(), ' '), &said));
+    EXPECT_NE(std::string::npos, said.find("kelvosim: line longer than 4096 characters (line 1 of the settings)\n")) << said;
 }
 
 TEST_F(ScenarioTest, ManyMistakesAreReportedButNotWithoutEnd) {

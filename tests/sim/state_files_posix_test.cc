@@ -84,7 +84,8 @@ TEST_F(StateFilesTest, LinksAndFifosAtTheStateFileNamesAreNotUsed) {
     EXPECT_EQ("keep me", ReadFileText(victim));
 }
 
+// A device that never ends is no FPGA file: refused before a byte of it is read.
 TEST_F(StateFilesTest, FpgaFileThatNeverEndsIsRefused) {
     Open("");
-    EXPECT_EQ(kErrFpgaRecordMalformed, Init_Firmware("/dev/zero", 0));
+    EXPECT_EQ(kErrFpgaFileMissing, Init_Firmware("/dev/zero", 0));
 }

@@ -131,6 +131,27 @@ TEST_F(StreamTest, OverflowIsRecordedAsTheLastErrorAndShownInTheStatus) {
     EXPECT_EQ(0, status.RAMStatus & 0x04);
 }
 
+// A host that asks often but takes one word a millisecond from a stream of a hundred: each
+// look adds a little, and the FIFO fills up all the same. The status shows the loss while the
+// gate is still open, and the next read brings data with status 0 and -801 as the last error.
+TEST_F(StreamTest, HostThatPollsOftenButReadsTooLittleFillsTheFifo) {
+    Start("stream.rate = 200000; stream.fifo = 4000");
+    Gate(1);
+    ScannerStatus status{};
+    bool lost = false;
+    for (int poll = 0; poll < 3000 && !lost; ++poll) {
+        ASSERT_EQ(0, GetScanStatus(&status));
+        lost = (status.RAMStatus & 0x04) != 0;
+        if (!lost) {
+            ASSERT_EQ(1u, Words(2).size());
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    ASSERT_TRUE(lost);
+    ASSERT_EQ(1u, Words(2).size());
+    EXPECT_EQ(kErrFifoOverflow, GetLastKelvoError(0));
+}
+
 // A request larger than the FIFO must not sleep until the FIFO has long overflowed: the read
 // comes back while the FIFO still has room, and a 32 KiB request at 1000 bytes/s does not wait
 // out the time-out for its first word.

@@ -52,6 +52,7 @@ void Record(const char* operation, Args... args) {
 // Returns true with *result set when the call is decided here.
 bool Decide(const char* operation, int64_t failValue, int64_t* result) {
     ++gFakeDevice.deviceCalls;
+    if (gFakeDevice.onDeviceCall) gFakeDevice.onDeviceCall(operation);
     if (gFakeDevice.failDeviceCall == gFakeDevice.deviceCalls) {
         gFakeDevice.failureInjected = true;
         gFakeDevice.lastError = kFakeFailStatus;

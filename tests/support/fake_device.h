@@ -45,6 +45,7 @@ struct FakeDevice {
     std::function<int32_t(ScannerStatus* status)> onScanStatus;
     std::function<int32_t(uint8_t* buffer, int32_t requested, int32_t* received)> onReadBlock;
     std::function<void()> onClearReadBlock;
+    std::function<void(const std::string& operation)> onDeviceCall;   // while any device call runs
 
     int Count(const std::string& operation) const;   // calls of that operation
     std::vector<std::string> CallsOf(const std::string& operation) const;

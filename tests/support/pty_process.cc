@@ -22,6 +22,9 @@ std::string ToolPath() {
 }
 std::string LibraryDir() { return KELVO_LIBRARY_DIR; }
 std::string MakeFpgaImagePath() { return KELVO_MAKE_FPGA_IMAGE; }
+std::string VirtualScannerLine() {
+    return "kelvosim: virtual scanner, not hardware (library " + LibraryDir() + "/libkelvoscanusb.so.1)\n";
+}
 
 namespace {
 

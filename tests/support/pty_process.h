@@ -63,3 +63,5 @@ ProcessResult RunToTheEnd(const ToolRun& run, int timeoutMs = 30000);
 std::string ToolPath();           // the kelvotest binary under test
 std::string LibraryDir();         // the folder of the virtual scanner library and scanner3.mcs
 std::string MakeFpgaImagePath();  // the generator of scanner3.mcs
+// The line with which the virtual scanner names itself, first in a run's standard error.
+std::string VirtualScannerLine();

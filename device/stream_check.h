@@ -1,4 +1,4 @@
-// procedures/stream_check.h: the pieces of the scan streaming test that need no device: the
+// device/stream_check.h: the pieces of the scan streaming test that need no device: the
 // request-length generator and the check of the 16-bit counting pattern.
 #pragma once
 

@@ -1,6 +1,6 @@
-// procedures/stream_check.cc: request lengths and the counting-pattern check of the scan
+// device/stream_check.cc: request lengths and the counting-pattern check of the scan
 // streaming test.
-#include "procedures/stream_check.h"
+#include "device/stream_check.h"
 
 #include <cstring>
 

@@ -313,4 +313,25 @@ TEST_F(Recorder, ShortBlocksAreRecordedWithTheirData) {
     EXPECT_NE(std::string::npos, stats.out.find("stream: " + std::to_string(fileBytes) + " bytes")) << stats.out;
 }
 
+// A library that claims to have moved 100 bytes more than each request: the trace keeps the
+// claim and exactly the requested bytes, read from the caller's buffer and nowhere else.
+TEST_F(Recorder, ClaimBeyondTheRequestIsRecordedWithTheRequestedBytes) {
+    ChildProcess tool = ChildProcess::StartWithPipes(
+        Script({"--library", KELVO_GREEDY_LIBRARY, "t.kvtrace", "--", ToolPath(), "-scan"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    tool.Signal(SIGINT);
+    tool.WaitForExit(10000);
+    const ProcessResult dump = Kelvotrace("dump", "t.kvtrace");
+    ASSERT_EQ(0, dump.exitCode) << dump.err;
+    static const std::regex block("ReadBlock\\(requested 0x([0-9a-f]+)\\) = 0 -> 0x([0-9a-f]+) pattern from word 0x[0-9a-f]+ ([0-9]+) bytes\n");
+    int blocks = 0;
+    for (auto match = std::sregex_iterator(dump.out.begin(), dump.out.end(), block); match != std::sregex_iterator(); ++match) {
+        const long requested = std::stol((*match)[1].str(), nullptr, 16);
+        EXPECT_EQ(requested + 100, std::stol((*match)[2].str(), nullptr, 16));
+        EXPECT_EQ(requested, std::stol((*match)[3].str()));
+        ++blocks;
+    }
+    EXPECT_GT(blocks, 10) << dump.out.substr(0, 2000);
+}
+
 }  // namespace

@@ -110,6 +110,11 @@ void Advance() {
         std::fprintf(stderr, "kelvosim: replay: %s is %s after record %llu; the replay ends there\n", r.path.c_str(),
                      status == trace::ReadStatus::kTruncated ? "cut off" : "damaged",
                      static_cast<unsigned long long>(r.reader->Records()));
+    } else if (status == trace::ReadStatus::kCut) {
+        std::fprintf(stderr,
+                     "kelvosim: replay: %s was marked as cut by the recorder (its disk was full) after record %llu; "
+                     "the replay ends there\n",
+                     r.path.c_str(), static_cast<unsigned long long>(r.reader->Records()));
     }
     if (r.haveNext && r.loopsEntered < r.loops.size() && r.loops[r.loopsEntered].first == r.reader->Records()) {
         r.active = &r.loops[r.loopsEntered++];

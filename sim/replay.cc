@@ -9,7 +9,7 @@
 //   gets at most what is left of the recorded block, the rest comes with the next request;
 //   status and received count are the recorded ones, the count cut to what was asked. A
 //   program that restarts the flow earlier than recorded skips the blocks it did not ask
-//   for; one that reads on where the recording did not gets "no data" (-306).
+//   for; one that reads on where the recording did not gets "no data" (kNoDataStatus).
 // - A call loop is a pass of calls made at least twice in a row, the same each time.
 // A loop running longer than recorded gets its passes again, in their order, answered as
 // the last recorded pass was ("replay.end = wait"), or the replay raises a stop request where

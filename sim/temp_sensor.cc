@@ -1,8 +1,8 @@
 // sim/temp_sensor.cc: the temperature sensor at 0x92. Its reading is the temperature in
 // whole degrees Celsius as a signed 16-bit value (25 °C reads 0x0019, -50 °C reads 0xFFCE),
 // limited to the sensor's range of -55 to 150 °C, so a working sensor never gives the
-// failure value (kTemperatureFailure). The configuration is one byte; bit 0 shuts the converter down, and a
-// read then gets no answer until a configuration with bit 0 clear wakes it.
+// failure value (kTemperatureFailure). The configuration is one byte; bit 0 shuts the
+// converter down, and a read then gets no answer until a configuration with bit 0 clear wakes it.
 //
 // Scenario keys:
 //   temp.celsius = <degrees>   the temperature the sensor sees (default 25)

@@ -11,6 +11,8 @@
 #   trace reader        bin/kelvotrace                      kelvotrace.exe
 #   FPGA file writer    <libexecdir>/kelvotest/make_fpga_image   (a build-machine program)
 #   interface           include/kelvoscanusb.h, <datadir>/pkgconfig/kelvoscanusb.pc
+#   test plans          bin/kelvotest-plan, its man pages (1, 5), completion, <docdir>/examples/
+#                       (plan/CMakeLists.txt)
 #   documents           man pages, bash completion,         README.txt, LICENSE.txt,
 #                       <docdir>: README.md, copyright      THIRD-PARTY-NOTICES.txt
 #
@@ -42,6 +44,17 @@ set(kelvo_data_permissions OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
 # ---- everywhere --------------------------------------------------------------------------
 install(TARGETS kelvotest kelvotrace RUNTIME DESTINATION ${KELVO_INSTALL_BIN_DIR})
+# kelvotest-plan, where it is built (plan/), with its sample plan.
+set(kelvo_plan_programs)
+if(TARGET kelvotest-plan)
+  set(kelvo_plan_programs kelvotest-plan:${KELVO_INSTALL_BIN_DIR})
+  install(TARGETS kelvotest-plan RUNTIME DESTINATION ${KELVO_INSTALL_BIN_DIR})
+  if(WIN32)
+    install(FILES ${CMAKE_SOURCE_DIR}/examples/scanner-final-test.toml DESTINATION examples)
+  else()
+    install(FILES ${CMAKE_SOURCE_DIR}/examples/scanner-final-test.toml DESTINATION ${KELVO_INSTALL_DOC_DIR}/examples)
+  endif()
+endif()
 if(NOT WIN32)
   # The build tree's "$ORIGIN" goes: the installed tool finds its library through the loader.
   install(CODE "file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${KELVO_INSTALL_BIN_DIR}/$<TARGET_FILE_NAME:kelvotest>\")")
@@ -99,7 +112,7 @@ if(WIN32)
   set(kelvo_debug_files)
   foreach(entry kelvotest:${KELVO_INSTALL_BIN_DIR} kelvotest:${KELVO_INSTALL_VIRTUAL_DIR}
                 kelvotrace:${KELVO_INSTALL_BIN_DIR} kelvoscanusb:${KELVO_INSTALL_VIRTUAL_DIR}
-                kelvorec:${KELVO_INSTALL_RECORDER_DIR})
+                kelvorec:${KELVO_INSTALL_RECORDER_DIR} ${kelvo_plan_programs})
     string(REPLACE ":" ";" entry ${entry})
     list(GET entry 0 target)
     list(GET entry 1 destination)
@@ -159,12 +172,19 @@ foreach(command kelvotest kelvotest-virtual)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/kelvotest.bash-completion
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${command})
 endforeach()
+if(TARGET kelvotest-plan)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/kelvotest-plan.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kelvotest-plan)
+endif()
 
 # Manual pages and the Debian change log go in compressed with gzip -9n, as Debian wants
 # them: -n keeps the name and time out, so the same sources give the same bytes.
 find_program(KELVO_GZIP gzip REQUIRED)
 set(compressed)
 set(man_pages doc/kelvotest.1 doc/kelvotest-virtual.1 doc/kelvotest-record.1 doc/kelvotrace.1)
+if(TARGET kelvotest-plan)
+  list(APPEND man_pages doc/kelvotest-plan.1 doc/kelvotest-plan.5)
+endif()
 foreach(source ${man_pages} packaging/changelog.Debian)
   get_filename_component(name ${source} NAME)
   add_custom_command(OUTPUT ${KELVO_GENERATED_DIR}/${name}.gz
@@ -176,6 +196,7 @@ endforeach()
 add_custom_target(install_files ALL DEPENDS ${compressed})
 foreach(page ${man_pages})
   get_filename_component(name ${page} NAME)
-  install(FILES ${KELVO_GENERATED_DIR}/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  string(REGEX REPLACE ".*\\." "" section ${name})
+  install(FILES ${KELVO_GENERATED_DIR}/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
 install(FILES ${KELVO_GENERATED_DIR}/changelog.Debian.gz DESTINATION ${KELVO_INSTALL_DOC_DIR})

@@ -58,7 +58,10 @@ else()
     ""
     "kelvotest-virtual runs the same tool against the virtual scanner included"
     "here, a simulated scanner with configurable faults, for demonstrations,"
-    "training and dry runs without hardware.")
+    "training and dry runs without hardware."
+    ""
+    "kelvotest-plan runs a test plan with limits through the tool and reports"
+    "pass or fail, with OCP, JUnit and HTML reports, for production lines.")
 
   # The Depends line is computed from the ELF files. The one library dpkg-shlibdeps cannot
   # place is libkelvoscanusb.so.1, which the tool needs and which no Debian package provides:

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
+
+#include "device/kelvoscanusb.h"
 
 // ReadBlock's status when nothing arrived within the USB time-out; the streaming test passes
 // over it silently.
@@ -44,3 +47,36 @@ constexpr uint32_t ShortTransferBytes(uint32_t firstAddress, uint8_t lastAddress
     return ((static_cast<uint32_t>(lastAddress) - firstAddress) & 0xFFu) + 1u;
 }
 static_assert(ShortTransferBytes(0, 255) == 256 && ShortTransferBytes(0x1F0, 0xFF) == 16);
+
+// What an operation answers when it fails with `code`, for an implementation that cannot
+// reach the scanner at all (the recorder without its library, a replay that has stopped):
+// the code itself where the result is a status, else the value that means failure there.
+template <typename Result, typename... Arguments>
+Result ResultOf(Result (KELVO_CALL*)(Arguments...));
+
+// Whether two operations, given as their addresses, are the same one.
+template <auto A, auto B>
+inline constexpr bool kSameOperation = false;
+template <auto A>
+inline constexpr bool kSameOperation<A, A> = true;
+
+template <auto Operation>
+constexpr auto FailedResult(int32_t code) {
+    using Result = decltype(ResultOf(Operation));
+    if constexpr (std::is_void_v<Result>) {
+        return;
+    } else if constexpr (kSameOperation<Operation, &::RegWrite> || kSameOperation<Operation, &::RegWriteShort> || kSameOperation<Operation, &::RegWriteLong> ||
+                         kSameOperation<Operation, &::RegWriteLongInc>) {
+        return RegisterWriteResult(false);
+    } else if constexpr (!std::is_same_v<Result, int32_t>) {
+        return Result{0};   // the register reads: their value is all they answer
+    } else if constexpr (kSameOperation<Operation, &::I2C_ADCread>) {
+        return AdcErrorResult(code);
+    } else if constexpr (kSameOperation<Operation, &::I2C_TEMPread>) {
+        return static_cast<int32_t>(kTemperatureFailure);
+    } else if constexpr (kSameOperation<Operation, &::Anz_ScanLine>) {
+        return kScanLineFailure;
+    } else {
+        return code;
+    }
+}

@@ -7,7 +7,7 @@
 #include "sim/converter.h"
 #include "sim/errors.h"
 #include "sim/firmware.h"
-#include "sim/host.h"
+#include "host/host.h"
 #include "sim/i2c_bus.h"
 #include "sim/motor.h"
 #include "sim/registers.h"
@@ -77,7 +77,7 @@ int32_t LastError() { return gLastError; }
 void AnnounceVirtualScanner() noexcept {
     if (gAnnounced) return;
     gAnnounced = true;
-    std::fprintf(stderr, "kelvosim: virtual scanner, not hardware (library %s)\n", LibraryPath());
+    std::fprintf(stderr, "kelvosim: virtual scanner, not hardware (library %s)\n", host::LibraryPath());
     std::fflush(stderr);
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "sim/errors.h"
-#include "sim/host.h"
+#include "host/host.h"
 
 namespace sim {
 
@@ -123,10 +123,10 @@ namespace {
 class InputFileSource final : public FpgaFileSource {
 public:
     explicit InputFileSource(intptr_t handle) : handle_(handle) {}
-    ~InputFileSource() { CloseInputFile(handle_); }
+    ~InputFileSource() { host::CloseInputFile(handle_); }
     InputFileSource(const InputFileSource&) = delete;
     InputFileSource& operator=(const InputFileSource&) = delete;
-    int64_t Read(uint8_t* data, size_t capacity) noexcept override { return ReadInputFile(handle_, data, capacity); }
+    int64_t Read(uint8_t* data, size_t capacity) noexcept override { return host::ReadInputFile(handle_, data, capacity); }
 
 private:
     intptr_t handle_;
@@ -138,7 +138,7 @@ int32_t FirmwareLoad(const char* path) noexcept {
     gConfigured = false;
     intptr_t handle = -1;
     uint64_t fileBytes = 0;
-    if (!OpenInputFile(path, handle, fileBytes)) return kErrFpgaFileMissing;
+    if (!host::OpenInputFile(path, handle, fileBytes)) return kErrFpgaFileMissing;
     InputFileSource source(handle);
     // A file too large for any FPGA is refused before a byte of it is read.
     if (fileBytes > kFpgaFileLimitBytes) return kErrFpgaRecordMalformed;
@@ -153,12 +153,12 @@ int32_t FirmwareLoad(const char* path) noexcept {
 int32_t FirmwareLoadDefault(const char* fileName) noexcept {
     intptr_t handle = -1;
     uint64_t fileBytes = 0;
-    if (OpenInputFile(fileName, handle, fileBytes)) {
-        CloseInputFile(handle);
+    if (host::OpenInputFile(fileName, handle, fileBytes)) {
+        host::CloseInputFile(handle);
         return FirmwareLoad(fileName);
     }
     try {
-        return FirmwareLoad((LibraryDirectory() + fileName).c_str());
+        return FirmwareLoad((host::LibraryDirectory() + fileName).c_str());
     } catch (const std::exception&) {   // no memory for the path: no file to be had
         gConfigured = false;
         return kErrFpgaFileMissing;

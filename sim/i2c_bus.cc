@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "sim/errors.h"
-#include "sim/host.h"
+#include "host/host.h"
 #include "sim/scenario.h"
 
 namespace sim {
@@ -36,7 +36,7 @@ struct Eeprom {
     uint32_t pageBytes;          // a write cycle programs at most one page
     std::vector<uint8_t> cells;
     std::string stateFile;       // empty: contents live in memory only
-    StateFile file;              // open and locked while the interface is
+    host::StateFile file;              // open and locked while the interface is
     bool naks = false;
     int64_t writeFailAfter = -1; // bytes a write stores before it fails; -1: never fails
     int64_t readFlipAddress = kNoAddress;
@@ -74,8 +74,8 @@ std::string StateFilePath(const Eeprom& eeprom) {
 // size is left alone: rewriting it would open a window in which a killed process loses it.
 void LoadState(Eeprom& eeprom) {
     std::fill(eeprom.cells.begin(), eeprom.cells.end(), kErasedByte);
-    const size_t loaded = ReadStateFile(eeprom.file, eeprom.cells.data(), eeprom.cells.size());
-    if (loaded < eeprom.cells.size()) (void)WriteStateFile(eeprom.file, 0, eeprom.cells.data(), eeprom.cells.size());
+    const size_t loaded = host::ReadStateFile(eeprom.file, eeprom.cells.data(), eeprom.cells.size());
+    if (loaded < eeprom.cells.size()) (void)host::WriteStateFile(eeprom.file, 0, eeprom.cells.data(), eeprom.cells.size());
 }
 
 // A write that cannot reach the state file fails with -604; the reason is told once a session,
@@ -105,12 +105,12 @@ int32_t ProgramPages(Eeprom& eeprom, uint32_t first, const uint8_t* data, uint32
         const uint32_t chunk = std::min(pageLeft, count - *done);
         const uint8_t* page = data + *done;
         // A state file that could not be opened as a plain file of ours fails every write.
-        if (persistent && !WriteStateFile(eeprom.file, address, page, chunk)) {
+        if (persistent && !host::WriteStateFile(eeprom.file, address, page, chunk)) {
             TellStateFileProblem(eeprom);
             return kErrVerifyWrite;
         }
         std::copy(page, page + chunk, eeprom.cells.begin() + address);
-        if (eeprom.pageWriteNs != 0) SleepNs(eeprom.pageWriteNs);
+        if (eeprom.pageWriteNs != 0) host::SleepNs(eeprom.pageWriteNs);
         *done += chunk;
     }
     return kOk;
@@ -143,18 +143,18 @@ int32_t I2cBusAttach() {
     for (Eeprom& eeprom : gEeproms) {
         eeprom.stateFileProblemTold = false;
         if (eeprom.stateFile.empty()) continue;
-        const StateFileStatus status = OpenStateFile(eeprom.stateFile, eeprom.file);
-        if (status == StateFileStatus::kBusy) {
+        const host::StateFileStatus status = host::OpenStateFile(eeprom.stateFile, eeprom.file);
+        if (status == host::StateFileStatus::kBusy) {
             I2cBusDetach();
             return kErrBusy;
         }
-        if (status == StateFileStatus::kOpen) LoadState(eeprom);
+        if (status == host::StateFileStatus::kOpen) LoadState(eeprom);
     }
     return kOk;
 }
 
 void I2cBusDetach() {
-    for (Eeprom& eeprom : gEeproms) CloseStateFile(eeprom.file);
+    for (Eeprom& eeprom : gEeproms) host::CloseStateFile(eeprom.file);
 }
 
 int32_t EepromWrite(uint8_t deviceId, uint32_t first, const uint8_t* data, uint32_t count,

@@ -9,7 +9,7 @@
 //   gets at most what is left of the recorded block, the rest comes with the next request;
 //   status and received count are the recorded ones, the count cut to what was asked. A
 //   program that restarts the flow earlier than recorded skips the blocks it did not ask
-//   for; one that reads on where the recording did not gets "no data" (-306).
+//   for; one that reads on where the recording did not gets "no data" (kNoDataStatus).
 // - A call loop is a pass of calls made at least twice in a row, the same each time.
 // A loop running longer than recorded gets its passes again, in their order, answered as
 // the last recorded pass was ("replay.end = wait"), or the replay raises a stop request where
@@ -32,7 +32,7 @@
 #include "trace/trace_format.h"
 #include "sim/device.h"
 #include "sim/errors.h"
-#include "sim/host.h"
+#include "host/host.h"
 #include "sim/scenario.h"
 
 namespace sim {
@@ -110,6 +110,11 @@ void Advance() {
         std::fprintf(stderr, "kelvosim: replay: %s is %s after record %llu; the replay ends there\n", r.path.c_str(),
                      status == trace::ReadStatus::kTruncated ? "cut off" : "damaged",
                      static_cast<unsigned long long>(r.reader->Records()));
+    } else if (status == trace::ReadStatus::kCut) {
+        std::fprintf(stderr,
+                     "kelvosim: replay: %s was marked as cut by the recorder (its disk was full) after record %llu; "
+                     "the replay ends there\n",
+                     r.path.c_str(), static_cast<unsigned long long>(r.reader->Records()));
     }
     if (r.haveNext && r.loopsEntered < r.loops.size() && r.loops[r.loopsEntered].first == r.reader->Records()) {
         r.active = &r.loops[r.loopsEntered++];
@@ -118,7 +123,7 @@ void Advance() {
     if (r.stopAtEnd && !r.stopRaised && !r.loops.empty() && consumed == r.loops.back().last) {
         r.stopRaised = true;
         std::string error;
-        if (!RaiseStopRequest(&error)) Stop("replay.end = stop: cannot raise a stop request: " + error);
+        if (!host::RaiseStopRequest(&error)) Stop("replay.end = stop: cannot raise a stop request: " + error);
     }
 }
 
@@ -227,12 +232,12 @@ void WaitForRecordedTime(const Call& recorded) {
     if (!r.paced) return;
     if (!r.clockStarted) {
         r.clockStarted = true;
-        r.startNs = MonotonicNs();
+        r.startNs = host::MonotonicNs();
         r.firstRecordMs = recorded.timeMs;
         return;
     }
     const uint64_t wantMs = recorded.timeMs > r.firstRecordMs ? recorded.timeMs - r.firstRecordMs : 0;
-    const uint64_t elapsedMs = (MonotonicNs() - r.startNs) / 1000000u;
+    const uint64_t elapsedMs = (host::MonotonicNs() - r.startNs) / 1000000u;
     if (wantMs <= elapsedMs) return;
     uint64_t waitMs = wantMs - elapsedMs;
     if (waitMs > kLongestPaceWaitMs) {
@@ -245,7 +250,7 @@ void WaitForRecordedTime(const Call& recorded) {
         r.firstRecordMs += waitMs - kLongestPaceWaitMs;   // the later records keep their gaps
         waitMs = kLongestPaceWaitMs;
     }
-    SleepNs(waitMs * 1000000u);
+    host::SleepNs(waitMs * 1000000u);
 }
 
 Call* Diverge(const Call& asked) {
@@ -372,16 +377,20 @@ int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) noexcept {
     return answer != nullptr ? static_cast<int32_t>(answer->result) : kOk;
 }
 
-// A register write's recorded result, or 0 (failed) once replay has stopped.
-int32_t WriteResult(const Call& asked) {
-    const Call* answer = Answer(asked);
-    return answer != nullptr ? static_cast<int32_t>(answer->result) : RegisterWriteResult(false);
+// The recorded result, or once the replay has stopped, the operation's failure.
+template <auto Operation>
+auto ResultOr(const Call* answer) {
+    using Result = decltype(ResultOf(Operation));
+    return answer != nullptr ? static_cast<Result>(answer->result) : FailedResult<Operation>(gReplay.stopCode);
 }
 
-int32_t RegWrite(uint32_t address, uint8_t value) noexcept { return WriteResult(asked::RegWrite(address, value)); }
-int32_t RegWriteShort(uint32_t address, uint16_t value) noexcept { return WriteResult(asked::RegWriteShort(address, value)); }
-int32_t RegWriteLong(uint32_t address, uint32_t value) noexcept { return WriteResult(asked::RegWriteLong(address, value)); }
-int32_t RegWriteLongInc(uint32_t address, uint32_t value) noexcept { return WriteResult(asked::RegWriteLongInc(address, value)); }
+#define KELVO_REPLAY_REGISTER_WRITE(name, type) \
+    int32_t name(uint32_t address, type value) noexcept { return ResultOr<&::name>(Answer(asked::name(address, value))); }
+KELVO_REPLAY_REGISTER_WRITE(RegWrite, uint8_t)
+KELVO_REPLAY_REGISTER_WRITE(RegWriteShort, uint16_t)
+KELVO_REPLAY_REGISTER_WRITE(RegWriteLong, uint32_t)
+KELVO_REPLAY_REGISTER_WRITE(RegWriteLongInc, uint32_t)
+#undef KELVO_REPLAY_REGISTER_WRITE
 
 template <typename Value>
 Value RegisterValue(const Call& asked) {
@@ -422,8 +431,7 @@ int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer
 }
 
 int32_t I2C_ADCread(uint8_t deviceId, int32_t channel) noexcept {
-    const Call* answer = Answer(asked::I2C_ADCread(deviceId, channel));
-    return answer != nullptr ? static_cast<int32_t>(answer->result) : AdcErrorResult(gReplay.stopCode);
+    return ResultOr<&::I2C_ADCread>(Answer(asked::I2C_ADCread(deviceId, channel)));
 }
 
 int32_t I2C_DACout(uint8_t deviceId, int32_t value) noexcept { return Status(Answer(asked::I2C_DACout(deviceId, value))); }
@@ -433,15 +441,13 @@ int32_t I2C_TEMPinit(uint8_t deviceId, int32_t value) noexcept {
 }
 
 int32_t I2C_TEMPread(uint8_t deviceId) noexcept {
-    const Call* answer = Answer(asked::I2C_TEMPread(deviceId));
-    return answer != nullptr ? static_cast<int32_t>(answer->result) : kTemperatureFailure;
+    return ResultOr<&::I2C_TEMPread>(Answer(asked::I2C_TEMPread(deviceId)));
 }
 
 int32_t Pentamotor_init(int32_t revolutions) noexcept { return Status(Answer(asked::Pentamotor_init(revolutions))); }
 
 int32_t Anz_ScanLine() noexcept {
-    const Call* answer = Answer(asked::Anz_ScanLine());
-    return answer != nullptr ? static_cast<int32_t>(answer->result) : kScanLineFailure;
+    return ResultOr<&::Anz_ScanLine>(Answer(asked::Anz_ScanLine()));
 }
 
 int32_t GetScanStatus(ScannerStatus* status) noexcept {
@@ -493,7 +499,7 @@ int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) noexcep
             Diverge(asked::ReadBlock(buffer, requested, received));
             return r.stopCode;
         }
-        SleepNs(kNoDataPauseNs);
+        host::SleepNs(kNoDataPauseNs);
         return kNoDataStatus;
     }
     if (r.nextServed == 0) WaitForRecordedTime(r.next);

@@ -1,8 +1,8 @@
 // sim/temp_sensor.cc: the temperature sensor at 0x92. Its reading is the temperature in
 // whole degrees Celsius as a signed 16-bit value (25 °C reads 0x0019, -50 °C reads 0xFFCE),
 // limited to the sensor's range of -55 to 150 °C, so a working sensor never gives the
-// failure value -32768. The configuration is one byte; bit 0 shuts the converter down, and a
-// read then gets no answer until a configuration with bit 0 clear wakes it.
+// failure value (kTemperatureFailure). The configuration is one byte; bit 0 shuts the
+// converter down, and a read then gets no answer until a configuration with bit 0 clear wakes it.
 //
 // Scenario keys:
 //   temp.celsius = <degrees>   the temperature the sensor sees (default 25)
@@ -14,7 +14,7 @@
 #include <cmath>
 
 #include "sim/errors.h"
-#include "sim/host.h"
+#include "host/host.h"
 #include "sim/scenario.h"
 
 namespace sim {
@@ -45,7 +45,7 @@ void TempSensorReset() {
 
 // Spends the bus time of one transfer, then says whether the sensor answered it.
 static int32_t Addressed(uint8_t deviceId) {
-    if (gSensor.transferNs > 0) SleepNs(gSensor.transferNs);
+    if (gSensor.transferNs > 0) host::SleepNs(gSensor.transferNs);
     if (deviceId != kTempSensorId) return kErrNoAck;
     if (gSensor.fails) return kErrSensor;
     return kOk;

@@ -3,6 +3,8 @@
 
 #include "device/contract.h"
 
+#include <cstring>
+
 namespace trace::asked {
 
 Call SetTraceMask(uint32_t mask) { return CallOf(Op::SetTraceMask, mask); }
@@ -62,3 +64,45 @@ Call ReadBlock(uint8_t*, int32_t requested, int32_t*) { return CallOf(Op::ReadBl
 Call ClearReadBlock() { return CallOf(Op::ClearReadBlock); }
 
 }  // namespace trace::asked
+
+namespace trace::given {
+
+void Outputs(OpTag<Op::GetKelvoVersion>, Call& call, uint16_t* hardware, uint16_t* firmware, uint16_t* library,
+             uint16_t* usbDriver) {
+    const uint16_t* values[4] = {hardware, firmware, library, usbDriver};
+    for (int i = 0; i < 4; ++i) call.outs[i] = values[i] != nullptr ? *values[i] : 0;
+}
+
+void Outputs(OpTag<Op::GetKelvoErrorText>, Call& call, int32_t, char* text, uint32_t size) {
+    if (text != nullptr && size > 0) call.text.assign(text, strnlen(text, size));
+}
+
+void Outputs(OpTag<Op::I2C_PROM_read>, Call& call, uint8_t* buffer, uint8_t, uint32_t firstAddress,
+             uint8_t lastAddress) {
+    if (buffer != nullptr) call.dataOut.assign(buffer, buffer + ShortTransferBytes(firstAddress, lastAddress));
+}
+
+void Outputs(OpTag<Op::I2C_LargePROMwr>, Call& call, uint8_t, uint32_t, uint8_t*, int32_t* length) {
+    call.outs[0] = length != nullptr ? *length : 0;
+}
+
+// Only what the library says it moved, and never past the buffer the program gave.
+void Outputs(OpTag<Op::I2C_LargePROMrd>, Call& call, uint8_t, uint32_t, uint8_t* buffer, int32_t* length) {
+    call.outs[0] = length != nullptr ? *length : 0;
+    const int64_t asked = call.args[2];
+    const int64_t moved = call.outs[0] < 0 ? 0 : (call.outs[0] < asked ? call.outs[0] : asked);
+    if (buffer != nullptr && moved > 0) call.dataOut.assign(buffer, buffer + moved);
+}
+
+void Outputs(OpTag<Op::GetScanStatus>, Call& call, ScannerStatus* status) {
+    if (status == nullptr) return;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(status);
+    call.dataOut.assign(bytes, bytes + sizeof *status);
+}
+
+void Outputs(OpTag<Op::ReadBlock>, Call& call, uint8_t* buffer, int32_t, int32_t* received) {
+    call.outs[0] = received != nullptr ? *received : 0;
+    call.stream = buffer;   // trace::StreamBytes keeps it within the request
+}
+
+}  // namespace trace::given

@@ -67,7 +67,14 @@ check_installed() {
     "$bin/../libexec/kelvotest/make_fpga_image" own.mcs
     "$bin/kelvotest-virtual" -ini own.mcs >out.txt 2>err.txt
     if grep -q "Err" err.txt; then fail "a generated FPGA file did not load"; fi
-    for page in kelvotest kelvotest-virtual kelvotest-record kelvotrace; do
+    # kelvotest-plan runs the sample plan against the installed kelvotest-virtual beside it.
+    if [ -x "$bin/kelvotest-plan" ]; then
+      "$bin/kelvotest-plan" --virtual --out plan-run "$data/doc/kelvotest/examples/scanner-final-test.toml" >out.txt 2>err.txt ||
+        fail "the sample plan did not pass against the installed kelvotest-virtual"
+      MANWIDTH=80 man --warnings -M "$data/man" 5 kelvotest-plan >out.txt 2>err.txt || fail "man 5 kelvotest-plan failed"
+      [ ! -s err.txt ] && grep -q "^NAME" out.txt || fail "man 5 kelvotest-plan: warnings or no page"
+    fi
+    for page in kelvotest kelvotest-virtual kelvotest-record kelvotrace $([ -x "$bin/kelvotest-plan" ] && echo kelvotest-plan); do
       MANWIDTH=80 man --warnings -M "$data/man" "$page" >out.txt 2>err.txt || fail "man $page failed"
       [ ! -s err.txt ] && grep -q "^NAME" out.txt || fail "man $page: warnings or no page"
     done
@@ -91,8 +98,8 @@ case $mode in
     if dpkg-deb -c "$deb" | grep -E ' \./(usr/)?lib(64)?/([^/]+/)?libkelvoscanusb'; then
       echo "the package puts a device library on the loader's path"; exit 1
     fi
-    dpkg-deb -x "$deb" "$scratch/root"
-    check_installed "$scratch/root/usr/bin" "$scratch/root/usr/share"
+    dpkg-deb -x "$deb" "$scratch/unpacked"
+    check_installed "$scratch/unpacked/usr/bin" "$scratch/unpacked/usr/share"
     ;;
   *)
     echo "usage: $0 install|package BUILD_DIR SWAP_LIBRARY_DIR" >&2; exit 2

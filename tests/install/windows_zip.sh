@@ -23,8 +23,14 @@ top=$scratch/unpacked/$name
 [ -d "$top" ] || fail "$name.zip does not unpack into the folder $name: $(ls "$scratch/unpacked")"
 
 binaries="kelvotest.exe kelvotrace.exe virtual/kelvotest.exe virtual/kelvoscanusb.dll recorder/kelvoscanusb.dll"
+extras=""
+# kelvotest-plan comes where the build had toml++ and nlohmann-json, with its sample plan.
+if [ -f "$top/kelvotest-plan.exe" ]; then
+  binaries="$binaries kelvotest-plan.exe"
+  extras="examples/scanner-final-test.toml"
+fi
 expected=$(printf '%s\n' $binaries kelvotest-virtual.cmd README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt \
-             virtual/scanner3.mcs recorder/kelvotest-record.cmd $(printf '%s.debug ' $binaries) | sort)
+             virtual/scanner3.mcs recorder/kelvotest-record.cmd $extras $(printf '%s.debug ' $binaries) | sort)
 found=$(cd "$top" && find . -type f | sed 's|^\./||' | sort)
 [ "$found" = "$expected" ] || fail "the ZIPs hold, compared with what they should:
 $(diff <(echo "$expected") <(echo "$found") || true)"

@@ -37,7 +37,19 @@ protected:
     // The figures of the throughput lines follow the replaying machine's clock.
     static std::string WithoutThroughputFigures(const std::string& text) {
         static const std::regex figures("Total bytes transferred: [0-9]+, Data Rate: [0-9]+,");
-        return std::regex_replace(text, figures, "Total bytes transferred: N, Data Rate: N,");
+        return std::regex_replace(WithoutAnnouncements(text), figures, "Total bytes transferred: N, Data Rate: N,");
+    }
+    // The virtual scanner's own lines ("kelvosim: ...") say how it runs, which differs between
+    // recording and replay; the tool's lines are compared.
+    static std::string WithoutAnnouncements(const std::string& text) {
+        std::string kept;
+        for (size_t at = 0; at < text.size();) {
+            const size_t end = text.find('\n', at);
+            const size_t next = end == std::string::npos ? text.size() : end + 1;
+            if (text.compare(at, 10, "kelvosim: ") != 0) kept.append(text, at, next - at);
+            at = next;
+        }
+        return kept;
     }
 
     TempDir dir;
@@ -51,7 +63,7 @@ TEST_F(RecordReplay, FaultySessionReplaysToTheSameTranscript) {
     ASSERT_NE(std::string::npos, recorded.err.find("no acknowledge")) << recorded.err;
     const ProcessResult replayed = RunToTheEnd(Replayed(args));
     EXPECT_EQ(recorded.exitCode, replayed.exitCode);
-    EXPECT_EQ(recorded.err, replayed.err);
+    EXPECT_EQ(WithoutAnnouncements(recorded.err), WithoutAnnouncements(replayed.err));
     EXPECT_EQ(recorded.out, replayed.out);
 }
 
@@ -61,7 +73,7 @@ TEST_F(RecordReplay, FailedVerifyOfTheBootEepromReplaysToTheSameTranscript) {
     ASSERT_NE(std::string::npos, recorded.err.find("ksutest: Error: -300 \nksutest: Err. gBootFilename\n")) << recorded.err;
     const ProcessResult replayed = RunToTheEnd(Replayed({"-prg", "image.iic"}));
     EXPECT_EQ(recorded.exitCode, replayed.exitCode);
-    EXPECT_EQ(recorded.err, replayed.err);
+    EXPECT_EQ(WithoutAnnouncements(recorded.err), WithoutAnnouncements(replayed.err));
 }
 
 // Ended by Ctrl-C after three reports, recorded and replayed alike; with recorded pace the
@@ -83,7 +95,16 @@ TEST_F(RecordReplay, StreamWithRecordedPaceGivesTheSameReportsAndErrors) {
     const std::vector<uint8_t> recordedFile = ReadFileBytes(dir.File("out.bin"));
     const ProcessResult replayed = runUntilThirdReport(Replayed({"-scanfile", "out.bin"}, "recorded"));
     EXPECT_EQ(recorded.exitCode, replayed.exitCode);
-    EXPECT_EQ(WithoutThroughputFigures(recorded.err), WithoutThroughputFigures(replayed.err));
+    // Up to the restart of the data flow after the second report the reports and errors are
+    // the bench's. After it, the replayed tool restarts when its own clock says, so a block the
+    // bench read before its restart may come after the replay's: the data file stays the
+    // recorded one, but the check can count that seam as an error the bench did not see.
+    const auto beforeRestart = [](const std::string& err) {
+        size_t at = 0;
+        for (int report = 0; report < 2 && at != std::string::npos; ++report) at = err.find("Errors: ", at + 1);
+        return WithoutThroughputFigures(err.substr(0, err.find('\n', at)));
+    };
+    EXPECT_EQ(beforeRestart(recorded.err), beforeRestart(replayed.err));
     const std::vector<uint8_t> replayedFile = ReadFileBytes(dir.File("out.bin"));
     constexpr size_t kBeforeFirstRestart = 1000000;
     ASSERT_GT(replayedFile.size(), kBeforeFirstRestart);
@@ -133,6 +154,25 @@ TEST_F(RecordReplay, StreamedSessionReplaysToItsEnd) {
     EXPECT_EQ(0, paced.exitCode) << paced.out;
     EXPECT_EQ(std::string::npos, paced.out.find("kelvosim: replay")) << paced.out;
     EXPECT_TRUE(data == ReadFileBytes(dir.File("c.bin")));
+
+    // The I2C loop, then the stream: a key ends the first loop, the replay's stop request the
+    // second.
+    const auto keysAt = [](const ToolRun& run, std::vector<int> milliseconds) {
+        ChildProcess tool = ChildProcess::StartUnderPty(run);
+        for (const int wait : milliseconds) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+            tool.Type("q");
+        }
+        const int exitCode = tool.WaitForExit(20000);
+        return ProcessResult{exitCode, tool.Out(), ""};
+    };
+    ASSERT_EQ(0, keysAt(Recorded({"-iictest", "-scanfile", "d.bin"}, "KELVOSIM=stream.rate = 2000000"), {300, 2500}).exitCode);
+    ToolRun both = Replayed({"-iictest", "-scanfile", "e.bin"});
+    both.env[0] += "; replay.end = stop";
+    const ProcessResult bothReplayed = keysAt(both, {300});
+    EXPECT_EQ(0, bothReplayed.exitCode) << bothReplayed.out;
+    EXPECT_EQ(std::string::npos, bothReplayed.out.find("kelvosim: replay")) << bothReplayed.out;
+    EXPECT_TRUE(ReadFileBytes(dir.File("d.bin")) == ReadFileBytes(dir.File("e.bin")));
 }
 
 // An action added after the I2C loop, or one left out, stops the replay with -110, although
@@ -280,6 +320,27 @@ TEST_F(Recorder, ShortBlocksAreRecordedWithTheirData) {
     const ProcessResult stats = Kelvotrace("stats", "t.kvtrace");
     EXPECT_EQ(0, stats.exitCode) << stats.err;
     EXPECT_NE(std::string::npos, stats.out.find("stream: " + std::to_string(fileBytes) + " bytes")) << stats.out;
+}
+
+// A library that claims to have moved 100 bytes more than each request: the trace keeps the
+// claim and exactly the requested bytes, read from the caller's buffer and nowhere else.
+TEST_F(Recorder, ClaimBeyondTheRequestIsRecordedWithTheRequestedBytes) {
+    ChildProcess tool = ChildProcess::StartWithPipes(
+        Script({"--library", KELVO_GREEDY_LIBRARY, "t.kvtrace", "--", ToolPath(), "-scan"}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    tool.Signal(SIGINT);
+    tool.WaitForExit(10000);
+    const ProcessResult dump = Kelvotrace("dump", "t.kvtrace");
+    ASSERT_EQ(0, dump.exitCode) << dump.err;
+    static const std::regex block("ReadBlock\\(requested 0x([0-9a-f]+)\\) = 0 -> 0x([0-9a-f]+) pattern from word 0x[0-9a-f]+ ([0-9]+) bytes\n");
+    int blocks = 0;
+    for (auto match = std::sregex_iterator(dump.out.begin(), dump.out.end(), block); match != std::sregex_iterator(); ++match) {
+        const long requested = std::stol((*match)[1].str(), nullptr, 16);
+        EXPECT_EQ(requested + 100, std::stol((*match)[2].str(), nullptr, 16));
+        EXPECT_EQ(requested, std::stol((*match)[3].str()));
+        ++blocks;
+    }
+    EXPECT_GT(blocks, 10) << dump.out.substr(0, 2000);
 }
 
 }  // namespace

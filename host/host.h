@@ -1,12 +1,14 @@
-// sim/host.h: the few things the virtual scanner needs from the operating system.
-// host_posix.cc and host_windows.cc implement them.
+// host/host.h: what the virtual scanner and the recording library need from the operating
+// system, and nothing else: the library's own file, a clock, a stop request, state files held
+// locked, input files that must be regular files, and for the recorder the device library to
+// load and the trace to write. posix.cc and windows.cc implement it; each decides nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-namespace sim {
+namespace host {
 
 std::string LibraryDirectory();      // folder of this shared library, with a trailing separator
 const char* LibraryPath() noexcept;  // this shared library's file as it was loaded; "" if unknown
@@ -38,4 +40,22 @@ bool OpenInputFile(const char* path, intptr_t& handle, uint64_t& bytes) noexcept
 int64_t ReadInputFile(intptr_t handle, uint8_t* data, size_t count) noexcept;
 void CloseInputFile(intptr_t handle) noexcept;
 
-}  // namespace sim
+// ---- the recorder ---------------------------------------------------------------------
+
+void* OpenLibrary(const std::string& path, std::string* error);
+// The operation `name`, whose arguments take argumentBytes on a 32-bit x86 stack. A stdcall
+// build on 32-bit Windows finds it under its plain name and its decorated ones (name@N, as
+// MinGW exports it, and _name@N); a cdecl build only under its plain name. nullptr when it
+// is missing; *error then says why when the library has it under the other convention.
+void* FindOperation(void* library, const char* name, unsigned argumentBytes, std::string* error);
+
+// The trace file, emptied and held locked for this process, so that a second recording to
+// the same file is refused instead of cutting the first one short. A symbolic link at the
+// name is never followed, and anything but a regular file is refused without waiting on it.
+// -1 and a message when it cannot be had; *busy when another recording holds it.
+intptr_t CreateTraceFile(const std::string& path, std::string* error, bool* busy);
+// Writes all bytes at `offset`; false with the system's reason.
+bool WriteAt(intptr_t file, uint64_t offset, const uint8_t* bytes, size_t count, std::string* error);
+bool Truncate(intptr_t file, uint64_t size);
+
+}  // namespace host

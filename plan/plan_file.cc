@@ -1,0 +1,296 @@
+#include "plan/plan_file.h"
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+// Errors are values here, not exceptions.
+#define TOML_EXCEPTIONS 0
+#include <toml++/toml.h>
+
+namespace plan {
+namespace {
+
+// Keeps the first error of the plan: "FILE:LINE: key 'KEY': what is wrong". Returns false, so
+// that a reader can `return Fail(...)`.
+struct Errors {
+    std::string* message;
+    bool Fail(const std::string& path, int line, const std::string& key, const std::string& what) {
+        *message = path + ":" + std::to_string(line) + ": ";
+        if (!key.empty()) *message += "key '" + key + "': ";
+        *message += what;
+        return false;
+    }
+};
+
+int LineOf(const toml::node& node) { return static_cast<int>(node.source().begin.line); }
+
+std::optional<double> Number(const toml::node& node) {
+    if (const auto* i = node.as_integer()) return static_cast<double>(i->get());
+    if (const auto* f = node.as_floating_point()) return f->get();
+    return std::nullopt;
+}
+
+// Entries of a table in the order the file gives them (toml++ keeps them sorted by key).
+std::vector<std::pair<std::string, const toml::node*>> InFileOrder(const toml::table& table) {
+    std::vector<std::pair<std::string, const toml::node*>> entries;
+    for (const auto& [key, node] : table) entries.emplace_back(std::string(key.str()), &node);
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        const auto& sa = a.second->source().begin;
+        const auto& sb = b.second->source().begin;
+        return sa.line != sb.line ? sa.line < sb.line : sa.column < sb.column;
+    });
+    return entries;
+}
+
+// A measurement name as the parser produces it: register addresses in canonical hex, EEPROM
+// IDs in lower case.
+std::string CanonicalName(const std::string& name) {
+    std::string result = name;
+    for (char& c : result) {
+        if (c >= 'A' && c <= 'Z' && result.rfind("eeprom.", 0) == 0) c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (result.rfind("reg.", 0) == 0) {
+        const size_t dot = result.find('.', 4);
+        if (dot != std::string::npos) {
+            if (const auto address = CanonicalHexAddress(result.substr(dot + 1))) {
+                result = result.substr(0, dot + 1) + *address;
+            }
+        }
+    }
+    return result;
+}
+
+bool Text(const toml::node& node, const std::string& path, const std::string& key, std::string* text, Errors& errors) {
+    if (const auto* s = node.as_string()) {
+        *text = s->get();
+        return true;
+    }
+    if (const auto* i = node.as_integer()) {
+        *text = std::to_string(i->get());
+        return true;
+    }
+    return errors.Fail(path, LineOf(node), key, "must be a text");
+}
+
+bool ReadStep(const toml::table& table, const std::string& path, std::set<std::string>& names, StepPlan& step,
+              Errors& errors) {
+    step.line = LineOf(table);
+    static const std::set<std::string> kKeys{"name", "args", "duration", "timeout", "allow_errors", "limits", "expect"};
+    for (const auto& [key, node] : InFileOrder(table)) {
+        if (kKeys.count(key) == 0) {
+            return errors.Fail(path, LineOf(*node), "step." + key,
+                 "unknown key (a step has name, args, duration, timeout, allow_errors, limits, expect)");
+        }
+    }
+    const toml::node* name = table.get("name");
+    if (name == nullptr) return errors.Fail(path, step.line, "step.name", "every step needs a name");
+    if (!name->is_string() || name->as_string()->get().empty()) {
+        return errors.Fail(path, LineOf(*name), "step.name", "must be a text that is not empty");
+    }
+    step.name = name->as_string()->get();
+    if (!names.insert(step.name).second) {
+        return errors.Fail(path, LineOf(*name), "step.name", "'" + step.name + "' names two steps; step names are unique");
+    }
+    const std::string where = "step '" + step.name + "'";
+
+    const toml::node* args = table.get("args");
+    if (args == nullptr) return errors.Fail(path, step.line, "args", where + " has no args (the tool's arguments; [] for none)");
+    const toml::array* list = args->as_array();
+    if (list == nullptr) return errors.Fail(path, LineOf(*args), "args", "must be a list of texts, e.g. [\"-adread\", \"-trd\"]");
+    for (const toml::node& word : *list) {
+        if (!word.is_string()) return errors.Fail(path, LineOf(word), "args", "must be a list of texts; quote every word");
+        step.args.push_back(word.as_string()->get());
+    }
+    step.toolArgs = ParseToolArgs(step.args);
+    if (!step.toolArgs.error.empty()) return errors.Fail(path, LineOf(*args), "args", step.toolArgs.error);
+
+    if (const toml::node* duration = table.get("duration")) {
+        const auto seconds = Number(*duration);
+        if (!seconds || *seconds <= 0 || *seconds > 86400) {
+            return errors.Fail(path, LineOf(*duration), "duration", "must be a number of seconds above 0 and at most 86400");
+        }
+        if (!step.toolArgs.RunsLoop()) {
+            return errors.Fail(path, LineOf(*duration), "duration",
+                 where + " runs no loop (-iictest, -scan, -scanfile): it ends by itself, without a duration");
+        }
+        step.duration = *seconds;
+    } else if (step.toolArgs.RunsLoop()) {
+        return errors.Fail(path, step.line, "duration", where + " runs a loop that ends only when stopped: give it a duration");
+    }
+    if (const toml::node* timeout = table.get("timeout")) {
+        const auto seconds = Number(*timeout);
+        if (!seconds || *seconds <= 0 || *seconds > 86400) {
+            return errors.Fail(path, LineOf(*timeout), "timeout", "must be a number of seconds above 0 and at most 86400");
+        }
+        step.timeout = *seconds;
+    } else if (step.duration) {
+        step.timeout = *step.duration + std::max(10.0, *step.duration);
+    }
+    if (step.duration && step.timeout <= *step.duration) {
+        return errors.Fail(path, LineOf(*table.get("timeout")), "timeout", "must be longer than the duration");
+    }
+    if (const toml::node* allow = table.get("allow_errors")) {
+        if (!allow->is_boolean()) return errors.Fail(path, LineOf(*allow), "allow_errors", "must be true or false");
+        step.allowErrors = allow->as_boolean()->get();
+    }
+
+    if (const toml::node* limits = table.get("limits")) {
+        const toml::table* entries = limits->as_table();
+        if (entries == nullptr) return errors.Fail(path, LineOf(*limits), "limits", "must be a table ([step.limits])");
+        for (const auto& [rawKey, node] : InFileOrder(*entries)) {
+            const std::string key = CanonicalName(rawKey);
+            char kind = 0;
+            if (!IsKnownMeasurement(key, &kind)) {
+                return errors.Fail(path, LineOf(*node), rawKey, "no such measurement (see kelvotest-plan(5))");
+            }
+            if (kind != 'n') {
+                return errors.Fail(path, LineOf(*node), rawKey, "is not a number: check it with [step.expect] instead");
+            }
+            Limit limit;
+            if (const toml::array* pair = node->as_array()) {
+                if (pair->size() != 2 || !Number(*pair->get(0)) || !Number(*pair->get(1))) {
+                    return errors.Fail(path, LineOf(*node), rawKey, "a range is two numbers, [min, max]");
+                }
+                limit.min = Number(*pair->get(0));
+                limit.max = Number(*pair->get(1));
+            } else if (const toml::table* bounds = node->as_table()) {
+                for (const auto& [bound, value] : *bounds) {
+                    const auto number = Number(value);
+                    if (bound.str() != "min" && bound.str() != "max") {
+                        return errors.Fail(path, LineOf(value), rawKey, "a bound is min or max, not '" + std::string(bound.str()) + "'");
+                    }
+                    if (!number) return errors.Fail(path, LineOf(value), rawKey, std::string(bound.str()) + " must be a number");
+                    (bound.str() == "min" ? limit.min : limit.max) = number;
+                }
+                if (!limit.min && !limit.max) return errors.Fail(path, LineOf(*node), rawKey, "give min, max or both");
+            } else {
+                return errors.Fail(path, LineOf(*node), rawKey, "a limit is [min, max], { min = ... } or { max = ... }");
+            }
+            if (limit.min && limit.max && *limit.min > *limit.max) {
+                return errors.Fail(path, LineOf(*node), rawKey, "min is above max");
+            }
+            step.limits.emplace_back(key, limit);
+        }
+    }
+    if (const toml::node* expect = table.get("expect")) {
+        const toml::table* entries = expect->as_table();
+        if (entries == nullptr) return errors.Fail(path, LineOf(*expect), "expect", "must be a table ([step.expect])");
+        for (const auto& [rawKey, node] : InFileOrder(*entries)) {
+            const std::string key = CanonicalName(rawKey);
+            char kind = 0;
+            if (!IsKnownMeasurement(key, &kind)) {
+                return errors.Fail(path, LineOf(*node), rawKey, "no such measurement (see kelvotest-plan(5))");
+            }
+            Value value;
+            if (const auto* b = node->as_boolean()) {
+                value = b->get();
+            } else if (const auto* i = node->as_integer()) {
+                value = static_cast<int64_t>(i->get());
+            } else if (const auto* f = node->as_floating_point()) {
+                value = f->get();
+            } else if (const auto* s = node->as_string()) {
+                value = s->get();
+            } else {
+                return errors.Fail(path, LineOf(*node), rawKey, "an expected value is a number, true/false or a text");
+            }
+            const char given = std::holds_alternative<bool>(value) ? 'b' : IsNumber(value) ? 'n' : 's';
+            if (given != kind) {
+                static const char* const kNames[] = {"a number", "true or false", "a text"};
+                const char* wanted = kind == 'n' ? kNames[0] : kind == 'b' ? kNames[1] : kNames[2];
+                return errors.Fail(path, LineOf(*node), rawKey, std::string("is ") + wanted + ", so its expected value must be too");
+            }
+            step.expects.emplace_back(key, value);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string PlanFile::Dut(const std::string& key) const {
+    for (const auto& [k, v] : dut) {
+        if (k == key) return v;
+    }
+    return "";
+}
+
+bool ParsePlan(const std::string& text, const std::string& path, PlanFile* plan, std::string* error) {
+    Errors errors{error};
+    toml::parse_result parsed = toml::parse(text, path);
+    if (!parsed) {
+        return errors.Fail(path, static_cast<int>(parsed.error().source().begin.line), "",
+                           std::string(parsed.error().description()));
+    }
+    const toml::table& root = parsed.table();
+    *plan = PlanFile{};
+    plan->path = path;
+    static const std::set<std::string> kKeys{"name", "revision", "dut", "step"};
+    for (const auto& [key, node] : InFileOrder(root)) {
+        if (kKeys.count(key) == 0) {
+            return errors.Fail(path, LineOf(*node), key, "unknown key (a plan has name, revision, [dut] and [[step]])");
+        }
+    }
+    const toml::node* name = root.get("name");
+    if (name == nullptr) return errors.Fail(path, 1, "name", "the plan needs a name");
+    if (!name->is_string() || name->as_string()->get().empty()) {
+        return errors.Fail(path, LineOf(*name), "name", "must be a text that is not empty");
+    }
+    plan->name = name->as_string()->get();
+    if (const toml::node* revision = root.get("revision")) {
+        if (!Text(*revision, path, "revision", &plan->revision, errors)) return false;
+    }
+    if (const toml::node* dut = root.get("dut")) {
+        const toml::table* table = dut->as_table();
+        if (table == nullptr) return errors.Fail(path, LineOf(*dut), "dut", "must be a table ([dut])");
+        for (const auto& [key, node] : InFileOrder(*table)) {
+            std::string value;
+            if (!Text(*node, path, "dut." + key, &value, errors)) return false;
+            plan->dut.emplace_back(key, value);
+        }
+    }
+    const toml::node* steps = root.get("step");
+    if (steps == nullptr) return errors.Fail(path, 1, "step", "the plan has no steps ([[step]])");
+    const toml::array* list = steps->as_array();
+    if (list == nullptr || !list->is_array_of_tables()) {
+        return errors.Fail(path, LineOf(*steps), "step", "steps are tables: write each as [[step]]");
+    }
+    std::set<std::string> names;
+    for (const toml::node& node : *list) {
+        StepPlan step;
+        if (!ReadStep(*node.as_table(), path, names, step, errors)) return false;
+        plan->steps.push_back(std::move(step));
+    }
+    if (plan->steps.empty()) return errors.Fail(path, LineOf(*steps), "step", "the plan has no steps");
+    return true;
+}
+
+bool LoadPlan(const std::string& path, PlanFile* plan, std::string* error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        *error = path + ": cannot be read";
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    if (file.bad()) {
+        *error = path + ": cannot be read";
+        return false;
+    }
+    return ParsePlan(text.str(), path, plan, error);
+}
+
+std::string StepFolderName(size_t index, const std::string& name) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%02zu-", index + 1);
+    std::string folder = number;
+    for (const char c : name) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+        folder += plain ? c : '_';
+    }
+    if (folder.size() > 64) folder.resize(64);
+    return folder;
+}
+
+}  // namespace plan

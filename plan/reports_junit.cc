@@ -1,0 +1,122 @@
+// JUnit XML: one testsuite for the plan with tests, failures, errors, skipped and time; one
+// testcase per step, with a failure that carries every failed check; the DUT and the station
+// as properties.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+
+#include "plan/checks.h"
+#include "plan/reports.h"
+
+namespace plan {
+
+std::string XmlEscape(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&#39;"; break;
+            default:
+                // XML 1.0 allows no control characters but tab, line feed and carriage return.
+                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
+                    out += '?';
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& content, std::string* error) {
+    const std::string part = path + ".part";
+    std::FILE* file = std::fopen(part.c_str(), "wb");
+    if (file == nullptr) {
+        *error = part + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        *error = part + ": write failed (disk full?)";
+        std::remove(part.c_str());
+        return false;
+    }
+    std::remove(path.c_str());   // Windows: rename does not replace
+    if (std::rename(part.c_str(), path.c_str()) != 0) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::string JUnitXml(const RunResult& run) {
+    int failures = 0, errors = 0, skipped = 0;
+    for (const StepResult& step : run.steps) {
+        if (step.status == StepStatus::kSkip) {
+            ++skipped;
+        } else if (step.status == StepStatus::kError) {
+            ++errors;
+        } else if (!step.Passed()) {
+            ++failures;
+        }
+    }
+    char time[32];
+    std::snprintf(time, sizeof time, "%.3f", run.info.seconds);
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    xml += "<testsuites name=\"" + XmlEscape(run.plan->name) + "\" tests=\"" + std::to_string(run.steps.size()) +
+           "\" failures=\"" + std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" skipped=\"" +
+           std::to_string(skipped) + "\" time=\"" + time + "\">\n";
+    xml += "  <testsuite name=\"" + XmlEscape(run.plan->name) + "\" tests=\"" + std::to_string(run.steps.size()) +
+           "\" failures=\"" + std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" skipped=\"" +
+           std::to_string(skipped) + "\" time=\"" + time + "\" timestamp=\"" + XmlEscape(run.info.startTime.substr(0, 19)) +
+           "\" hostname=\"" + XmlEscape(run.info.station.empty() ? "localhost" : run.info.station) + "\">\n";
+    xml += "    <properties>\n";
+    auto property = [&xml](const std::string& name, const std::string& value) {
+        xml += "      <property name=\"" + XmlEscape(name) + "\" value=\"" + XmlEscape(value) + "\"/>\n";
+    };
+    property("plan", run.plan->path);
+    if (!run.plan->revision.empty()) property("plan.revision", run.plan->revision);
+    for (const auto& [key, value] : run.plan->dut) {
+        if (key != "serial") property("dut." + key, value);
+    }
+    property("dut.serial", run.info.serial);
+    property("station", run.info.station);
+    property("operator", run.info.operatorName);
+    property("scanner", run.info.source);
+    if (run.info.source != "hardware") property("scanner.note", run.info.sourceNote);
+    if (!run.info.scenario.empty()) property("scanner.scenario", run.info.scenario);
+    property("result", run.info.aborted ? "ABORTED" : run.Passed() ? "PASS" : "FAIL");
+    xml += "    </properties>\n";
+    for (const StepResult& step : run.steps) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.3f", step.seconds);
+        xml += "    <testcase name=\"" + XmlEscape(step.plan->name) + "\" classname=\"" + XmlEscape(run.plan->name) +
+               "\" time=\"" + seconds + "\">\n";
+        if (step.status == StepStatus::kSkip) {
+            xml += "      <skipped message=\"" + XmlEscape(step.statusMessage) + "\"/>\n";
+        } else {
+            if (step.status == StepStatus::kError) {
+                xml += "      <error message=\"" + XmlEscape(step.statusMessage) + "\" type=\"step-error\">" +
+                       XmlEscape(step.statusMessage) + "</error>\n";
+            }
+            const auto failed = step.Failures();
+            if (!failed.empty() && step.status == StepStatus::kComplete) {
+                std::string text;
+                for (const Check* check : failed) text += check->verdict + ": " + check->message + "\n";
+                xml += "      <failure message=\"" + XmlEscape(failed.front()->message) + "\" type=\"" +
+                       XmlEscape(failed.front()->verdict) + "\">" + XmlEscape(text) + "</failure>\n";
+            }
+            xml += "      <system-out>" + XmlEscape("working folder: " + step.folder) + "</system-out>\n";
+        }
+        xml += "    </testcase>\n";
+    }
+    xml += "  </testsuite>\n</testsuites>\n";
+    return xml;
+}
+
+}  // namespace plan

@@ -1,0 +1,83 @@
+// plan/results.h: what a run of a plan produced, step by step: the one set of results that
+// every report (OCP, JUnit, HTML, console) is written from.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "plan/plan_file.h"
+#include "plan/transcript.h"
+
+namespace plan {
+
+// One check of a step: a limit, an expectation, or one of the checks every step makes.
+struct Check {
+    std::string name;              // measurement name, or "tool.exit", "bringup", "errors.count"
+    bool passed = false;
+    bool found = true;             // false: the measurement was not in the transcript
+    std::optional<Value> value;
+    std::string unit;
+    std::optional<Limit> limit;
+    std::optional<Value> expected;
+    std::string verdict;           // short: "adc.3v3-low", "stream.errors-high", "tool-exit"
+    std::string message;           // a sentence: "adc.3v3 = 2.90997 V, below its limits [3.2, 3.4]"
+    int line = 0;                  // transcript line of the value
+};
+
+enum class StepStatus { kComplete, kError, kSkip };
+const char* StatusName(StepStatus status);   // COMPLETE, ERROR, SKIP (OCP's names)
+
+struct StepResult {
+    const StepPlan* plan = nullptr;
+    size_t index = 0;
+    StepStatus status = StepStatus::kSkip;
+    std::string statusMessage;     // why ERROR or SKIP
+    std::string folder;            // working folder, relative to the output folder
+    std::string startTime;         // ISO 8601
+    std::string endTime;
+    std::chrono::system_clock::time_point startPoint{};
+    double seconds = 0;
+    int exitCode = -1;             // -1: no exit code (not started, or ended by a signal)
+    bool stoppedAfterDuration = false;
+    Transcript transcript;
+    std::vector<Check> checks;
+
+    bool Passed() const;
+    std::vector<const Check*> Failures() const;
+};
+
+struct RunInfo {
+    std::string commandLine;
+    std::string version;           // kelvotest-plan's
+    std::string toolPath;
+    std::string source = "hardware";   // "hardware", "virtual" or "replay"
+    std::string sourceNote;        // a sentence for the reports when the source is not hardware
+    std::string serial;
+    std::string station;
+    std::string operatorName;
+    std::string outDir;
+    std::string startTime;
+    std::string endTime;
+    double seconds = 0;
+    bool aborted = false;          // Ctrl-C, or a step that could not be started
+    std::string abortMessage;
+    bool recorded = false;
+    std::string scenario;          // the virtual scanner's settings (KELVOSIM...), when it answered
+};
+
+struct RunResult {
+    const PlanFile* plan = nullptr;
+    RunInfo info;
+    std::vector<StepResult> steps;
+
+    bool Passed() const;           // every step complete and passed, and not aborted
+    int ExitCode() const;          // 0, 1, 2 (kelvotest-plan(1), EXIT STATUS)
+};
+
+// The current time as ISO 8601 in UTC with milliseconds: 2026-12-07T18:33:07.123Z.
+std::string IsoNow();
+std::string IsoTime(std::chrono::system_clock::time_point time);
+
+}  // namespace plan

@@ -1,0 +1,260 @@
+// Windows: the step's program runs in a process group of its own (CREATE_NEW_PROCESS_GROUP),
+// so a Ctrl-C in the console reaches kelvotest-plan alone; it passes the stop request on as
+// CTRL_BREAK_EVENT to that group, which the tool treats as Ctrl-C. Standard input is NUL: no
+// key ever ends a loop. Standard output and error are read by one thread each.
+#include <windows.h>
+
+#include <io.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+#include "plan/step_runner.h"
+
+namespace plan {
+namespace {
+
+std::atomic<int> gInterrupts{0};
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+    switch (event) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+            gInterrupts.fetch_add(1);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+// One argument as the C runtime's parser reads it back (CommandLineToArgvW's rules).
+std::string QuoteArgument(const std::string& word) {
+    if (!word.empty() && word.find_first_of(" \t\n\v\"") == std::string::npos) return word;
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (const char c : word) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') {
+            quoted.append(backslashes * 2 + 1, '\\');
+        } else {
+            quoted.append(backslashes, '\\');
+        }
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\"";
+}
+
+bool EndsWithCmd(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string tail = path.substr(path.size() - 4);
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".cmd" || tail == ".bat";
+}
+
+void Reader(HANDLE pipe, std::FILE* file, std::string* text, std::mutex* lock) {
+    char buffer[65536];
+    DWORD n = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+        if (file != nullptr) {
+            std::fwrite(buffer, 1, n, file);
+            std::fflush(file);
+        }
+        if (text != nullptr) {
+            std::lock_guard<std::mutex> guard(*lock);
+            text->append(buffer, n);
+        }
+    }
+}
+
+}  // namespace
+
+void InstallInterruptHandler() {
+    // The stop request reaches only a process that shares our console: started without one
+    // (a service, a CI runner), kelvotest-plan makes one, hidden, for its steps to inherit.
+    if (GetConsoleCP() == 0 && AllocConsole()) {
+        if (HWND window = GetConsoleWindow()) ShowWindow(window, SW_HIDE);
+    }
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+int Interrupts() { return gInterrupts.load(); }
+
+std::string OwnExecutablePath() {
+    char path[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (n == 0 || n >= sizeof path) return "";
+    return std::string(path, n);
+}
+
+bool IsExecutableFile(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string FindOnPath(const std::string& name) {
+    char found[MAX_PATH * 4];
+    const DWORD n = SearchPathA(nullptr, name.c_str(), ".exe", sizeof found, found, nullptr);
+    if (n == 0 || n >= sizeof found) return "";
+    return std::string(found, n);
+}
+
+// The progress line is redrawn with "\r" and erase-to-end-of-line, which a console shows only
+// with its terminal sequences on: without them the plain lines are used.
+bool StdoutIsTerminal() {
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (GetConsoleMode(out, &mode) == 0) return false;
+    constexpr DWORD kVirtualTerminal = 0x0004;   // ENABLE_VIRTUAL_TERMINAL_PROCESSING
+    return (mode & kVirtualTerminal) != 0 || SetConsoleMode(out, mode | kVirtualTerminal) != 0;
+}
+
+std::string LocalTimeStamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_s(&local, &now);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+RunOutcome RunProcess(const StepLaunch& launch, const std::function<void(double)>& progress) {
+    RunOutcome outcome;
+    std::FILE* outFile = std::fopen(launch.stdoutPath.c_str(), "wb");
+    std::FILE* errFile = std::fopen(launch.stderrPath.c_str(), "wb");
+    if (outFile == nullptr || errFile == nullptr) {
+        outcome.error = "cannot create " + (outFile == nullptr ? launch.stdoutPath : launch.stderrPath);
+        if (outFile != nullptr) std::fclose(outFile);
+        if (errFile != nullptr) std::fclose(errFile);
+        return outcome;
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
+    if (!CreatePipe(&outRead, &outWrite, &inherit, 0) || !CreatePipe(&errRead, &errWrite, &inherit, 0)) {
+        outcome.error = "cannot make pipes";
+        std::fclose(outFile);
+        std::fclose(errFile);
+        return outcome;
+    }
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+    HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+
+    std::string commandLine;
+    if (EndsWithCmd(launch.program)) {
+        // A command file runs under cmd; /s keeps the quotes of the inner line as they are.
+        commandLine = "cmd.exe /d /s /c \"" + QuoteArgument(launch.program);
+        for (const std::string& arg : launch.args) commandLine += " " + QuoteArgument(arg);
+        commandLine += "\"";
+    } else {
+        commandLine = QuoteArgument(launch.program);
+        for (const std::string& arg : launch.args) commandLine += " " + QuoteArgument(arg);
+    }
+    // The child inherits the environment: set for the start, then put back.
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    for (const auto& [name, value] : launch.env) {
+        char old[32768];
+        const DWORD n = GetEnvironmentVariableA(name.c_str(), old, sizeof old);
+        saved.emplace_back(name, n > 0 && n < sizeof old ? std::optional<std::string>(std::string(old, n)) : std::nullopt);
+        SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul;
+    startup.hStdOutput = outWrite;
+    startup.hStdError = errWrite;
+    PROCESS_INFORMATION process{};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    const auto start = std::chrono::steady_clock::now();
+    const BOOL created = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
+                                        launch.workDir.c_str(), &startup, &process);
+    const DWORD createError = GetLastError();
+    for (const auto& [name, value] : saved) SetEnvironmentVariableA(name.c_str(), value ? value->c_str() : nullptr);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    if (!created) {
+        outcome.error = launch.program + ": cannot be started (Windows error " + std::to_string(createError) + ")";
+        CloseHandle(outRead);
+        CloseHandle(errRead);
+        std::fclose(outFile);
+        std::fclose(errFile);
+        return outcome;
+    }
+    outcome.started = true;
+    std::mutex lock;
+    std::string errText;
+    std::thread outThread(Reader, outRead, outFile, nullptr, &lock);
+    std::thread errThread(Reader, errRead, errFile, &errText, &lock);
+
+    int seenInterrupts = Interrupts();
+    bool stopSent = false, killed = false;
+    double stopAt = -1;
+    auto lastProgress = std::chrono::steady_clock::now() - std::chrono::seconds(1);
+    // Without the console event (no console shared with the tool; wine delivers none to a
+    // process group) there is no clean stop: the tool is ended at once and the step is an
+    // error that says so, never a step that looks stopped.
+    auto stop = [&]() {
+        if (killed) return;
+        if (GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId)) return;
+        outcome.stopProblem = "the stop request (CTRL_BREAK_EVENT) could not be sent (Windows error " +
+                              std::to_string(GetLastError()) + "): the tool was ended without stopping the scanner";
+        killed = true;
+        TerminateProcess(process.hProcess, 1);
+    };
+    for (;;) {
+        if (WaitForSingleObject(process.hProcess, 100) == WAIT_OBJECT_0) break;
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (Interrupts() != seenInterrupts) {
+            seenInterrupts = Interrupts();
+            outcome.stoppedByUser = true;
+            stop();
+        }
+        if (launch.stopAfter && !stopSent && elapsed >= *launch.stopAfter) {
+            stopSent = true;
+            outcome.stoppedAfterDuration = true;
+            stop();
+        }
+        if (!outcome.timedOut && elapsed >= launch.timeout) {
+            outcome.timedOut = true;
+            stopAt = elapsed;
+            stop();
+        }
+        if (outcome.timedOut && !killed && elapsed >= stopAt + 5) {
+            killed = true;
+            TerminateProcess(process.hProcess, 1);
+        }
+        if (progress && std::chrono::steady_clock::now() - lastProgress >= std::chrono::milliseconds(250)) {
+            lastProgress = std::chrono::steady_clock::now();
+            progress(elapsed);
+        }
+    }
+    outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    outcome.exitCode = killed ? -1 : static_cast<int>(code);
+    if (killed) outcome.signal = 9;
+    outThread.join();
+    errThread.join();
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    std::fclose(outFile);
+    std::fclose(errFile);
+    outcome.err = errText;
+    return outcome;
+}
+
+}  // namespace plan

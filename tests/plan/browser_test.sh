@@ -1,0 +1,64 @@
+#!/bin/sh
+# tests/plan/browser_test.sh PLAN-PROGRAM CHROMIUM WORK-DIR: runs a plan against the virtual
+# scanner with a rail fault and a corrupted stream, renders its report.html in headless
+# chromium to a PNG, and checks that the page logged nothing to the console, that the
+# throughput plot with its first-error marks and the rails are in the rendered page, and that
+# the picture was drawn. Exit 77 (skipped) without chromium.
+set -u
+program=$1 chromium=$2 work=$3
+if [ -z "$chromium" ] || ! command -v "$chromium" >/dev/null 2>&1; then
+    echo "SKIP: chromium not found (Debian: apt-get install chromium); the HTML report was not rendered"
+    exit 77
+fi
+rm -rf "$work" && mkdir -p "$work" || exit 1
+cd "$work" || exit 1
+fail() { echo "FAIL: $*"; exit 1; }
+
+cat > plan.toml <<'PLAN'
+name = "browser check"
+[dut]
+part = "SC-3"
+[[step]]
+name = "rails"
+args = ["-adread", "-trd"]
+[step.limits]
+"adc.3v3" = [3.2, 3.4]
+"adc.5v" = [4.75, 5.25]
+"adc.24v" = [22.8, 25.2]
+[[step]]
+name = "stream"
+args = ["-scan"]
+duration = 4
+[step.limits]
+"stream.errors" = [0, 0]
+"stream.rate" = { min = 1.5e6 }
+PLAN
+KELVOSIM="adc.ch1 = 2.9; stream.rate = 2000000; stream.corrupt = 1 every 3000000" \
+    "$program" plan.toml --virtual --serial BROWSER1 --out out >plan.txt 2>&1
+status=$?
+[ "$status" = 1 ] || { cat plan.txt; fail "kelvotest-plan exited $status, not 1"; }
+
+profile=$(mktemp -d "${TMPDIR:-/tmp}/kelvo-chromium.XXXXXX") || exit 1
+trap 'rm -rf "$profile"' EXIT
+flags="--headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking
+       --disable-component-update --disable-sync --disable-dev-shm-usage --user-data-dir=$profile"
+url="file://$work/out/report.html"
+# shellcheck disable=SC2086
+timeout 120 "$chromium" $flags --enable-logging=stderr --v=0 --window-size=1100,2600 \
+    --screenshot="$work/report.png" "$url" >screenshot.txt 2>&1 || { cat screenshot.txt; fail "chromium did not render the page"; }
+# shellcheck disable=SC2086
+timeout 120 "$chromium" $flags --enable-logging=stderr --v=0 --dump-dom "$url" >dom.html 2>dom.txt ||
+    { cat dom.txt; fail "chromium did not load the page"; }
+
+if grep -h "CONSOLE" screenshot.txt dom.txt; then fail "the page wrote to the console (above)"; fi
+if grep -h -i "Failed to load\|ERR_FILE_NOT_FOUND\|net::ERR" screenshot.txt dom.txt; then fail "the page fetched something (above)"; fi
+[ -s report.png ] || fail "no picture"
+[ "$(head -c 8 report.png | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] || fail "report.png is not a PNG"
+[ "$(wc -c <report.png)" -gt 20000 ] || fail "report.png is nearly empty"
+grep -q '<svg class="plot"' dom.html || fail "no throughput plot in the rendered page"
+grep -q '<polyline class="series"' dom.html || fail "the plot has no line"
+grep -q 'class="first-error"' dom.html || fail "the plot marks no first error"
+grep -q '<svg class="rails"' dom.html || fail "no rails in the rendered page"
+grep -q 'id="verdict">FAIL<' dom.html || fail "no verdict"
+if grep -q '<script' dom.html; then fail "the page has a script"; fi
+echo "report.html rendered: $work/report.png"

@@ -1,0 +1,373 @@
+// tests/plan/plan_process_test.cc: kelvotest-plan as a user runs it, against the real tool and
+// the virtual scanner (--virtual): the sample plan passes; the rail fault fails it with all
+// three reports agreeing; the OCP output follows the 2.0 rules; a recorded run replays to the
+// same verdict; Ctrl-C and SIGKILL during a stream step; plan errors; time-outs; --read.
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "plan/tool_args.h"
+#include "plan/transcript.h"
+#include "tests/plan/ocp_validator.h"
+#include "tests/support/pty_process.h"
+#include "tests/support/temp_files.h"
+
+namespace {
+
+using nlohmann::json;
+
+const std::string kPlanProgram = KELVOTEST_PLAN_PATH;
+const std::string kSamplePlan = KELVO_SAMPLE_PLAN;
+
+ToolRun Plan(std::vector<std::string> args, std::vector<std::string> env = {}, std::string dir = "") {
+    return ToolRun{std::move(args), std::move(env), std::move(dir), kPlanProgram};
+}
+
+std::vector<json> Artifacts(const std::string& path) {
+    std::vector<json> artifacts;
+    std::istringstream lines(ReadFileText(path));
+    std::string line;
+    while (std::getline(lines, line)) artifacts.push_back(json::parse(line));
+    return artifacts;
+}
+
+// The verdicts of the FAIL diagnoses, step by step ("1:adc.3v3-low").
+std::vector<std::string> FailVerdicts(const std::vector<json>& artifacts) {
+    std::vector<std::string> verdicts;
+    for (const json& a : artifacts) {
+        if (!a.contains("testStepArtifact") || !a["testStepArtifact"].contains("diagnosis")) continue;
+        const json& d = a["testStepArtifact"]["diagnosis"];
+        if (d["type"] == "FAIL") verdicts.push_back(a["testStepArtifact"]["testStepId"].get<std::string>() + ":" + d["verdict"].get<std::string>());
+    }
+    return verdicts;
+}
+
+std::string RunResultOf(const std::vector<json>& artifacts) {
+    for (const json& a : artifacts) {
+        if (a.contains("testRunArtifact") && a["testRunArtifact"].contains("testRunEnd")) {
+            return a["testRunArtifact"]["testRunEnd"]["result"];
+        }
+    }
+    return "none";
+}
+
+bool WaitForFileText(const std::string& path, const std::string& text, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (FileExists(path) && ReadFileText(path).find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// Processes whose working folder is `dir` (a tool left running there).
+int ProcessesIn(const std::string& dir) {
+    int count = 0;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return 0;
+    char target[4096];
+    while (dirent* entry = readdir(proc)) {
+        const std::string link = std::string("/proc/") + entry->d_name + "/cwd";
+        const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+        if (n <= 0) continue;
+        target[n] = '\0';
+        if (dir == target) ++count;
+    }
+    closedir(proc);
+    return count;
+}
+
+constexpr const char* kShortPlan = R"(name = "short"
+[dut]
+part = "SC-3"
+[[step]]
+name = "rails"
+args = ["-adread", "-trd"]
+[step.limits]
+"adc.3v3" = [3.2, 3.4]
+"adc.24v" = [22.8, 25.2]
+"temp.raw" = [0, 60]
+[[step]]
+name = "registers"
+args = ["-wd", "20", "-val", "12345678", "-rd", "20", "-wb", "30", "-rb", "30"]
+[step.expect]
+"reg.rd.0x20" = 0x12345678
+"reg.wd.0x20" = true
+"reg.rb.0x30" = 0x78
+[[step]]
+name = "eeprom"
+args = ["-wre", "7", "-val", "a5", "-rde", "7", "-id", "a0", "-dumpe"]
+[step.expect]
+"eeprom.a0.7" = 0xa5
+[[step]]
+name = "motor"
+args = ["-motor", "2", "-lines", "-stat", "-dao", "10", "-tinit", "170"]
+[step.expect]
+"motor.started" = true
+)";
+
+constexpr const char* kStreamPlan = R"(name = "stream"
+[[step]]
+name = "rails"
+args = ["-adread"]
+[[step]]
+name = "registers"
+args = ["-rd", "0"]
+[[step]]
+name = "stream"
+args = ["-scanfile", "stream.bin"]
+duration = 60
+[[step]]
+name = "after"
+args = ["-stat"]
+)";
+
+TEST(PlanProcess, SamplePlanPassesAgainstTheVirtualScanner) {
+    TempDir dir;
+    const ProcessResult r = RunToTheEnd(Plan({kSamplePlan, "--virtual", "--serial", "SN0001", "--out", dir.File("out")}), 60000);
+    ASSERT_EQ(0, r.exitCode) << r.out << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("PASS: scanner final test, 6 of 6 steps passed")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("VIRTUAL SCANNER")) << r.out;
+    const std::string ocpText = ReadFileText(dir.File("out/ocp.jsonl"));
+    const auto problems = ocp::Validate(ocpText);
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    const auto artifacts = Artifacts(dir.File("out/ocp.jsonl"));
+    EXPECT_EQ("PASS", RunResultOf(artifacts));
+    EXPECT_TRUE(FailVerdicts(artifacts).empty());
+    EXPECT_NE(std::string::npos, ocpText.find("\"dutInfoId\":\"SN0001\""));
+    EXPECT_NE(std::string::npos, ocpText.find("\"scanner\":\"virtual\""));
+    const std::string junit = ReadFileText(dir.File("out/junit.xml"));
+    EXPECT_NE(std::string::npos, junit.find("tests=\"6\" failures=\"0\" errors=\"0\" skipped=\"0\""));
+    const std::string html = ReadFileText(dir.File("out/report.html"));
+    EXPECT_NE(std::string::npos, html.find("id=\"verdict\">PASS<"));
+    EXPECT_NE(std::string::npos, html.find("<svg class=\"plot\""));
+    EXPECT_TRUE(FileExists(dir.File("out/06-stream/stderr.txt")));
+    EXPECT_TRUE(FileExists(dir.File("out/06-stream/kelvotest.log")));
+    EXPECT_TRUE(FileExists(dir.File("out/plan.toml")));
+}
+
+TEST(PlanProcess, RailFaultFailsTheSamplePlanAndAllReportsAgree) {
+    TempDir dir;
+    const ProcessResult r = RunToTheEnd(Plan({kSamplePlan, "--virtual", "--out", dir.File("out")}, {"KELVOSIM=adc.ch1 = 2.9"}), 60000);
+    ASSERT_EQ(1, r.exitCode) << r.out << r.err;
+    const std::string message = "adc.3v3 = 2.90997 V, below its limits [3.2, 3.4]";
+    EXPECT_NE(std::string::npos, r.out.find(message)) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("FAIL: scanner final test, 5 of 6 steps passed")) << r.out;
+
+    const auto problems = ocp::Validate(ReadFileText(dir.File("out/ocp.jsonl")));
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    const auto artifacts = Artifacts(dir.File("out/ocp.jsonl"));
+    EXPECT_EQ("FAIL", RunResultOf(artifacts));
+    EXPECT_EQ(std::vector<std::string>{"1:adc.3v3-low"}, FailVerdicts(artifacts));
+    bool measured = false;
+    for (const json& a : artifacts) {
+        if (!a.contains("testStepArtifact") || !a["testStepArtifact"].contains("measurement")) continue;
+        const json& m = a["testStepArtifact"]["measurement"];
+        if (m["name"] != "adc.3v3") continue;
+        measured = true;
+        EXPECT_NEAR(2.90997, m["value"].get<double>(), 1e-6);
+        EXPECT_EQ("V", m["unit"]);
+        ASSERT_EQ(2u, m["validators"].size());
+        EXPECT_EQ("GREATER_THAN_OR_EQUAL", m["validators"][0]["type"]);
+        EXPECT_EQ(3.2, m["validators"][0]["value"].get<double>());
+        EXPECT_EQ("LESS_THAN_OR_EQUAL", m["validators"][1]["type"]);
+        EXPECT_EQ(3.4, m["validators"][1]["value"].get<double>());
+    }
+    EXPECT_TRUE(measured);
+
+    const std::string junit = ReadFileText(dir.File("out/junit.xml"));
+    EXPECT_NE(std::string::npos, junit.find("tests=\"6\" failures=\"1\" errors=\"0\" skipped=\"0\""));
+    EXPECT_NE(std::string::npos, junit.find("<failure message=\"" + message + "\" type=\"adc.3v3-low\">"));
+    const std::string html = ReadFileText(dir.File("out/report.html"));
+    EXPECT_NE(std::string::npos, html.find("id=\"verdict\">FAIL<"));
+    EXPECT_NE(std::string::npos, html.find(message));
+    EXPECT_NE(std::string::npos, html.find("<strong>FAIL</strong> adc.3v3-low"));
+}
+
+TEST(PlanProcess, RecordedRunReplaysToTheSameVerdict) {
+    TempDir dir;
+    dir.WriteText("short.toml", kShortPlan);
+    for (const std::string scenario : {"adc.ch1 = 2.9; eeprom.a0.read_flip = 7", ""}) {
+        SCOPED_TRACE(scenario);
+        const std::string recorded = dir.File(scenario.empty() ? "recorded-pass" : "recorded-fail");
+        const std::string replayed = recorded + "-replayed";
+        const ProcessResult rec = RunToTheEnd(
+            Plan({dir.File("short.toml"), "--virtual", "--record", "--out", recorded}, {"KELVOSIM=" + scenario}), 60000);
+        ASSERT_EQ(scenario.empty() ? 0 : 1, rec.exitCode) << rec.out << rec.err;
+        EXPECT_TRUE(FileExists(recorded + "/01-rails/session.kvtrace"));
+        const ProcessResult rep = RunToTheEnd(Plan({dir.File("short.toml"), "--replay", recorded, "--out", replayed}), 60000);
+        EXPECT_EQ(rec.exitCode, rep.exitCode) << rep.out << rep.err;
+        EXPECT_NE(std::string::npos, rep.out.find("REPLAY")) << rep.out;
+        const auto recordedArtifacts = Artifacts(recorded + "/ocp.jsonl");
+        const auto replayedArtifacts = Artifacts(replayed + "/ocp.jsonl");
+        EXPECT_EQ(FailVerdicts(recordedArtifacts), FailVerdicts(replayedArtifacts));
+        EXPECT_EQ(RunResultOf(recordedArtifacts), RunResultOf(replayedArtifacts));
+        if (!scenario.empty()) {
+            EXPECT_EQ((std::vector<std::string>{"0:adc.3v3-low", "2:eeprom.a0.7-mismatch"}), FailVerdicts(replayedArtifacts));
+        }
+        for (const char* step : {"01-rails", "02-registers", "03-eeprom", "04-motor"}) {
+            EXPECT_EQ(ReadFileText(recorded + "/" + step + "/stderr.txt"), ReadFileText(replayed + "/" + step + "/stderr.txt"))
+                << step;
+        }
+        EXPECT_NE(std::string::npos, ReadFileText(replayed + "/report.html").find("REPLAY"));
+        EXPECT_NE(std::string::npos, ReadFileText(replayed + "/junit.xml").find("<property name=\"scanner\" value=\"replay\"/>"));
+    }
+}
+
+TEST(PlanProcess, KilledDuringAStreamStepLeavesEveryFinishedStepReadable) {
+    TempDir dir;
+    dir.WriteText("stream.toml", kStreamPlan);
+    const std::string out = dir.File("out");
+    ChildProcess plan = ChildProcess::StartWithPipes(Plan({dir.File("stream.toml"), "--virtual", "--out", out}));
+    ASSERT_TRUE(WaitForFileText(out + "/03-stream/stderr.txt", "Total bytes transferred", 15000));
+    plan.Signal(SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, plan.WaitForExit(5000));
+
+    const std::string text = ReadFileText(out + "/ocp.jsonl");
+    const auto problems = ocp::Validate(text, /*finished=*/false);
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    const auto artifacts = Artifacts(out + "/ocp.jsonl");
+    int ended = 0;
+    bool streamStarted = false;
+    for (const json& a : artifacts) {
+        if (!a.contains("testStepArtifact")) continue;
+        if (a["testStepArtifact"].contains("testStepEnd")) ++ended;
+        if (a["testStepArtifact"].contains("testStepStart") && a["testStepArtifact"]["testStepId"] == "2") streamStarted = true;
+    }
+    EXPECT_EQ(2, ended);
+    EXPECT_TRUE(streamStarted);
+    // The tool got its stop request when kelvotest-plan died: it closed its file and ended.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ProcessesIn(out + "/03-stream") > 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(0, ProcessesIn(out + "/03-stream"));
+}
+
+TEST(PlanProcess, CtrlCStopsTheStepCleanlyReportsWhatRanAndExits2) {
+    TempDir dir;
+    dir.WriteText("stream.toml", kStreamPlan);
+    const std::string out = dir.File("out");
+    ChildProcess plan = ChildProcess::StartWithPipes(Plan({dir.File("stream.toml"), "--virtual", "--out", out}));
+    ASSERT_TRUE(WaitForFileText(out + "/03-stream/stderr.txt", "Total bytes transferred", 15000));
+    plan.Signal(SIGINT);
+    EXPECT_EQ(2, plan.WaitForExit(15000)) << plan.Out() << plan.Err();
+    EXPECT_NE(std::string::npos, plan.Out().find("ABORTED")) << plan.Out();
+    const auto problems = ocp::Validate(ReadFileText(out + "/ocp.jsonl"));
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    const std::string ocpText = ReadFileText(out + "/ocp.jsonl");
+    EXPECT_NE(std::string::npos, ocpText.find("\"testRunEnd\":{\"result\":\"FAIL\",\"status\":\"ERROR\"}"));
+    const std::string junit = ReadFileText(out + "/junit.xml");
+    EXPECT_NE(std::string::npos, junit.find("tests=\"4\" failures=\"0\" errors=\"1\" skipped=\"1\"")) << junit;
+    // The tool ended its loop as on Ctrl-C: the interface closed, exit 0, the file complete.
+    const std::string transcript = ReadFileText(out + "/03-stream/stderr.txt");
+    const plan::Transcript t = plan::ParseTranscript(transcript, plan::ParseToolArgs({"-scanfile", "stream.bin"}));
+    EXPECT_EQ(0u, t.errorCount) << transcript;
+    EXPECT_TRUE(t.bringUpComplete);
+    EXPECT_EQ(0, std::get<int64_t>(t.Find("stream.errors")->value));
+    EXPECT_GE(ReadFileBytes(out + "/03-stream/stream.bin").size(), static_cast<size_t>(std::get<int64_t>(t.Find("stream.bytes")->value)));
+    EXPECT_NE(std::string::npos, ReadFileText(out + "/report.html").find("ABORTED"));
+}
+
+TEST(PlanProcess, PlanErrorsExit2BeforeAnyStep) {
+    TempDir dir;
+    dir.WriteText("bad.toml", "name = \"bad\"\n[[step]]\nname = \"s\"\nargs = [\"-adread\"]\n[step.limits]\n\"adc.3V3\" = [1, 2]\n");
+    const ProcessResult r = RunToTheEnd(Plan({dir.File("bad.toml"), "--virtual", "--out", dir.File("out")}));
+    EXPECT_EQ(2, r.exitCode);
+    EXPECT_NE(std::string::npos, r.err.find(dir.File("bad.toml") + ":6: key 'adc.3V3': no such measurement")) << r.err;
+    EXPECT_FALSE(FileExists(dir.File("out")));
+    const ProcessResult missing = RunToTheEnd(Plan({dir.File("none.toml"), "--virtual"}));
+    EXPECT_EQ(2, missing.exitCode);
+    const ProcessResult noTool = RunToTheEnd(Plan({kSamplePlan, "--tool", dir.File("nothere")}));
+    EXPECT_EQ(2, noTool.exitCode);
+    EXPECT_NE(std::string::npos, noTool.err.find("is not there")) << noTool.err;
+    const ProcessResult usage = RunToTheEnd(Plan({kSamplePlan, "--bogus"}));
+    EXPECT_EQ(2, usage.exitCode);
+}
+
+TEST(PlanProcess, EarlierReportsAreNeverOverwritten) {
+    TempDir dir;
+    dir.WriteText("p.toml", "name = \"p\"\n[[step]]\nname = \"s\"\nargs = [\"-adread\"]\n");
+    ASSERT_EQ(0, RunToTheEnd(Plan({dir.File("p.toml"), "--virtual", "--out", dir.File("out")})).exitCode);
+    const ProcessResult again = RunToTheEnd(Plan({dir.File("p.toml"), "--virtual", "--out", dir.File("out")}));
+    EXPECT_EQ(2, again.exitCode);
+    EXPECT_NE(std::string::npos, again.err.find("already holds the reports")) << again.err;
+    // Without --out: a new folder in the working folder, named for the time and the serial.
+    const ProcessResult named = RunToTheEnd(Plan({dir.File("p.toml"), "--virtual", "--serial", "SN 7"}, {}, dir.Path()));
+    EXPECT_EQ(0, named.exitCode);
+    EXPECT_TRUE(std::regex_search(named.out, std::regex("kelvotest-plan-[0-9]{8}-[0-9]{6}-SN_7"))) << named.out;
+}
+
+TEST(PlanProcess, StopOnFailSkipsTheRest) {
+    TempDir dir;
+    dir.WriteText("short.toml", kShortPlan);
+    const ProcessResult r = RunToTheEnd(
+        Plan({dir.File("short.toml"), "--virtual", "--stop-on-fail", "--out", dir.File("out")}, {"KELVOSIM=adc.ch1 = 2.9"}));
+    EXPECT_EQ(1, r.exitCode);
+    EXPECT_NE(std::string::npos, ReadFileText(dir.File("out/junit.xml")).find("failures=\"1\" errors=\"0\" skipped=\"3\""));
+    EXPECT_FALSE(FileExists(dir.File("out/02-registers/stderr.txt")));
+    const auto problems = ocp::Validate(ReadFileText(dir.File("out/ocp.jsonl")));
+    EXPECT_TRUE(problems.empty()) << problems.front();
+}
+
+TEST(PlanProcess, AStepFarPastItsDurationIsKilledAndAnError) {
+    TempDir dir;
+    // A "tool" that ignores its stop request.
+    dir.WriteText("stubborn", "#!/bin/sh\n[ \"$1\" = -iictest ] || exit 0\ntrap '' INT\nwhile :; do sleep 1; done\n");
+    chmod(dir.File("stubborn").c_str(), 0755);
+    dir.WriteText("p.toml", "name = \"p\"\n[[step]]\nname = \"loop\"\nargs = [\"-iictest\"]\nduration = 0.5\ntimeout = 1.5\n"
+                            "[[step]]\nname = \"next\"\nargs = []\n");
+    const ProcessResult r = RunToTheEnd(Plan({dir.File("p.toml"), "--tool", dir.File("stubborn"), "--out", dir.File("out")}), 30000);
+    EXPECT_EQ(1, r.exitCode) << r.out << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("still running after 2 s (timeout) although its duration had ended; it was stopped and killed")) << r.out;
+    EXPECT_NE(std::string::npos, ReadFileText(dir.File("out/junit.xml")).find("errors=\"1\""));
+}
+
+TEST(PlanProcess, ReadPrintsTheMeasurementsOfASavedTranscript) {
+    const ProcessResult r = RunToTheEnd(Plan({"--read", std::string(KELVO_PLAN_TRANSCRIPTS) + "/write_failure.txt", "--", "-wd",
+                                              "20", "-wdi", "24", "-val", "1"}));
+    ASSERT_EQ(0, r.exitCode) << r.err;
+    const json j = json::parse(r.out);
+    bool found = false;
+    for (const json& m : j["measurements"]) found = found || (m["name"] == "reg.wd.0x20" && m["value"] == false);
+    EXPECT_TRUE(found) << r.out;
+    EXPECT_EQ(1, j["error_count"]);
+    EXPECT_EQ(2, RunToTheEnd(Plan({"--read", "/nonexistent/transcript"})).exitCode);
+}
+
+// The parser keeps up with the tool: live transcripts of every one-shot action.
+TEST(PlanProcess, ParserReadsEveryActionOfALiveTranscript) {
+    TempDir dir;
+    const std::vector<std::string> args{"-wb", "30", "-ww", "32", "-wwi", "34", "-wd", "38", "-wdi", "3c", "-val", "1234",
+                                        "-rb", "30", "-rw", "32", "-rwi", "34", "-rd", "38", "-rdi", "3c", "-wre", "9",
+                                        "-rde", "9", "-id", "a0", "-dumpe", "-dao", "20", "-adread", "-tinit", "170",
+                                        "-trd", "-motor", "1", "-lines", "-stat"};
+    const ProcessResult r = RunToTheEnd(ToolRun{args, {}, dir.Path(), ""});
+    ASSERT_EQ(0, r.exitCode);
+    const plan::Transcript t = plan::ParseTranscript(r.err, plan::ParseToolArgs(args));
+    for (const char* name : {"versions.hardware", "versions.firmware", "versions.library", "versions.usb_driver",
+                             "versions.match", "fpga.loaded", "reg.wb.0x30", "reg.ww.0x32", "reg.wwi.0x34", "reg.wd.0x38",
+                             "reg.wdi.0x3c", "reg.rb.0x30", "reg.rw.0x32", "reg.rwi.0x34", "reg.rd.0x38", "reg.rdi.0x3c",
+                             "eeprom.a0.9.written", "eeprom.a0.9", "eeprom.a0.dump", "dac.set", "adc.raw", "adc.3v3",
+                             "adc.5v", "adc.24v", "temp.init", "temp.raw", "motor.started", "lines.count", "status.ls",
+                             "status.led", "status.ram", "status.count", "status.fifo", "status.last_error", "errors.count"}) {
+        char kind = 0;
+        EXPECT_TRUE(plan::IsKnownMeasurement(name, &kind)) << name;
+        EXPECT_NE(nullptr, t.Find(name)) << name << "\n" << r.err;
+    }
+    EXPECT_EQ(0u, t.errorCount) << r.err;
+    EXPECT_TRUE(t.bringUpComplete);
+    EXPECT_EQ(plan::Value{int64_t{0x34}}, t.Find("eeprom.a0.9")->value);
+}
+
+}  // namespace

@@ -27,6 +27,9 @@ if(KELVO_CALLCONV STREQUAL "stdcall")
     message(FATAL_ERROR "KELVO_CALLCONV=stdcall exists only for 32-bit Windows (the windows-x86 "
                         "presets); every other target has one calling convention")
   endif()
+  # Every user of device/kelvoscanusb.h, and host/, whose loader looks the operations up by
+  # their stdcall names: the layers from here on, and device/ through its contract.
+  add_compile_definitions(KELVO_CALLCONV_STDCALL)
   target_compile_definitions(device_contract PUBLIC KELVO_CALLCONV_STDCALL)
 endif()
 

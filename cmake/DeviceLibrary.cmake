@@ -43,21 +43,11 @@ if(NOT WIN32)
 endif()
 
 # make_def runs at build time, so it is built with the build machine's compiler.
-find_program(KELVO_HOST_CXX NAMES c++ g++ clang++ REQUIRED
-             DOC "The build machine's C++ compiler, for the generators run during the build")
 set(kelvo_def_dir ${CMAKE_BINARY_DIR}/device-library)
 set(kelvo_make_def ${kelvo_def_dir}/make_def)
-set(kelvo_host_warnings -Wall -Wextra -Wshadow -Wformat=2)
-if(KELVO_WERROR)
-  list(APPEND kelvo_host_warnings -Werror)
-endif()
-add_custom_command(OUTPUT ${kelvo_make_def}
-                   COMMAND ${CMAKE_COMMAND} -E make_directory ${kelvo_def_dir}
-                   COMMAND ${KELVO_HOST_CXX} -std=c++20 -O1 ${kelvo_host_warnings} -I${CMAKE_SOURCE_DIR}
-                           -o ${kelvo_make_def} ${CMAKE_SOURCE_DIR}/device/tools/make_def.cc
-                   DEPENDS ${CMAKE_SOURCE_DIR}/device/tools/make_def.cc ${CMAKE_SOURCE_DIR}/device/kelvoscanusb.h
-                           ${CMAKE_SOURCE_DIR}/device/kelvoscanusb_operations.h ${CMAKE_SOURCE_DIR}/device/stack_bytes.h
-                   COMMENT "Building the .def generator for the build machine" VERBATIM)
+kelvo_build_machine_program(${kelvo_make_def} ${CMAKE_SOURCE_DIR}/device/tools/make_def.cc
+                            ${CMAKE_SOURCE_DIR}/device/kelvoscanusb.h ${CMAKE_SOURCE_DIR}/device/kelvoscanusb_operations.h
+                            ${CMAKE_SOURCE_DIR}/device/stack_bytes.h)
 
 add_custom_target(kelvo_make_def_tool DEPENDS ${kelvo_make_def})
 

@@ -12,3 +12,23 @@ function(kelvo_warnings target)
                            $<$<BOOL:${KELVO_WERROR}>:-Werror>)
   endif()
 endfunction()
+
+# kelvo_build_machine_program(OUTPUT SOURCE [DEPENDS ...]): a generator that runs during the
+# build, so it is compiled with the build machine's own compiler even when cross-compiling,
+# with the same warnings as the project's targets.
+function(kelvo_build_machine_program output source)
+  find_program(KELVO_HOST_CXX NAMES c++ g++ clang++ REQUIRED
+               DOC "The build machine's C++ compiler, for the generators run during the build")
+  set(warnings -Wall -Wextra -Wshadow -Wformat=2)
+  if(KELVO_WERROR)
+    list(APPEND warnings -Werror)
+  endif()
+  get_filename_component(name ${output} NAME)
+  get_filename_component(folder ${output} DIRECTORY)
+  add_custom_command(OUTPUT ${output}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+                     COMMAND ${KELVO_HOST_CXX} -std=c++20 -O1 ${warnings} -I${CMAKE_SOURCE_DIR}
+                             -o ${output} ${source}
+                     DEPENDS ${source} ${ARGN}
+                     COMMENT "Building ${name} for the build machine" VERBATIM)
+endfunction()

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <type_traits>
 
 #include "device/kelvoscanusb.h"
@@ -47,6 +48,14 @@ constexpr uint32_t ShortTransferBytes(uint32_t firstAddress, uint8_t lastAddress
     return ((static_cast<uint32_t>(lastAddress) - firstAddress) & 0xFFu) + 1u;
 }
 static_assert(ShortTransferBytes(0, 255) == 256 && ShortTransferBytes(0x1F0, 0xFF) == 16);
+
+// The operations' names, in the order of their list.
+inline constexpr const char* kOperationNames[] = {
+#define KELVO_NAME(result, name, parameters, arguments) #name,
+    KELVO_OPERATIONS(KELVO_NAME)
+#undef KELVO_NAME
+};
+inline constexpr int kOperationCount = static_cast<int>(std::size(kOperationNames));
 
 // What an operation answers when it fails with `code`, for an implementation that cannot
 // reach the scanner at all (the recorder without its library, a replay that has stopped):

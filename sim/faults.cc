@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "device/contract.h"
 #include "sim/scenario.h"
 
 namespace sim {
@@ -11,12 +12,7 @@ namespace sim {
 namespace {
 
 constexpr int kOperations = static_cast<int>(Operation::kCount);
-
-const char* const kOperationNames[kOperations] = {
-#define KELVO_NAME(result, name, parameters, arguments) #name,
-    KELVO_OPERATIONS(KELVO_NAME)
-#undef KELVO_NAME
-};
+static_assert(kOperations == kOperationCount);
 
 bool Injectable(Operation operation) {
     return operation != Operation::kSetTraceMask && operation != Operation::kGetLastKelvoError &&

@@ -100,13 +100,6 @@ const Layout kLayouts[kOpCount + 1] = {
     {0, false, false, false, 0, false, false, false, {}},                   // ClearReadBlock
 };
 
-const char* const kOpNames[kOpCount + 1] = {
-    nullptr,
-#define KELVO_NAME(result, name, parameters, arguments) #name,
-    KELVO_OPERATIONS(KELVO_NAME)
-#undef KELVO_NAME
-};
-
 void PutVarint(std::vector<uint8_t>& out, uint64_t value) {
     while (value >= 0x80) {
         out.push_back(static_cast<uint8_t>(value | 0x80));
@@ -269,7 +262,7 @@ std::string DescribeStream(const Call& call) {
 
 const char* OpName(Op op) {
     const int number = static_cast<int>(op);
-    return number >= 1 && number <= kOpCount ? kOpNames[number] : nullptr;
+    return number >= 1 && number <= kOpCount ? kOperationNames[number - 1] : nullptr;
 }
 
 
@@ -310,7 +303,7 @@ std::string DescribeCall(const Call& call, bool withResults) {
     const int number = static_cast<int>(call.op);
     if (number < 1 || number > kOpCount) return "operation " + std::to_string(number);
     const Layout& layout = kLayouts[number];
-    std::string text = std::string(kOpNames[number]) + "(";
+    std::string text = std::string(kOperationNames[number - 1]) + "(";
     for (int i = 0; i < layout.args; ++i) {
         if (i > 0) text += ", ";
         text += std::string(layout.argNames[i]) + " " + Hex(call.args[i]);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "device/contract.h"
 #include "device/counting_pattern.h"
 #include "device/kelvoscanusb.h"
 
@@ -30,9 +31,7 @@ enum class Op : uint8_t {
     KELVO_OPERATIONS(KELVO_OP)
 #undef KELVO_OP
 };
-#define KELVO_COUNT(result, name, parameters, arguments) +1
-constexpr int kOpCount = 0 KELVO_OPERATIONS(KELVO_COUNT);
-#undef KELVO_COUNT
+constexpr int kOpCount = kOperationCount;
 
 const char* OpName(Op op);   // nullptr for a number that is no operation
 

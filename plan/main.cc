@@ -404,7 +404,12 @@ int main(int argc, char** argv) {
     std::error_code error;
     if (!options.out.empty()) {
         out = options.out;
-        if (fs::exists(out / "ocp.jsonl", error)) {
+        // Anything at a report's name counts, a link that points nowhere included: the reports
+        // are written where they are named, never through something already standing there.
+        const auto taken = [&](const char* name) {
+            return fs::symlink_status(out / name, error).type() != fs::file_type::not_found;
+        };
+        if (taken("ocp.jsonl") || taken("junit.xml") || taken("report.html")) {
             std::fprintf(stderr, "kelvotest-plan: %s already holds the reports of a run; give another --out\n",
                          out.string().c_str());
             return 2;

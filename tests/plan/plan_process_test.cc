@@ -4,6 +4,7 @@
 // same verdict; Ctrl-C and SIGKILL during a stream step; plan errors; time-outs; --read.
 #include <dirent.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -302,6 +303,11 @@ TEST(PlanProcess, EarlierReportsAreNeverOverwritten) {
     const ProcessResult again = RunToTheEnd(Plan({dir.File("p.toml"), "--virtual", "--out", dir.File("out")}));
     EXPECT_EQ(2, again.exitCode);
     EXPECT_NE(std::string::npos, again.err.find("already holds the reports")) << again.err;
+    // A link at a report's name, even one that points nowhere, is never written through.
+    ASSERT_EQ(0, mkdir(dir.File("linked").c_str(), 0755));
+    ASSERT_EQ(0, symlink(dir.File("victim").c_str(), dir.File("linked/junit.xml").c_str()));
+    EXPECT_EQ(2, RunToTheEnd(Plan({dir.File("p.toml"), "--virtual", "--out", dir.File("linked")})).exitCode);
+    EXPECT_NE(0, access(dir.File("victim").c_str(), F_OK));
     // Without --out: a new folder in the working folder, named for the time and the serial.
     const ProcessResult named = RunToTheEnd(Plan({dir.File("p.toml"), "--virtual", "--serial", "SN 7"}, {}, dir.Path()));
     EXPECT_EQ(0, named.exitCode);

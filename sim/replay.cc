@@ -46,6 +46,12 @@ namespace asked = trace::asked;
 constexpr uint64_t kNoDataPauseNs = 1000000;   // a program reading on must not spin flat out
 constexpr size_t kLongestPass = 64;            // calls in one pass of a call loop
 constexpr size_t kRestartCalls = 8;            // calls between the blocks of one stream loop
+// Under recorded pace, blocks come this much ahead of their time. The program restarts the data
+// flow when its own clock says; a block served late would let it restart before it had read
+// all the bench read before its restart, and the blocks left over would meet the restarted
+// stream in a seam the bench never saw. Served early, the program at worst reads on to where
+// the bench restarted, and gets "no data" there until it restarts too.
+constexpr uint64_t kStreamLeadMs = 50;
 constexpr uint64_t kLongestPaceWaitMs = 5000;  // a longer recorded pause is cut to this (the USB time-out)
 
 // A loop of the recording: records first..last (numbered from 1), and the pass that repeats
@@ -227,7 +233,7 @@ bool Matches(const Call& asked) {
 
 // With recorded pace, no answer comes earlier after the first one than it did on the bench.
 // A recorded pause longer than kLongestPaceWaitMs is cut to it, once told.
-void WaitForRecordedTime(const Call& recorded) {
+void WaitForRecordedTime(const Call& recorded, uint64_t leadMs = 0) {
     Replay& r = gReplay;
     if (!r.paced) return;
     if (!r.clockStarted) {
@@ -236,7 +242,8 @@ void WaitForRecordedTime(const Call& recorded) {
         r.firstRecordMs = recorded.timeMs;
         return;
     }
-    const uint64_t wantMs = recorded.timeMs > r.firstRecordMs ? recorded.timeMs - r.firstRecordMs : 0;
+    const uint64_t sinceFirstMs = recorded.timeMs > r.firstRecordMs ? recorded.timeMs - r.firstRecordMs : 0;
+    const uint64_t wantMs = sinceFirstMs > leadMs ? sinceFirstMs - leadMs : 0;
     const uint64_t elapsedMs = (host::MonotonicNs() - r.startNs) / 1000000u;
     if (wantMs <= elapsedMs) return;
     uint64_t waitMs = wantMs - elapsedMs;
@@ -502,7 +509,7 @@ int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) noexcep
         host::SleepNs(kNoDataPauseNs);
         return kNoDataStatus;
     }
-    if (r.nextServed == 0) WaitForRecordedTime(r.next);
+    if (r.nextServed == 0) WaitForRecordedTime(r.next, kStreamLeadMs);
     if (ServeBlock(r.next, r.nextServed, buffer, requested, received, &status)) Advance();
     return status;
 }

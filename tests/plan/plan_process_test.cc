@@ -223,6 +223,13 @@ TEST(PlanProcess, RecordedRunReplaysToTheSameVerdict) {
         EXPECT_NE(std::string::npos, ReadFileText(replayed + "/report.html").find("REPLAY"));
         EXPECT_NE(std::string::npos, ReadFileText(replayed + "/junit.xml").find("<property name=\"scanner\" value=\"replay\"/>"));
     }
+    // A loop step, across a restart of the data flow: the replay is stopped where the bench's
+    // loop ended, and finds no error the bench did not have.
+    dir.WriteText("loop.toml", "name = \"loop\"\n[[step]]\nname = \"stream\"\nargs = [\"-scan\"]\nduration = 5\n"
+                               "[step.limits]\n\"stream.errors\" = [0, 0]\n");
+    ASSERT_EQ(0, RunToTheEnd(Plan({dir.File("loop.toml"), "--virtual", "--record", "--out", dir.File("loop")}), 60000).exitCode);
+    const ProcessResult loop = RunToTheEnd(Plan({dir.File("loop.toml"), "--replay", dir.File("loop"), "--out", dir.File("loop-replayed")}), 60000);
+    EXPECT_EQ(0, loop.exitCode) << loop.out << loop.err;
 }
 
 TEST(PlanProcess, KilledDuringAStreamStepLeavesEveryFinishedStepReadable) {

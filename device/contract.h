@@ -49,7 +49,12 @@ constexpr uint32_t ShortTransferBytes(uint32_t firstAddress, uint8_t lastAddress
 }
 static_assert(ShortTransferBytes(0, 255) == 256 && ShortTransferBytes(0x1F0, 0xFF) == 16);
 
-// The operations' names, in the order of their list.
+// The operations, in the order of their list, with their names and result types.
+enum class Operation : int {
+#define KELVO_ENUM(result, name, parameters, arguments) k##name,
+    KELVO_OPERATIONS(KELVO_ENUM)
+#undef KELVO_ENUM
+};
 inline constexpr const char* kOperationNames[] = {
 #define KELVO_NAME(result, name, parameters, arguments) #name,
     KELVO_OPERATIONS(KELVO_NAME)
@@ -57,33 +62,34 @@ inline constexpr const char* kOperationNames[] = {
 };
 inline constexpr int kOperationCount = static_cast<int>(std::size(kOperationNames));
 
+template <Operation>
+struct OperationResult;
+#define KELVO_RESULT(result, name, parameters, arguments) \
+    template <>                                              \
+    struct OperationResult<Operation::k##name> {             \
+        using Type = result;                                 \
+    };
+KELVO_OPERATIONS(KELVO_RESULT)
+#undef KELVO_RESULT
+
 // What an operation answers when it fails with `code`, for an implementation that cannot
 // reach the scanner at all (the recorder without its library, a replay that has stopped):
 // the code itself where the result is a status, else the value that means failure there.
-template <typename Result, typename... Arguments>
-Result ResultOf(Result (KELVO_CALL*)(Arguments...));
-
-// Whether two operations, given as their addresses, are the same one.
-template <auto A, auto B>
-inline constexpr bool kSameOperation = false;
-template <auto A>
-inline constexpr bool kSameOperation<A, A> = true;
-
-template <auto Operation>
+template <Operation op>
 constexpr auto FailedResult(int32_t code) {
-    using Result = decltype(ResultOf(Operation));
+    using Result = typename OperationResult<op>::Type;
     if constexpr (std::is_void_v<Result>) {
         return;
-    } else if constexpr (kSameOperation<Operation, &::RegWrite> || kSameOperation<Operation, &::RegWriteShort> || kSameOperation<Operation, &::RegWriteLong> ||
-                         kSameOperation<Operation, &::RegWriteLongInc>) {
+    } else if constexpr (op == Operation::kRegWrite || op == Operation::kRegWriteShort ||
+                         op == Operation::kRegWriteLong || op == Operation::kRegWriteLongInc) {
         return RegisterWriteResult(false);
     } else if constexpr (!std::is_same_v<Result, int32_t>) {
         return Result{0};   // the register reads: their value is all they answer
-    } else if constexpr (kSameOperation<Operation, &::I2C_ADCread>) {
+    } else if constexpr (op == Operation::kI2C_ADCread) {
         return AdcErrorResult(code);
-    } else if constexpr (kSameOperation<Operation, &::I2C_TEMPread>) {
+    } else if constexpr (op == Operation::kI2C_TEMPread) {
         return static_cast<int32_t>(kTemperatureFailure);
-    } else if constexpr (kSameOperation<Operation, &::Anz_ScanLine>) {
+    } else if constexpr (op == Operation::kAnz_ScanLine) {
         return kScanLineFailure;
     } else {
         return code;

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sim::FaultCountersReset();
     sim::DeviceReset();
     if (sim::DeviceOpen() != 0) std::abort();
-    for (int op = 0; op < static_cast<int>(sim::Operation::kCount); ++op) {
+    for (int op = 0; op < kOperationCount; ++op) {
         (void)sim::InjectedFailure(static_cast<sim::Operation>(op));
     }
     uint8_t reading = 0;

@@ -172,19 +172,19 @@ Session& TheSession() {
 
 // Without the device library every operation fails with kErrRecorder, answered as the
 // operation answers a failure; its text is the recorder's own.
-template <auto Operation, typename... Arguments>
+template <Operation op, typename... Arguments>
 auto Unavailable(Arguments... arguments) {
-    if constexpr (kSameOperation<Operation, &::ReadBlock>) {
+    if constexpr (op == Operation::kReadBlock) {
         int32_t* received = std::get<2>(std::tie(arguments...));
         if (received != nullptr) *received = 0;
-    } else if constexpr (kSameOperation<Operation, &::GetKelvoErrorText>) {
+    } else if constexpr (op == Operation::kGetKelvoErrorText) {
         const auto [code, text, size] = std::tie(arguments...);
         if (AdcErrorCause(code) == kErrRecorder && text != nullptr && size > 0) {
             std::snprintf(text, size, "%s", kRecorderErrorText);
             return 0;
         }
     }
-    return FailedResult<Operation>(kErrRecorder);
+    return FailedResult<op>(kErrRecorder);
 }
 
 // The call as made, forwarded to the library, then recorded with what the library gave back.
@@ -210,7 +210,7 @@ extern "C" {
 #define KELVO_RECORD(result, name, parameters, arguments)                                           \
     result name parameters {                                                                          \
         Session& s = TheSession();                                                                    \
-        if (!s.Ready()) return Unavailable<&::name> arguments;                                        \
+        if (!s.Ready()) return Unavailable<Operation::k##name> arguments;                                        \
         const auto give = [&](Call& call) {                                                           \
             std::apply([&](auto&... given) { Outputs(OpTag<Op::name>{}, call, given...); }, std::tie arguments); \
         };                                                                                            \

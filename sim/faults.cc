@@ -11,8 +11,7 @@ namespace sim {
 
 namespace {
 
-constexpr int kOperations = static_cast<int>(Operation::kCount);
-static_assert(kOperations == kOperationCount);
+constexpr int kOperations = kOperationCount;
 
 bool Injectable(Operation operation) {
     return operation != Operation::kSetTraceMask && operation != Operation::kGetLastKelvoError &&

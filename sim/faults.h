@@ -8,17 +8,11 @@
 #include <cstdint>
 #include <string_view>
 
-#include "device/kelvoscanusb.h"
+#include "device/contract.h"
 
 namespace sim {
 
-// The library operations, in the order of their list.
-enum class Operation : int {
-#define KELVO_ENUM(result, name, parameters, arguments) k##name,
-    KELVO_OPERATIONS(KELVO_ENUM)
-#undef KELVO_ENUM
-    kCount
-};
+using ::Operation;   // the library operations, device/contract.h
 
 // True when `name` is an operation a scenario can make fail (the part after "fail."): every
 // operation but the trace mask and the error queries, which report rather than act.

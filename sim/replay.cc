@@ -385,14 +385,14 @@ int32_t GetKelvoErrorText(int32_t code, char* text, uint32_t size) noexcept {
 }
 
 // The recorded result, or once the replay has stopped, the operation's failure.
-template <auto Operation>
+template <Operation op>
 auto ResultOr(const Call* answer) {
-    using Result = decltype(ResultOf(Operation));
-    return answer != nullptr ? static_cast<Result>(answer->result) : FailedResult<Operation>(gReplay.stopCode);
+    using Result = typename OperationResult<op>::Type;
+    return answer != nullptr ? static_cast<Result>(answer->result) : FailedResult<op>(gReplay.stopCode);
 }
 
 #define KELVO_REPLAY_REGISTER_WRITE(name, type) \
-    int32_t name(uint32_t address, type value) noexcept { return ResultOr<&::name>(Answer(asked::name(address, value))); }
+    int32_t name(uint32_t address, type value) noexcept { return ResultOr<Operation::k##name>(Answer(asked::name(address, value))); }
 KELVO_REPLAY_REGISTER_WRITE(RegWrite, uint8_t)
 KELVO_REPLAY_REGISTER_WRITE(RegWriteShort, uint16_t)
 KELVO_REPLAY_REGISTER_WRITE(RegWriteLong, uint32_t)
@@ -438,7 +438,7 @@ int32_t I2C_LargePROMrd(uint8_t deviceId, uint32_t startAddress, uint8_t* buffer
 }
 
 int32_t I2C_ADCread(uint8_t deviceId, int32_t channel) noexcept {
-    return ResultOr<&::I2C_ADCread>(Answer(asked::I2C_ADCread(deviceId, channel)));
+    return ResultOr<Operation::kI2C_ADCread>(Answer(asked::I2C_ADCread(deviceId, channel)));
 }
 
 int32_t I2C_DACout(uint8_t deviceId, int32_t value) noexcept { return Status(Answer(asked::I2C_DACout(deviceId, value))); }
@@ -448,13 +448,13 @@ int32_t I2C_TEMPinit(uint8_t deviceId, int32_t value) noexcept {
 }
 
 int32_t I2C_TEMPread(uint8_t deviceId) noexcept {
-    return ResultOr<&::I2C_TEMPread>(Answer(asked::I2C_TEMPread(deviceId)));
+    return ResultOr<Operation::kI2C_TEMPread>(Answer(asked::I2C_TEMPread(deviceId)));
 }
 
 int32_t Pentamotor_init(int32_t revolutions) noexcept { return Status(Answer(asked::Pentamotor_init(revolutions))); }
 
 int32_t Anz_ScanLine() noexcept {
-    return ResultOr<&::Anz_ScanLine>(Answer(asked::Anz_ScanLine()));
+    return ResultOr<Operation::kAnz_ScanLine>(Answer(asked::Anz_ScanLine()));
 }
 
 int32_t GetScanStatus(ScannerStatus* status) noexcept {

@@ -29,6 +29,22 @@ bool Equal(const Value& a, const Value& b) {
     return a == b;
 }
 
+// The measurement a check names, its value, unit and line taken into the check; or nullptr,
+// with the check failed as missing (`wanted`: what the plan asked of it).
+const Measurement* Measured(const Transcript& transcript, Check& check, const std::string& wanted) {
+    const Measurement* m = transcript.Find(check.name);
+    if (m == nullptr) {
+        check.found = false;
+        check.verdict = check.name + "-missing";
+        check.message = check.name + " was not found in the transcript (" + wanted + ")";
+        return nullptr;
+    }
+    check.value = m->value;
+    check.unit = m->unit;
+    check.line = m->line;
+    return m;
+}
+
 }  // namespace
 
 std::string LimitText(const Limit& limit) {
@@ -111,17 +127,11 @@ std::vector<Check> EvaluateStep(const StepPlan& step, const Transcript& transcri
         Check check;
         check.name = name;
         check.limit = limit;
-        const Measurement* m = transcript.Find(name);
+        const Measurement* m = Measured(transcript, check, "limits " + LimitText(limit));
         if (m == nullptr) {
-            check.found = false;
-            check.verdict = name + "-missing";
-            check.message = name + " was not found in the transcript (limits " + LimitText(limit) + ")";
             checks.push_back(check);
             continue;
         }
-        check.value = m->value;
-        check.unit = m->unit;
-        check.line = m->line;
         if (!IsNumber(m->value)) {
             check.verdict = name + "-not-a-number";
             check.message = name + " = " + ValueText(m->value) + " is not a number";
@@ -144,17 +154,11 @@ std::vector<Check> EvaluateStep(const StepPlan& step, const Transcript& transcri
         Check check;
         check.name = name;
         check.expected = expected;
-        const Measurement* m = transcript.Find(name);
+        const Measurement* m = Measured(transcript, check, "expected " + ValueText(expected));
         if (m == nullptr) {
-            check.found = false;
-            check.verdict = name + "-missing";
-            check.message = name + " was not found in the transcript (expected " + ValueText(expected) + ")";
             checks.push_back(check);
             continue;
         }
-        check.value = m->value;
-        check.unit = m->unit;
-        check.line = m->line;
         check.passed = Equal(m->value, expected);
         if (!check.passed) {
             check.verdict = name + "-mismatch";

@@ -147,6 +147,9 @@ install(FILES ${KELVO_GENERATED_DIR}/kelvoscanusb.pc DESTINATION ${CMAKE_INSTALL
 
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/packaging/copyright
         DESTINATION ${KELVO_INSTALL_DOC_DIR})
+# The guides the README links to, beside it under the same relative names.
+file(GLOB KELVO_GUIDES ${CMAKE_SOURCE_DIR}/doc/*.md)
+install(FILES ${KELVO_GUIDES} DESTINATION ${KELVO_INSTALL_DOC_DIR}/doc)
 
 # The scripts find the private folders from their own location, so the paths are relative.
 file(RELATIVE_PATH KELVO_BIN_TO_VIRTUAL /prefix/${KELVO_INSTALL_BIN_DIR} /prefix/${KELVO_INSTALL_VIRTUAL_DIR})

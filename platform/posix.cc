@@ -87,14 +87,36 @@ static bool gStopArmed = false;
 static const int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 static struct sigaction gSavedStopActions[sizeof kStopSignals / sizeof kStopSignals[0]]{};
 
-static void OnStopSignal(int signalNumber) {
+// Who asked first, and when: a program that sends one request both to the tool and to its
+// process group (timeout(1) does) delivers it twice within microseconds, and that is still
+// one request. Only a repeat from the same sending process within this window is merged; a
+// second Ctrl-C from the terminal, or a later one from anyone, ends the tool at once.
+static constexpr long kSameRequestNs = 250L * 1000 * 1000;
+static volatile pid_t gFirstSender = 0;
+static struct timespec gFirstRequestTime {};
+
+static long NanosecondsSince(const struct timespec& then) {
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - then.tv_sec) * 1000000000L + (now.tv_nsec - then.tv_nsec);
+}
+
+static bool RepeatOfTheFirstRequest(const siginfo_t* info) {
+    return info != nullptr && info->si_code == SI_USER && gFirstSender != 0 && info->si_pid == gFirstSender &&
+           NanosecondsSince(gFirstRequestTime) < kSameRequestNs;
+}
+
+static void OnStopSignal(int signalNumber, siginfo_t* info, void*) {
     if (gStopSignalled != 0) {
+        if (RepeatOfTheFirstRequest(info)) return;
         // The second request ends the process at once, with the terminal as it was.
         RestoreTerminal();
         signal(signalNumber, SIG_DFL);
         raise(signalNumber);
         return;
     }
+    gFirstSender = (info != nullptr && info->si_code == SI_USER) ? info->si_pid : 0;
+    clock_gettime(CLOCK_MONOTONIC, &gFirstRequestTime);
     gStopSignalled = 1;
 }
 
@@ -102,10 +124,11 @@ void StopSignalsArm() {
     if (gStopArmed) return;
     gStopArmed = true;
     gStopSignalled = 0;
+    gFirstSender = 0;
     struct sigaction onStop {};
-    onStop.sa_handler = OnStopSignal;
+    onStop.sa_sigaction = OnStopSignal;
     sigemptyset(&onStop.sa_mask);
-    onStop.sa_flags = SA_RESTART;
+    onStop.sa_flags = SA_RESTART | SA_SIGINFO;
     for (size_t i = 0; i < sizeof kStopSignals / sizeof kStopSignals[0]; ++i) {
         sigaction(kStopSignals[i], &onStop, &gSavedStopActions[i]);
     }

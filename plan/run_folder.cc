@@ -47,7 +47,12 @@ bool CheckExistingFolder(const fs::path& dir, std::string* error) {
 bool Lock(const fs::path& dir, const std::string& runId, std::string* error) {
     std::string problem;
     if (CreateNewFile((dir / kLockName).string(), "runId " + runId + "\n", &problem)) return true;
-    *error = dir.string() + " is in use by another run of kelvotest-plan (" + problem + "); give another --out";
+    std::error_code ec;
+    if (fs::symlink_status(dir / kLockName, ec).type() == fs::file_type::not_found) {
+        *error = "cannot lock the output folder: " + problem;
+    } else {
+        *error = dir.string() + " is in use by another run of kelvotest-plan (" + kLockName + "); give another --out";
+    }
     return false;
 }
 

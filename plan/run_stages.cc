@@ -2,6 +2,7 @@
 // (identity, folder, plan copy, OCP), each step run or skipped, and the run finished (reports,
 // summary, exit status). A step's outcome becomes its status and message through one table.
 #include <cstdio>
+#include <iterator>
 #include <cstdlib>
 #include <filesystem>
 
@@ -68,7 +69,7 @@ std::string StillRunning(const StepFacts& f) {
            (f.outcome.signal == 9 ? " and killed" : "");
 }
 
-const OutcomeRule kOutcomes[] = {
+constexpr OutcomeRule kOutcomes[] = {
     {[](const StepFacts& f) { return !f.outcome.started; }, StepStatus::kError, false,
      [](const StepFacts& f) { return "the tool could not be started: " + f.outcome.error; },
      [](const StepFacts&) { return std::string("the tool could not be started"); }, nullptr},
@@ -91,6 +92,10 @@ const OutcomeRule kOutcomes[] = {
     {[](const StepFacts&) { return true; }, StepStatus::kComplete, true, [](const StepFacts&) { return std::string(); },
      nullptr, nullptr},
 };
+
+static_assert(std::size(kOutcomes) > 0 && kOutcomes[std::size(kOutcomes) - 1].status == StepStatus::kComplete &&
+                  kOutcomes[std::size(kOutcomes) - 1].skipReason == nullptr,
+              "the table ends with the ordinary end, which applies to every step the rows above do not take");
 
 void ApplyOutcome(RunContext& context, StepResult& step, const RunOutcome& outcome) {
     const bool replay = !context.station->replayDir.empty();

@@ -12,7 +12,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <thread>
@@ -67,13 +69,14 @@ bool EndsWithCmd(const std::string& path) {
     return tail == ".cmd" || tail == ".bat";
 }
 
-void Reader(HANDLE pipe, std::FILE* file, std::string* text, std::mutex* lock) {
+// Copies one pipe into its file (and `text`); a write that fails is said in `problem`, once.
+void Reader(HANDLE pipe, std::FILE* file, const char* name, std::string* text, std::string* problem, std::mutex* lock) {
     char buffer[65536];
     DWORD n = 0;
     while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) {
-        if (file != nullptr) {
-            std::fwrite(buffer, 1, n, file);
-            std::fflush(file);
+        if ((std::fwrite(buffer, 1, n, file) != n || std::fflush(file) != 0)) {
+            std::lock_guard<std::mutex> guard(*lock);
+            if (problem->empty()) *problem = std::string(name) + ": " + std::strerror(errno);
         }
         if (text != nullptr) {
             std::lock_guard<std::mutex> guard(*lock);
@@ -325,8 +328,8 @@ RunOutcome RunProcess(const StepLaunch& launch, const std::function<void(double)
     if (started) {
         outcome.started = true;
         std::mutex lock;
-        std::thread outThread(Reader, outRead, outFile, nullptr, &lock);
-        std::thread errThread(Reader, errRead, errFile, &outcome.err, &lock);
+        std::thread outThread(Reader, outRead, outFile, "stdout.txt", nullptr, &outcome.writeProblem, &lock);
+        std::thread errThread(Reader, errRead, errFile, "stderr.txt", &outcome.err, &outcome.writeProblem, &lock);
         bool killed = false;
         WatchStep(launch, process, outcome, killed, progress);
         DWORD code = 0;

@@ -1,40 +1,23 @@
 // kelvotest-plan: runs the steps of a test plan, each as one run of kelvotest, reads the
 // transcripts into measurements, checks them against the plan's limits and writes the
 // reports (kelvotest-plan(1)). The tool is run as a process; nothing of it is linked here.
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 
-#include "plan/checks.h"
-#include "plan/plan_file.h"
 #include "plan/reports.h"
-#include "plan/results.h"
-#include "plan/step_runner.h"
+#include "plan/run_stages.h"
 #include "plan/transcript.h"
 
 #ifndef KELVO_VERSION
 #define KELVO_VERSION "unknown"
 #endif
 
-namespace fs = std::filesystem;
 using namespace plan;
 
 namespace {
-
-// The file system's calls with an error code: nothing here throws.
-bool Exists(const fs::path& path) {
-    std::error_code error;
-    return fs::exists(path, error);
-}
-fs::path Absolute(const fs::path& path) {
-    std::error_code error;
-    const fs::path absolute = fs::absolute(path, error);
-    return error ? path : absolute;
-}
 
 constexpr const char* kUsage =
     "usage: kelvotest-plan PLAN [options]\n"
@@ -46,24 +29,15 @@ constexpr const char* kUsage =
     "  --serial SN       the unit's serial number (overrides the plan's dut.serial)\n"
     "  --station NAME    the test station, for the reports\n"
     "  --operator NAME   who runs the test, for the reports\n"
-    "  --out DIR         the reports and one working folder per step (default: a new folder\n"
-    "                    named for the date, time and serial)\n"
+    "  --out DIR         the reports and one working folder per step: a new or an empty\n"
+    "                    folder, locked for this run (default: a new folder named for the\n"
+    "                    date, time and serial)\n"
     "  --stop-on-fail    end the plan at the first failed step\n"
     "  --record          record every step with kelvotest-record (a trace in each step's folder)\n"
     "  --replay DIR      run against the recordings of an earlier --record run in DIR\n"
     "  --read TRANSCRIPT print the measurements of a saved transcript as JSON\n"
     "  --help, --version\n"
     "Exit status: 0 every step passed, 1 a step failed, 2 the plan could not run.\n";
-
-struct Options {
-    std::string planPath;
-    std::string tool;
-    bool virtualScanner = false;
-    std::string serial, station, operatorName, out, replay, read;
-    std::vector<std::string> readArgs;
-    bool stopOnFail = false;
-    bool record = false;
-};
 
 [[noreturn]] void UsageError(const std::string& message) {
     std::fprintf(stderr, "kelvotest-plan: %s\n%s", message.c_str(), kUsage);
@@ -136,166 +110,6 @@ std::string Quote(const std::string& word) {
     return quoted + "'";
 }
 
-bool FileContains(const std::string& path, const std::string& needle) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    std::string data((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    return data.find(needle) != std::string::npos;
-}
-
-#if defined(_WIN32)
-constexpr const char* kExe = ".exe";
-constexpr const char* kLibrary = "kelvoscanusb.dll";
-#else
-constexpr const char* kExe = "";
-constexpr const char* kLibrary = "libkelvoscanusb.so.1";
-#endif
-
-struct ToolChoice {
-    std::string path;
-    std::string source = "hardware";
-    std::string note;
-};
-
-// The tool for this run, and whether its answers come from the virtual scanner.
-ToolChoice ChooseTool(const Options& options, const fs::path& ownDir) {
-    ToolChoice choice;
-    const bool wantVirtual = options.virtualScanner || !options.replay.empty();
-    auto beside = [&](const std::string& name) -> std::string {
-        const fs::path candidate = ownDir / name;
-        return IsExecutableFile(candidate.string()) ? candidate.string() : "";
-    };
-    if (!options.tool.empty()) {
-        choice.path = options.tool.find_first_of("/\\") == std::string::npos ? FindOnPath(options.tool) : options.tool;
-        if (choice.path.empty() || !IsExecutableFile(choice.path)) {
-            std::fprintf(stderr, "kelvotest-plan: the tool '%s' is not there or cannot be run\n", options.tool.c_str());
-            std::exit(2);
-        }
-    } else if (wantVirtual) {
-#if defined(_WIN32)
-        choice.path = beside("virtual\\kelvotest.exe");   // the ZIP: the copy beside the virtual scanner
-#else
-        choice.path = beside("kelvotest-virtual");
-#endif
-        if (choice.path.empty() && Exists(ownDir / kLibrary) && FileContains((ownDir / kLibrary).string(), "kelvosim")) {
-            choice.path = beside(std::string("kelvotest") + kExe);   // a build tree: the virtual scanner beside the tool
-        }
-        if (choice.path.empty()) choice.path = FindOnPath("kelvotest-virtual");
-        if (choice.path.empty()) {
-            std::fprintf(stderr, "kelvotest-plan: kelvotest-virtual is neither beside kelvotest-plan nor on PATH\n");
-            std::exit(2);
-        }
-    } else {
-        choice.path = beside(std::string("kelvotest") + kExe);
-        if (choice.path.empty()) choice.path = FindOnPath(std::string("kelvotest") + kExe);
-        if (choice.path.empty()) {
-            std::fprintf(stderr, "kelvotest-plan: kelvotest is neither beside kelvotest-plan nor on PATH "
-                                 "(name it with --tool, or use --virtual)\n");
-            std::exit(2);
-        }
-    }
-    if (!options.replay.empty()) {
-        choice.source = "replay";
-        choice.note = "REPLAY: these results were replayed by the virtual scanner from the recordings in " +
-                      options.replay + "; they are not a new measurement of hardware.";
-        return choice;
-    }
-    if (wantVirtual) {
-        choice.source = "virtual";
-        choice.note = "VIRTUAL SCANNER: these results come from kelvotest-virtual, the simulated scanner, not from hardware.";
-        return choice;
-    }
-    // A tool that will load the virtual scanner all the same: a build tree's kelvotest has it
-    // beside itself, or the loader's path names it.
-    std::vector<fs::path> libraries;
-#if !defined(_WIN32)
-    if (const char* path = std::getenv("LD_LIBRARY_PATH")) {
-        std::stringstream dirs(path);
-        std::string dir;
-        while (std::getline(dirs, dir, ':')) {
-            if (!dir.empty()) libraries.push_back(fs::path(dir) / kLibrary);
-        }
-    }
-#endif
-    libraries.push_back(fs::path(choice.path).parent_path() / kLibrary);
-    for (const fs::path& library : libraries) {
-        std::error_code error;
-        if (!fs::exists(library, error)) continue;
-        if (FileContains(library.string(), "kelvosim")) {
-            choice.source = "virtual";
-            choice.note = "VIRTUAL SCANNER: the tool " + choice.path + " loads the virtual scanner (" + library.string() +
-                          "), not a scanner's own library: these results do not come from hardware.";
-        }
-        break;
-    }
-    return choice;
-}
-
-std::string FindRecorder(const fs::path& ownDir) {
-#if defined(_WIN32)
-    for (const fs::path& candidate : {ownDir / "recorder" / "kelvotest-record.cmd", ownDir.parent_path() / "recorder" / "kelvotest-record.cmd"}) {
-        if (Exists(candidate)) return candidate.string();
-    }
-    return "";
-#else
-    for (const fs::path& candidate : {ownDir / "kelvotest-record", ownDir.parent_path() / "recorder" / "kelvotest-record"}) {
-        if (IsExecutableFile(candidate.string())) return candidate.string();
-    }
-    return FindOnPath("kelvotest-record");
-#endif
-}
-
-// -prg and -ini name input files: a relative name is the plan's folder's, since each step
-// runs in a folder of its own.
-std::vector<std::string> StepArguments(const StepPlan& step, const fs::path& planDir) {
-    std::vector<std::string> args = step.args;
-    for (size_t i = 0; i + 1 < args.size(); ++i) {
-        const std::string option = args[i].substr(1);
-        if (option != "prg" && option != "ini") continue;
-        const fs::path file(args[i + 1]);
-        if (file.is_relative() && Exists(planDir / file)) args[i + 1] = Absolute(planDir / file).string();
-        ++i;
-    }
-    return args;
-}
-
-class Progress {
-public:
-    Progress(size_t total) : total_(total), terminal_(StdoutIsTerminal()) {}
-
-    void Start(const StepResult& step) {
-        if (!terminal_) {
-            std::printf("[%zu/%zu] %s ...\n", step.index + 1, total_, step.plan->name.c_str());
-            std::fflush(stdout);
-        }
-    }
-    void Tick(const StepResult& step, double elapsed) {
-        if (!terminal_) return;
-        if (step.plan->duration) {
-            std::printf("\r[%zu/%zu] %s  %.0f s / %.0f s\033[K", step.index + 1, total_, step.plan->name.c_str(), elapsed,
-                        *step.plan->duration);
-        } else {
-            std::printf("\r[%zu/%zu] %s  %.0f s\033[K", step.index + 1, total_, step.plan->name.c_str(), elapsed);
-        }
-        std::fflush(stdout);
-    }
-    void End(const StepResult& step) {
-        const char* result = step.status == StepStatus::kSkip    ? "skipped"
-                             : step.status == StepStatus::kError ? "ERROR"
-                             : step.Passed()                     ? "pass"
-                                                                 : "FAIL";
-        std::printf("%s[%zu/%zu] %s  %s  %.2f s%s\n", terminal_ ? "\r" : "", step.index + 1, total_,
-                    step.plan->name.c_str(), result, step.seconds, terminal_ ? "\033[K" : "");
-        if (step.status != StepStatus::kComplete) std::printf("      %s\n", step.statusMessage.c_str());
-        for (const Check* check : step.Failures()) std::printf("      %s\n", check->message.c_str());
-        std::fflush(stdout);
-    }
-
-private:
-    size_t total_;
-    bool terminal_;
-};
-
 int ReadTranscript(const Options& options) {
     std::ifstream file(options.read, std::ios::binary);
     if (!file) {
@@ -315,270 +129,17 @@ int ReadTranscript(const Options& options) {
 
 }  // namespace
 
+// The stages: the command line; the station (the plan read once, the tool, recording and
+// replay checked); the plan's run for the unit, from claiming its folder to its exit status.
 int main(int argc, char** argv) {
-    const Options options = ParseOptions(argc, argv);
-    if (!options.read.empty()) return ReadTranscript(options);
-
-    PlanFile planFile;
-    std::string planError;
-    if (!LoadPlan(options.planPath, &planFile, &planError)) {
-        std::fprintf(stderr, "kelvotest-plan: plan error: %s\n", planError.c_str());
+    Station station;
+    station.options = ParseOptions(argc, argv);
+    if (!station.options.read.empty()) return ReadTranscript(station.options);
+    for (int i = 0; i < argc; ++i) station.commandLine += (i ? " " : "") + Quote(argv[i]);
+    std::string error;
+    if (!PrepareStation(station, &error)) {
+        std::fprintf(stderr, "kelvotest-plan: %s\n", error.c_str());
         return 2;
     }
-    const fs::path ownDir = fs::path(OwnExecutablePath()).parent_path();
-    const ToolChoice tool = ChooseTool(options, ownDir);
-    const fs::path planDir = Absolute(fs::path(options.planPath)).parent_path();
-
-    std::string recorder;
-    std::string recordLibrary;          // empty: the one kelvotest-record finds
-    std::string recordTool = tool.path;
-    if (options.record) {
-        recorder = FindRecorder(ownDir);
-        if (recorder.empty()) {
-            std::fprintf(stderr, "kelvotest-plan: --record needs kelvotest-record, which is neither beside "
-                                 "kelvotest-plan nor on PATH\n");
-            return 2;
-        }
-#if !defined(_WIN32)
-        // The installed kelvotest-virtual is a script that puts the virtual scanner in front
-        // of the loader's path: the recording goes in front of that library, named by path,
-        // with the tool itself.
-        if (tool.source == "virtual" && fs::path(tool.path).filename() == "kelvotest-virtual") {
-            const fs::path lib = fs::path(tool.path).parent_path().parent_path() / "lib";
-            std::vector<fs::path> candidates{lib / "kelvotest" / "virtual" / kLibrary};
-            std::error_code error;
-            for (const auto& entry : fs::directory_iterator(lib, error)) {
-                candidates.push_back(entry.path() / "kelvotest" / "virtual" / kLibrary);
-            }
-            for (const fs::path& candidate : candidates) {
-                if (Exists(candidate) && IsExecutableFile((fs::path(tool.path).parent_path() / "kelvotest").string())) {
-                    recordLibrary = candidate.string();
-                    recordTool = (fs::path(tool.path).parent_path() / "kelvotest").string();
-                    break;
-                }
-            }
-        }
-        if (tool.source == "hardware" && std::getenv("KELVOREC_LIBRARY") == nullptr &&
-            !Exists(fs::path(tool.path).parent_path() / kLibrary)) {
-            std::fprintf(stderr, "kelvotest-plan: --record: set KELVOREC_LIBRARY to the scanner's device library "
-                                 "(kelvotest-record records in front of it)\n");
-            return 2;
-        }
-#endif
-    }
-    fs::path replayDir;
-    if (!options.replay.empty()) {
-        replayDir = Absolute(options.replay);
-        for (size_t i = 0; i < planFile.steps.size(); ++i) {
-            const fs::path trace = replayDir / StepFolderName(i, planFile.steps[i].name) / "session.kvtrace";
-            if (!Exists(trace)) {
-                std::fprintf(stderr, "kelvotest-plan: --replay: %s is missing (record the plan with --record first)\n",
-                             trace.string().c_str());
-                return 2;
-            }
-        }
-    }
-
-    RunResult run;
-    run.plan = &planFile;
-    run.info.version = KELVO_VERSION;
-    for (int i = 0; i < argc; ++i) run.info.commandLine += (i ? " " : "") + Quote(argv[i]);
-    run.info.toolPath = tool.path;
-    run.info.source = tool.source;
-    run.info.sourceNote = tool.note;
-    run.info.serial = options.serial.empty() ? planFile.Dut("serial") : options.serial;
-    run.info.station = options.station;
-    run.info.operatorName = options.operatorName;
-    run.info.recorded = options.record;
-    if (tool.source == "virtual") {
-        const char* scenario = std::getenv("KELVOSIM");
-        const char* file = std::getenv("KELVOSIM_SCENARIO");
-        if (file != nullptr && file[0] != '\0') run.info.scenario = std::string("KELVOSIM_SCENARIO=") + file;
-        if (scenario != nullptr && scenario[0] != '\0') {
-            run.info.scenario += (run.info.scenario.empty() ? "" : "; ") + std::string("KELVOSIM=") + scenario;
-        }
-    }
-
-    // The output folder: a new one, never the reports of an earlier run.
-    fs::path out;
-    std::error_code error;
-    if (!options.out.empty()) {
-        out = options.out;
-        // Anything at a report's name counts, a link that points nowhere included: the reports
-        // are written where they are named, never through something already standing there.
-        const auto taken = [&](const char* name) {
-            return fs::symlink_status(out / name, error).type() != fs::file_type::not_found;
-        };
-        if (taken("ocp.jsonl") || taken("junit.xml") || taken("report.html")) {
-            std::fprintf(stderr, "kelvotest-plan: %s already holds the reports of a run; give another --out\n",
-                         out.string().c_str());
-            return 2;
-        }
-    } else {
-        std::string name = "kelvotest-plan-" + LocalTimeStamp();
-        if (!run.info.serial.empty()) {
-            std::string serial;
-            for (const char c : run.info.serial) serial += std::isalnum(static_cast<unsigned char>(c)) || c == '-' ? c : '_';
-            name += "-" + serial;
-        }
-        out = name;
-        for (int n = 2; fs::exists(out, error); ++n) out = name + "-" + std::to_string(n);
-    }
-    fs::create_directories(out, error);
-    if (error || !fs::is_directory(out, error)) {
-        std::fprintf(stderr, "kelvotest-plan: cannot create the output folder %s: %s\n", out.string().c_str(),
-                     error.message().c_str());
-        return 2;
-    }
-    out = Absolute(out);
-    run.info.outDir = out.string();
-    fs::copy_file(options.planPath, out / "plan.toml", fs::copy_options::overwrite_existing, error);
-
-    OcpWriter ocp;
-    std::string problem;
-    if (!ocp.Open((out / "ocp.jsonl").string(), &problem)) {
-        std::fprintf(stderr, "kelvotest-plan: cannot write the OCP output: %s\n", problem.c_str());
-        return 2;
-    }
-    InstallInterruptHandler();
-    const auto runStart = std::chrono::system_clock::now();
-    const auto runClock = std::chrono::steady_clock::now();
-    run.info.startTime = IsoTime(runStart);
-    for (size_t i = 0; i < planFile.steps.size(); ++i) {
-        StepResult step;
-        step.plan = &planFile.steps[i];
-        step.index = i;
-        step.folder = StepFolderName(i, step.plan->name);
-        run.steps.push_back(step);
-    }
-    ocp.RunStart(run);
-    std::printf("%s: %zu steps, %s%s\n", planFile.name.c_str(), planFile.steps.size(), tool.path.c_str(),
-                tool.source == "hardware" ? "" : tool.source == "virtual" ? " (VIRTUAL SCANNER)" : " (REPLAY)");
-    std::printf("reports in %s\n", out.string().c_str());
-    std::fflush(stdout);
-
-    Progress progress(planFile.steps.size());
-    std::string skipReason;
-    for (StepResult& step : run.steps) {
-        if (skipReason.empty() && Interrupts() > 0) {
-            run.info.aborted = true;
-            run.info.abortMessage = "stopped by Ctrl-C";
-            skipReason = "the run was stopped (Ctrl-C)";
-        }
-        if (!skipReason.empty()) {
-            step.status = StepStatus::kSkip;
-            step.statusMessage = skipReason;
-            step.startTime = step.endTime = IsoNow();
-            step.startPoint = std::chrono::system_clock::now();
-            ocp.StepStart(step);
-            ocp.StepEnd(run, step);
-            progress.End(step);
-            continue;
-        }
-        const fs::path dir = out / step.folder;
-        fs::create_directories(dir, error);
-        StepLaunch launch;
-        launch.workDir = dir.string();
-        launch.stdoutPath = (dir / "stdout.txt").string();
-        launch.stderrPath = (dir / "stderr.txt").string();
-        launch.timeout = step.plan->timeout;
-        const std::vector<std::string> args = StepArguments(*step.plan, planDir);
-        const bool loop = step.plan->toolArgs.RunsLoop();
-        if (!options.replay.empty()) {
-            const fs::path trace = replayDir / step.folder / "session.kvtrace";
-            launch.env.emplace_back("KELVOSIM", "replay = " + trace.string() +
-                                                  (loop ? "; replay.pace = recorded; replay.end = stop" : ""));
-            launch.env.emplace_back("KELVOSIM_SCENARIO", std::nullopt);
-        } else {
-            launch.stopAfter = step.plan->duration;
-        }
-        if (options.record) {
-            launch.program = recorder;
-            launch.args.clear();
-            if (!recordLibrary.empty()) launch.args = {"--library", recordLibrary};
-            for (const std::string& word : {(dir / "session.kvtrace").string(), std::string("--"), recordTool}) {
-                launch.args.push_back(word);
-            }
-            launch.args.insert(launch.args.end(), args.begin(), args.end());
-        } else {
-            launch.program = tool.path;
-            launch.args = args;
-        }
-        step.startPoint = std::chrono::system_clock::now();
-        step.startTime = IsoTime(step.startPoint);
-        ocp.StepStart(step);
-        progress.Start(step);
-        const RunOutcome outcome = RunProcess(launch, [&](double elapsed) { progress.Tick(step, elapsed); });
-        step.endTime = IsoNow();
-        step.seconds = outcome.seconds;
-        step.exitCode = outcome.exitCode;
-        step.stoppedAfterDuration = outcome.stoppedAfterDuration;
-        if (!outcome.started) {
-            step.status = StepStatus::kError;
-            step.statusMessage = "the tool could not be started: " + outcome.error;
-            run.info.aborted = true;
-            run.info.abortMessage = step.statusMessage;
-            skipReason = "the tool could not be started";
-        } else {
-            step.transcript = ParseTranscript(outcome.err, step.plan->toolArgs);
-            step.checks = EvaluateStep(*step.plan, step.transcript, outcome.exitCode);
-            step.status = StepStatus::kComplete;
-            if (outcome.stoppedByUser) {
-                step.status = StepStatus::kError;
-                step.statusMessage = "stopped by Ctrl-C after " + std::to_string(static_cast<int>(outcome.seconds)) + " s";
-                run.info.aborted = true;
-                run.info.abortMessage = "stopped by Ctrl-C during step '" + step.plan->name + "'";
-                skipReason = "the run was stopped (Ctrl-C)";
-            } else if (!outcome.stopProblem.empty()) {
-                step.status = StepStatus::kError;
-                step.statusMessage = outcome.stopProblem;
-            } else if (outcome.timedOut) {
-                step.status = StepStatus::kError;
-                char text[160];
-                std::snprintf(text, sizeof text, "still running after %.0f s (timeout)%s; it was stopped%s",
-                              step.plan->timeout,
-                              step.plan->duration ? " although its duration had ended" : "",
-                              outcome.signal == 9 ? " and killed" : "");
-                step.statusMessage = text;
-            } else if (outcome.exitCode == 126 || outcome.exitCode == 127) {
-                // The loader or the shell could not start the tool (no device library, a
-                // broken script): no unit was tested, and no later step would be.
-                std::string why = outcome.err.substr(0, outcome.err.find('\n'));
-                step.status = StepStatus::kError;
-                step.statusMessage = "the tool could not start (exit " + std::to_string(outcome.exitCode) + ")" +
-                                     (why.empty() ? "" : ": " + why);
-                step.checks.clear();
-                run.info.aborted = true;
-                run.info.abortMessage = step.statusMessage;
-                skipReason = "the tool could not start";
-            } else if (outcome.signal != 0) {
-                step.status = StepStatus::kError;
-                step.statusMessage = "the tool was ended by signal " + std::to_string(outcome.signal);
-            }
-        }
-        ocp.StepEnd(run, step);
-        progress.End(step);
-        if (skipReason.empty() && options.stopOnFail && !step.Passed()) {
-            skipReason = "--stop-on-fail: step '" + step.plan->name + "' failed";
-        }
-    }
-    if (!run.info.aborted && Interrupts() > 0) {
-        run.info.aborted = true;
-        run.info.abortMessage = "stopped by Ctrl-C";
-    }
-    run.info.endTime = IsoNow();
-    run.info.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - runClock).count();
-    ocp.RunEnd(run);
-    ocp.Close();
-    bool reportsOk = !ocp.Failed();
-    if (!reportsOk) std::fprintf(stderr, "kelvotest-plan: %s/ocp.jsonl could not be written completely\n", out.string().c_str());
-    if (!WriteFileAtomically((out / "junit.xml").string(), JUnitXml(run), &problem) ||
-        !WriteFileAtomically((out / "report.html").string(), HtmlReport(run), &problem)) {
-        std::fprintf(stderr, "kelvotest-plan: %s\n", problem.c_str());
-        reportsOk = false;
-    }
-    std::fputs(ConsoleSummary(run).c_str(), stdout);
-    std::fflush(stdout);
-    if (!reportsOk) return 2;
-    return run.ExitCode();
+    return RunPlanForOneUnit(station);
 }

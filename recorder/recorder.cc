@@ -76,20 +76,15 @@ public:
     }
 
 private:
-    // Writes the closed groups gathered in buffer_. On a failed write the file is cut back to
-    // its last whole group and the encoder to its state there, so that the check of the group
-    // closed in StopRecording covers only what is in the file.
+    // Writes the closed group gathered in buffer_. On a failed write the file is cut back to
+    // its last whole group, whose check covers exactly what is in the file, and nothing more
+    // is recorded.
     void WriteGroup() {
         std::string error;
-        if (!host::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &error)) {
-            encoder_ = writtenEncoder_;
-            buffer_.clear();
-            StopRecording(error);
-            return;
-        }
-        written_ += buffer_.size();
+        const bool written = host::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &error);
+        if (written) written_ += buffer_.size();
         buffer_.clear();
-        writtenEncoder_ = encoder_;
+        if (!written) StopRecording(error);
     }
 
     // The trace keeps its whole groups and is marked as cut in its header, which is written
@@ -162,8 +157,7 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::mutex mutex_;
     trace::Encoder encoder_;
-    trace::Encoder writtenEncoder_;   // as it stood after the last group written
-    std::vector<uint8_t> buffer_;      // records of the open group, and groups not yet written
+    std::vector<uint8_t> buffer_;   // the records of the group not yet written
 };
 
 // Loaded on the first call, so the message comes when a program first uses the library. It

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "device/contract.h"
 #include "tests/support/pty_process.h"
 #include "tests/support/temp_files.h"
 #include "trace/trace_format.h"
@@ -48,6 +49,40 @@ TEST(Kelvotrace, CutOffsetAndAStreamStartingMidPattern) {
     const ProcessResult cut = RunToTheEnd(ToolRun{{"dump", dir.Write("t.kvtrace", bytes)}, {}, dir.Path(), KELVOTRACE_PATH});
     EXPECT_EQ(2, cut.exitCode);
     EXPECT_NE(std::string::npos, cut.err.find("cut off after record 4 (byte " + std::to_string(wholeBytes) + ")")) << cut.err;
+}
+
+// An ADC reading handed back sign-extended (-87, -255) is a reading, a result below them a
+// failure; the first block after a restart of the data flow (ClearReadBlock) only sets where
+// the pattern stands, as the tool's check does, so a stream restarted elsewhere has no error.
+TEST(Kelvotrace, FailuresAndPatternErrorsAsTheToolCountsThem) {
+    TempDir dir;
+    std::vector<uint8_t> bytes;
+    trace::Encoder encoder;
+    encoder.AppendHeader(bytes, 1700000000000u);
+    for (const int32_t result : {-87, -255, -256, AdcErrorResult(-110)}) {
+        trace::Call read = trace::CallOf(trace::Op::I2C_ADCread, 0x90, 1);
+        read.result = result;
+        encoder.Append(read, bytes);
+    }
+    std::vector<uint8_t> data(9000);
+    std::memcpy(data.data(), CountingPatternAt(0), 3000);
+    std::memcpy(data.data() + 3000, CountingPatternAt(2 * 40000), 6000);   // after the restart
+    encoder.Append(Block(data.data(), 3000), bytes);
+    encoder.Append(trace::CallOf(trace::Op::ClearReadBlock), bytes);
+    encoder.Append(Block(data.data() + 3000, 3000), bytes);
+    encoder.Append(Block(data.data() + 6000, 3000), bytes);
+    encoder.AppendClosing(bytes);
+    const std::string path = dir.Write("t.kvtrace", bytes);
+
+    const ProcessResult stats = RunToTheEnd(ToolRun{{"stats", path}, {}, dir.Path(), KELVOTRACE_PATH});
+    EXPECT_EQ(0, stats.exitCode) << stats.err;
+    EXPECT_NE(std::string::npos, stats.out.find("failures:\n  I2C_ADCread -1110        1\n  I2C_ADCread -256         1\nstream:"))
+        << stats.out;
+    EXPECT_NE(std::string::npos, stats.out.find("as the tool counts: 0 errors")) << stats.out;
+    const ProcessResult dump = RunToTheEnd(ToolRun{{"dump", path}, {}, dir.Path(), KELVOTRACE_PATH});
+    EXPECT_NE(std::string::npos, dump.out.find("channel 0x1) = -87\n2 0.000 I2C_ADCread(id 0x90, channel 0x1) = -255\n"))
+        << dump.out;
+    EXPECT_NE(std::string::npos, dump.out.find("channel 0x1) = -256  FAILED\n")) << dump.out;
 }
 
 std::vector<uint8_t> FromHex(const std::string& hex) {

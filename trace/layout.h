@@ -31,6 +31,10 @@ extern const Layout kLayouts[kOpCount + 1];
 // CRC-32C of a version 2 header, all but its flags: it counts into the first group's check.
 uint32_t OldHeaderCrc(const uint8_t* header);
 
+// Whether all `count` bytes of `data` follow the counting pattern from the even byte
+// position `patternByte` on (trace/continues_pattern.cc).
+bool ContinuesPattern(const uint8_t* data, uint32_t count, uint32_t patternByte);
+
 // Whether every field of a decoded call lies within its parameter's type and the device
 // contract's bounds: a value no program could have passed or been given is damage.
 bool WithinBounds(const Call& call);

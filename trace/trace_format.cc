@@ -292,9 +292,16 @@ void Encoder::AppendClosing(std::vector<uint8_t>& out) {
     CloseGroup(out);
 }
 
-void Encoder::AppendStream(const Call& call, std::vector<uint8_t>& out, uint8_t* flags) {
+bool Encoder::ContinuesHere(const Call& call) const {
     const uint32_t bytes = StreamBytes(call);
-    if (bytes > 0 && call.stream != nullptr && MatchLength(call.stream, bytes, patternByte_) == bytes) {
+    return bytes > 0 && call.stream != nullptr &&
+           (patternByte_ % 2 == 0 ? ContinuesPattern(call.stream, bytes, patternByte_)
+                                  : MatchLength(call.stream, bytes, patternByte_) == bytes);
+}
+
+void Encoder::AppendStream(const Call& call, std::vector<uint8_t>& out, uint8_t* flags, bool mayContinue) {
+    const uint32_t bytes = StreamBytes(call);
+    if (mayContinue && ContinuesHere(call)) {
         *flags |= kFlagPatternContinues;
         patternByte_ = static_cast<uint32_t>((uint64_t{patternByte_} + bytes) % kPatternBytes);
         return;
@@ -313,7 +320,26 @@ void Encoder::AppendStream(const Call& call, std::vector<uint8_t>& out, uint8_t*
     }
 }
 
-void Encoder::Append(const Call& call, std::vector<uint8_t>& out) {
+// A block with status 0 that received all it asked for, all of it the pattern where the last
+// block ended: the common record, put together in place.
+void Encoder::AppendCleanBlock(const Call& call, std::vector<uint8_t>& out) {
+    uint8_t record[2 + 10 + 10];
+    size_t size = 2;
+    const auto put = [&](uint64_t value) {
+        for (; value >= 0x80; value >>= 7) record[size++] = static_cast<uint8_t>(value | 0x80);
+        record[size++] = static_cast<uint8_t>(value);
+    };
+    record[1] = static_cast<uint8_t>(static_cast<uint8_t>(Op::ReadBlock) | kFlagResultZero | kFlagReceivedAll |
+                                     kFlagPatternContinues);
+    put(call.timeMs >= lastTimeMs_ ? call.timeMs - lastTimeMs_ : 0);
+    put((static_cast<uint64_t>(call.args[0]) << 1) ^ static_cast<uint64_t>(call.args[0] >> 63));
+    record[0] = static_cast<uint8_t>(size - 1);   // at most 21 bytes of payload: one byte of length
+    out.insert(out.end(), record, record + size);
+    lastTimeMs_ = call.timeMs > lastTimeMs_ ? call.timeMs : lastTimeMs_;
+    patternByte_ = static_cast<uint32_t>((uint64_t{patternByte_} + StreamBytes(call)) % kPatternBytes);
+}
+
+void Encoder::AppendRecord(const Call& call, std::vector<uint8_t>& out, bool mayContinue) {
     const Layout& layout = kLayouts[static_cast<int>(call.op)];
     const size_t start = out.size();
     out.resize(start + kMaxLengthPrefix + 1);   // room for the length, then the operation byte
@@ -336,7 +362,7 @@ void Encoder::Append(const Call& call, std::vector<uint8_t>& out) {
     for (int i = 0; i < outs; ++i) PutSigned(out, call.outs[i]);
     if (layout.textOut) PutBytes(out, reinterpret_cast<const uint8_t*>(call.text.data()), call.text.size());
     if (layout.dataOut) PutBytes(out, call.dataOut.data(), call.dataOut.size());
-    if (layout.stream) AppendStream(call, out, &flags);
+    if (layout.stream) AppendStream(call, out, &flags, mayContinue);
     out[start + kMaxLengthPrefix] = static_cast<uint8_t>(static_cast<uint8_t>(call.op) | flags);
 
     // The length goes right before the payload; the unused room is closed up.
@@ -349,8 +375,17 @@ void Encoder::Append(const Call& call, std::vector<uint8_t>& out) {
     const size_t recordStart = start + kMaxLengthPrefix - prefixBytes;
     std::memcpy(out.data() + recordStart, prefix, prefixBytes);
     out.erase(out.begin() + static_cast<long>(start), out.begin() + static_cast<long>(recordStart));
-    ++calls_;
+}
 
+void Encoder::Append(const Call& call, std::vector<uint8_t>& out) {
+    const size_t start = out.size();
+    const bool whole = call.op == Op::ReadBlock && call.result == 0 && call.outs[0] == call.args[0];
+    if (whole && ContinuesHere(call)) {
+        AppendCleanBlock(call, out);
+    } else {
+        AppendRecord(call, out, !whole);
+    }
+    ++calls_;
     groupCrc_ = Crc32c(groupCrc_, out.data() + start, out.size() - start);
     ++groupRecords_;
     groupBytes_ += out.size() - start;

@@ -104,7 +104,10 @@ public:
     bool GroupOpen() const { return groupRecords_ > 0; }
 
 private:
-    void AppendStream(const Call& call, std::vector<uint8_t>& out, uint8_t* flags);
+    bool ContinuesHere(const Call& call) const;   // a block of the pattern from where it stands
+    void AppendCleanBlock(const Call& call, std::vector<uint8_t>& out);
+    void AppendRecord(const Call& call, std::vector<uint8_t>& out, bool mayContinue);
+    void AppendStream(const Call& call, std::vector<uint8_t>& out, uint8_t* flags, bool mayContinue);
     uint64_t lastTimeMs_ = 0;
     uint32_t patternByte_ = 0;   // where a block that continues the pattern would begin
     uint32_t groupCrc_ = 0;

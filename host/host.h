@@ -60,5 +60,7 @@ intptr_t CreateTraceFile(const std::string& path, std::string* error, bool* busy
 // Writes all bytes at `offset`; false with the system's reason.
 bool WriteAt(intptr_t file, uint64_t offset, const uint8_t* bytes, size_t count, std::string* error);
 bool Truncate(intptr_t file, uint64_t size);
+// This process's number: a child forked by a recorded program is not the recording session.
+uint64_t ProcessId();
 
 }  // namespace host

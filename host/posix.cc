@@ -224,4 +224,6 @@ bool WriteAt(intptr_t file, uint64_t offset, const uint8_t* bytes, size_t count,
 
 bool Truncate(intptr_t file, uint64_t size) { return ftruncate(static_cast<int>(file), static_cast<off_t>(size)) == 0; }
 
+uint64_t ProcessId() { return static_cast<uint64_t>(getpid()); }
+
 }  // namespace host

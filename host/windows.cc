@@ -241,4 +241,6 @@ bool Truncate(intptr_t file, uint64_t size) {
            SetEndOfFile(reinterpret_cast<HANDLE>(file));
 }
 
+uint64_t ProcessId() { return GetCurrentProcessId(); }
+
 }  // namespace host

@@ -67,10 +67,11 @@ public:
     }
 
     // When the library is unloaded or the program ends: the last group, closed, and the
-    // closing record that says the session ended and nothing is missing.
+    // closing record that says the session ended and nothing is missing. A forked child that
+    // ends writes nothing into its parent's trace.
     void Finish() {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!recording_) return;
+        if (!recording_ || host::ProcessId() != processId_) return;
         encoder_.AppendClosing(buffer_);
         WriteGroup();
     }
@@ -143,6 +144,7 @@ private:
             return Fail("cannot write the trace " + tracePath_ + ": " + error);
         }
         written_ = header.size();
+        processId_ = host::ProcessId();
         start_ = std::chrono::steady_clock::now();
         return true;
     }
@@ -151,6 +153,7 @@ private:
     bool recording_ = false;   // under mutex_
     uint64_t written_ = 0;     // bytes of whole groups in the file
     uint64_t startUnixMs_ = 0;
+    uint64_t processId_ = 0;
     RealLibrary real_;
     std::string tracePath_;
     intptr_t file_ = -1;

@@ -90,7 +90,7 @@ uint32_t Crc32c(uint32_t crc, const uint8_t* bytes, size_t count);
 
 // Turns calls into whole records (length prefix and payload), each appended in one piece
 // together with the group's check record when the call closes a group: every call but a
-// ReadBlock closes one, so a session's last call (Free_Interface) leaves the trace checked.
+// ReadBlock closes one. The session's end is AppendClosing, after the last call.
 class Encoder {
 public:
     // The file's header, with its own check over all its bytes; written again with
@@ -118,7 +118,9 @@ private:
 
 // kCut: the recorder marked the trace as cut (it could not write on); the calls read are all
 // there is. kTruncated: the file ends inside a record or a group without its check record.
-// kCorrupt: a check record does not match its group, or a record is not a call.
+// kCorrupt: a check record does not match its group, a record is longer than any call's
+// record can be, or is not a call within its fields' bounds, or something follows the
+// closing record.
 // kUnclosed: whole groups, but no closing record: the recorded program never ended its
 // session (it was killed), so calls after the last one read may be missing.
 enum class ReadStatus { kCall, kEnd, kTruncated, kCorrupt, kCut, kUnclosed };
@@ -131,7 +133,8 @@ public:
     Reader& operator=(const Reader&) = delete;
 
     // False with a message for a missing file, one that is not a regular file (a FIFO is
-    // refused without waiting on it), a file that is no trace, or a newer format.
+    // refused without waiting on it), a file that is no trace, a newer format, or a damaged
+    // header (version 0, unknown flags, a header that does not match its check).
     bool Open(const std::string& path, std::string* error);
     // The same for a trace held in memory; the bytes must outlive the reader.
     bool OpenBytes(const uint8_t* bytes, size_t size, std::string* error);

@@ -53,7 +53,7 @@ TEST(Kelvotrace, CutOffsetAndAStreamStartingMidPattern) {
 
 // An ADC reading handed back sign-extended (-87, -255) is a reading, a result below them a
 // failure; the first block after a restart of the data flow (ClearReadBlock) only sets where
-// the pattern stands, as the tool's check does, so a stream restarted elsewhere has no error.
+// the pattern stands, as the tool's check does, so a jump inside it is no error.
 TEST(Kelvotrace, FailuresAndPatternErrorsAsTheToolCountsThem) {
     TempDir dir;
     std::vector<uint8_t> bytes;
@@ -66,7 +66,9 @@ TEST(Kelvotrace, FailuresAndPatternErrorsAsTheToolCountsThem) {
     }
     std::vector<uint8_t> data(9000);
     std::memcpy(data.data(), CountingPatternAt(0), 3000);
-    std::memcpy(data.data() + 3000, CountingPatternAt(2 * 40000), 6000);   // after the restart
+    // After the restart: from word 40000, and within the same block on from word 50000.
+    std::memcpy(data.data() + 3000, CountingPatternAt(2 * 40000), 1500);
+    std::memcpy(data.data() + 4500, CountingPatternAt(2 * 50000), 4500);
     encoder.Append(Block(data.data(), 3000), bytes);
     encoder.Append(trace::CallOf(trace::Op::ClearReadBlock), bytes);
     encoder.Append(Block(data.data() + 3000, 3000), bytes);

@@ -24,7 +24,8 @@ constexpr size_t kHeaderBytes = 24;             // magic 8, version 2, flags 2, 
 constexpr size_t kOldHeaderBytes = 20;          // versions 1 and 2: no CRC of the header
 constexpr size_t kHeaderFlagsAt = 10;
 constexpr uint16_t kHeaderFlagCut = 1;          // the recorder stopped: calls after the end are missing
-constexpr uint32_t kGroupRecords = 32;          // most records in a group before its check record
+constexpr uint32_t kGroupRecords = 256;         // most records in a group before its check record
+constexpr uint32_t kOldGroupRecords = 32;       // the same in version 2
 constexpr size_t kGroupBytes = 65536;           // a group is closed once it holds this much
 // The largest payload a record can have: the largest buffer of one call, and its other
 // fields. A longer length is damage, refused before anything is allocated for it.

@@ -160,7 +160,7 @@ ReadStatus Reader::ReadGroup() {
         }
         group_.push_back(std::move(payload));
         if (version_ < 2) break;
-        if (group_.size() > kGroupRecords) {
+        if (group_.size() > (version_ >= 3 ? kGroupRecords : kOldGroupRecords)) {
             problemEnd_ = consumed_;
             return ReadStatus::kCorrupt;
         }

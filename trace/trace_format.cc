@@ -392,6 +392,34 @@ void Encoder::Append(const Call& call, std::vector<uint8_t>& out) {
     if (call.op != Op::ReadBlock || groupRecords_ >= kGroupRecords || groupBytes_ >= kGroupBytes) CloseGroup(out);
 }
 
+namespace {
+
+// The runs of a block's data as they were stored: false unless they make up exactly `bytes`.
+bool DecodeRuns(Cursor& in, uint32_t bytes, Call& call) {
+    const uint64_t runs = in.Varint();
+    uint64_t total = 0;
+    for (uint64_t i = 0; i < runs && in.ok && total <= bytes; ++i) {
+        const uint64_t head = in.Varint();
+        const uint64_t runBytes = head >> 1;
+        if ((head & 1) != 0) {
+            const uint64_t from = in.Varint();
+            if (from >= kPatternBytes) return false;
+            call.runs.push_back(StreamRun{true, static_cast<uint32_t>(from), static_cast<uint32_t>(runBytes), 0});
+        } else {
+            const uint8_t* literal = in.Take(runBytes);
+            if (literal == nullptr) return false;
+            call.runs.push_back(StreamRun{false, 0, static_cast<uint32_t>(runBytes), call.literals.size()});
+            call.literals.insert(call.literals.end(), literal, literal + runBytes);
+        }
+        total += runBytes;
+    }
+    return total == bytes;
+}
+
+}  // namespace
+
+// The fields are checked against their bounds before a block's data is decoded, so that the
+// data's size comes from a request that could have been made.
 bool DecodePayload(const uint8_t* payload, size_t size, uint64_t* lastTimeMs, uint32_t* patternByte,
                    Call& call) {
     if (size == 0) return false;
@@ -400,6 +428,7 @@ bool DecodePayload(const uint8_t* payload, size_t size, uint64_t* lastTimeMs, ui
     const int number = payload[0] & kOpMask;
     if (number < 1 || number > kOpCount) return false;
     const Layout& layout = kLayouts[number];
+    if (!layout.stream && (flags & ~kFlagResultZero) != 0) return false;
     call = Call{};
     call.op = static_cast<Op>(number);
     call.timeMs = *lastTimeMs + in.Varint();
@@ -420,37 +449,19 @@ bool DecodePayload(const uint8_t* payload, size_t size, uint64_t* lastTimeMs, ui
         call.text.assign(bytes.begin(), bytes.end());
     }
     if (layout.dataOut) in.Bytes(call.dataOut);
+    if (!in.ok || !WithinBounds(call)) return false;
     uint32_t nextPattern = *patternByte;
     if (layout.stream) {
         const uint32_t bytes = StreamBytes(call);
         if ((flags & kFlagPatternContinues) != 0) {
             if (bytes == 0) return false;
             call.runs.push_back(StreamRun{true, *patternByte, bytes, 0});
-        } else {
-            const uint64_t runs = in.Varint();
-            uint64_t total = 0;
-            for (uint64_t i = 0; i < runs && in.ok && total <= bytes; ++i) {
-                const uint64_t head = in.Varint();
-                const uint64_t runBytes = head >> 1;
-                if ((head & 1) != 0) {
-                    const uint64_t from = in.Varint();
-                    if (from >= kPatternBytes) return false;
-                    call.runs.push_back(StreamRun{true, static_cast<uint32_t>(from), static_cast<uint32_t>(runBytes), 0});
-                } else {
-                    const uint8_t* literal = in.Take(runBytes);
-                    if (literal == nullptr) return false;
-                    call.runs.push_back(StreamRun{false, 0, static_cast<uint32_t>(runBytes), call.literals.size()});
-                    call.literals.insert(call.literals.end(), literal, literal + runBytes);
-                }
-                total += runBytes;
-            }
-            if (total != bytes) return false;
+        } else if (!DecodeRuns(in, bytes, call)) {
+            return false;
         }
         nextPattern = AdvancedPattern(call.runs, *patternByte);
-    } else if ((flags & ~kFlagResultZero) != 0) {
-        return false;
     }
-    if (!in.ok || in.at != in.end || !WithinBounds(call)) return false;
+    if (!in.ok || in.at != in.end) return false;
     *lastTimeMs = call.timeMs;
     *patternByte = nextPattern;
     return true;

@@ -3,6 +3,8 @@
 // pseudo-terminal (ended by a key), each run's last "Data Rate" set beside the bare
 // copy-and-compare loop measured in the same run. The ratio end-to-end/bare says how much of
 // a memory-speed link the tool and the virtual scanner together leave; it should be 0.5 or more.
+// A last run with pipes goes through the recording library: recorded against unrecorded
+// should be 0.8 or more.
 //
 //   scan_end_to_end_bench [seconds per run, default 4]
 #include <fcntl.h>
@@ -23,10 +25,16 @@
 namespace {
 
 char kSettings[] = "KELVOSIM=stream.rate=unlimited";
+bool gRecorded = false;   // the next run goes through the recording library
 
 [[noreturn]] void RunTool(const std::string& workDir) {
     if (chdir(workDir.c_str()) != 0) _exit(126);
     putenv(kSettings);
+    if (gRecorded) {
+        setenv("LD_LIBRARY_PATH", KELVO_RECORDER_DIR, 1);
+        setenv("KELVOREC_LIBRARY", KELVO_VIRTUAL_LIBRARY, 1);
+        setenv("KELVOREC_TRACE", "session.kvtrace", 1);
+    }
     execl(KELVOTEST_PATH, KELVOTEST_PATH, "-scan", static_cast<char*>(nullptr));
     _exit(127);
 }
@@ -106,11 +114,14 @@ int main(int argc, char** argv) {
     if (mkdtemp(workDir) == nullptr) return 1;
     BareLoop bare;
     int failures = 0;
-    const struct { const char* name; std::string (*run)(const std::string&, double); } kinds[] = {
-        {"pipes, ended by SIGINT", RunWithPipes},
-        {"pseudo-terminal, ended by a key", RunUnderPty},
+    const struct { const char* name; std::string (*run)(const std::string&, double); bool recorded; } kinds[] = {
+        {"pipes, ended by SIGINT", RunWithPipes, false},
+        {"pseudo-terminal, ended by a key", RunUnderPty, false},
+        {"pipes, recorded", RunWithPipes, true},
     };
+    double unrecordedRate = 0;
     for (const auto& kind : kinds) {
+        gRecorded = kind.recorded;
         const std::string output = kind.run(workDir, seconds);
         const double bareRate = bare.Rate(1.0);
         double rate = 0;
@@ -122,8 +133,14 @@ int main(int argc, char** argv) {
         }
         std::printf("%-32s end-to-end %6.2f GB/s (errors %lu), bare loop %6.2f GB/s, ratio %.3f (target >= 0.5)\n",
                     kind.name, rate / 1e9, errors, bareRate / 1e9, rate / bareRate);
+        if (kind.run == RunWithPipes && !kind.recorded) unrecordedRate = rate;
+        if (kind.recorded) {
+            std::printf("%-32s recorded/unrecorded %.3f (target >= 0.8)\n", "", rate / unrecordedRate);
+        }
         if (errors != 0) ++failures;
     }
+    std::string trace = std::string(workDir) + "/session.kvtrace";
+    std::remove(trace.c_str());
     std::string log = std::string(workDir) + "/kelvotest.log";
     std::remove(log.c_str());
     rmdir(workDir);

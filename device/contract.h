@@ -42,6 +42,11 @@ constexpr int32_t AdcErrorCause(int32_t result) {
 static_assert(AdcResultIsError(AdcErrorResult(-1)) && AdcResultIsError(AdcErrorResult(-255)));
 static_assert(AdcErrorCause(AdcErrorResult(-110)) == -110 && AdcErrorCause(AdcErrorResult(-601)) == -601);
 
+// The largest buffer the tool hands the library in one call: a boot image, read or written
+// whole. Every other transfer is smaller (a stream request at most 32768 bytes, an error
+// text 1024), so no recorded call of the tool carries more bytes than this.
+constexpr uint32_t kLargestTransferBytes = 70000;
+
 // I2C_PROM_write and I2C_PROM_read name their last byte in 8 bits: the low byte of the last
 // address, which lies at most 255 bytes past the first. buffer[0] belongs to the first.
 constexpr uint32_t ShortTransferBytes(uint32_t firstAddress, uint8_t lastAddress) {

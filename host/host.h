@@ -32,10 +32,13 @@ size_t ReadStateFile(const StateFile& file, uint8_t* data, size_t count);   // f
 bool WriteStateFile(const StateFile& file, uint64_t offset, const uint8_t* data, size_t count);
 void CloseStateFile(StateFile& file);   // releases the lock
 
-// A file that is only read (an FPGA configuration). It is opened without waiting on whatever
-// stands at the name and used only when it is a regular file: a folder, a FIFO or a device is
-// refused at once, never waited on or read. `bytes` is the file's size at the open.
-bool OpenInputFile(const char* path, intptr_t& handle, uint64_t& bytes) noexcept;
+// A file that is only read (an FPGA configuration, a trace). It is opened without waiting on
+// whatever stands at the name and used only when it is a regular file: a folder, a FIFO or a
+// device is refused at once, never waited on or read. `bytes` is the file's size at the open.
+// On failure *problem, when given, says why in the system's words (static text), or is
+// kNotARegularFile.
+inline constexpr char kNotARegularFile[] = "not a regular file";
+bool OpenInputFile(const char* path, intptr_t& handle, uint64_t& bytes, const char** problem = nullptr) noexcept;
 // Reads up to `count` bytes: how many came, 0 at the end of the file, -1 on a read error.
 int64_t ReadInputFile(intptr_t handle, uint8_t* data, size_t count) noexcept;
 void CloseInputFile(intptr_t handle) noexcept;
@@ -57,5 +60,7 @@ intptr_t CreateTraceFile(const std::string& path, std::string* error, bool* busy
 // Writes all bytes at `offset`; false with the system's reason.
 bool WriteAt(intptr_t file, uint64_t offset, const uint8_t* bytes, size_t count, std::string* error);
 bool Truncate(intptr_t file, uint64_t size);
+// This process's number: a child forked by a recorded program is not the recording session.
+uint64_t ProcessId();
 
 }  // namespace host

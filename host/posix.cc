@@ -113,13 +113,19 @@ void CloseStateFile(StateFile& file) {
 // O_NONBLOCK: a FIFO without a writer or a device cannot hang the open; fstat then refuses
 // anything but a regular file, for which O_NONBLOCK changes nothing. A link is followed: a
 // link to an FPGA file is an FPGA file.
-bool OpenInputFile(const char* path, intptr_t& handle, uint64_t& bytes) noexcept {
+bool OpenInputFile(const char* path, intptr_t& handle, uint64_t& bytes, const char** problem) noexcept {
     handle = -1;
     bytes = 0;
+    const char* ignored = "";
+    const char*& why = problem != nullptr ? *problem : ignored;
     const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        why = strerror(errno);
+        return false;
+    }
     struct stat status {};
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        why = kNotARegularFile;
         close(fd);
         return false;
     }
@@ -217,5 +223,7 @@ bool WriteAt(intptr_t file, uint64_t offset, const uint8_t* bytes, size_t count,
 }
 
 bool Truncate(intptr_t file, uint64_t size) { return ftruncate(static_cast<int>(file), static_cast<off_t>(size)) == 0; }
+
+uint64_t ProcessId() { return static_cast<uint64_t>(getpid()); }
 
 }  // namespace host

@@ -109,16 +109,24 @@ void CloseStateFile(StateFile& file) {
 
 // CreateFile never waits: a folder cannot be opened this way at all, and a pipe or a device
 // (CON, NUL, a named pipe) opens but is not a disk file, so it is refused before a read.
-bool OpenInputFile(const char* path, intptr_t& handle, uint64_t& bytes) noexcept {
+bool OpenInputFile(const char* path, intptr_t& handle, uint64_t& bytes, const char** problem) noexcept {
     handle = -1;
     bytes = 0;
+    const char* ignored = "";
+    const char*& why = problem != nullptr ? *problem : ignored;
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        why = missing ? "no such file" : error == ERROR_ACCESS_DENIED ? "access denied" : "it cannot be read";
+        return false;
+    }
     BY_HANDLE_FILE_INFORMATION info{};
     LARGE_INTEGER size{};
     if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !GetFileSizeEx(file, &size)) {
+        why = kNotARegularFile;
         CloseHandle(file);
         return false;
     }
@@ -232,5 +240,7 @@ bool Truncate(intptr_t file, uint64_t size) {
     return SetFilePointerEx(reinterpret_cast<HANDLE>(file), end, nullptr, FILE_BEGIN) &&
            SetEndOfFile(reinterpret_cast<HANDLE>(file));
 }
+
+uint64_t ProcessId() { return GetCurrentProcessId(); }
 
 }  // namespace host

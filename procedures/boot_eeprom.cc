@@ -8,13 +8,14 @@
 #include <cstdio>
 #include <vector>
 
+#include "device/contract.h"
 #include "device/kelvoscanusb.h"
 #include "device/device_errors.h"
 #include "log/trace_log.h"
 
 namespace {
 
-constexpr uint32_t kImageBufferBytes = 70000;   // a read that fills it means the file is too large
+constexpr uint32_t kImageBufferBytes = kLargestTransferBytes;   // a read that fills it means the file is too large
 constexpr uint32_t kHeaderBytes = 8;
 constexpr uint8_t kHeaderLast = kHeaderBytes - 1;
 class ImageFile {

@@ -4,6 +4,7 @@
 // Without either, every operation fails with kErrRecorder and the reason is on stderr.
 // Recording is a passenger: once the trace cannot be written on, the recorder says so once,
 // marks the trace as cut and goes on forwarding every call, so the scanner is still shut down.
+// The trace ends with a closing record when the program ends or unloads the library.
 #include "device/kelvoscanusb.h"
 
 #include <atomic>
@@ -49,8 +50,11 @@ public:
     bool Ready() const { return ready_; }
     const RealLibrary& Real() const { return real_; }
 
-    // One record, handed to the operating system in one piece: a program killed at any
-    // moment leaves whole records and at most one cut one at the end.
+    // Records are handed to the operating system a group at a time, with the group's check
+    // record: a program killed at any moment leaves whole checked groups and at most one cut
+    // group at the end, and the reader uses no call of a group it cannot check anyway. Every
+    // call but a ReadBlock closes its group, so only stream blocks wait, at most kGroupRecords
+    // of them; a clean block costs the comparison with the pattern and a few bytes appended.
     void Record(Call& call) {
         const uint64_t nowMs = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                          std::chrono::steady_clock::now() - start_)
@@ -58,33 +62,34 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         if (!recording_) return;
         call.timeMs = nowMs;
-        buffer_.clear();
-        const trace::Encoder before = encoder_;
         encoder_.Append(call, buffer_);
-        std::string error;
-        if (!host::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &error)) {
-            encoder_ = before;
-            StopRecording(error);
-            return;
-        }
-        written_ += buffer_.size();
+        if (!encoder_.GroupOpen()) WriteGroup();
     }
 
-    // At the end of the process: the check record of a group still open.
+    // When the library is unloaded or the program ends: the last group, closed, and the
+    // closing record that says the session ended and nothing is missing. A forked child that
+    // ends writes nothing into its parent's trace.
     void Finish() {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!recording_) return;
-        buffer_.clear();
-        encoder_.CloseGroup(buffer_);
-        std::string error;
-        if (!buffer_.empty() && !host::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &error)) {
-            StopRecording(error);
-        }
+        if (!recording_ || host::ProcessId() != processId_) return;
+        encoder_.AppendClosing(buffer_);
+        WriteGroup();
     }
 
 private:
-    // The trace keeps its whole records, closed by a check record where there is still room
-    // for one, and is marked as cut in its header (which needs no room).
+    // Writes the closed group gathered in buffer_. On a failed write the file is cut back to
+    // its last whole group, whose check covers exactly what is in the file, and nothing more
+    // is recorded.
+    void WriteGroup() {
+        std::string error;
+        const bool written = host::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &error);
+        if (written) written_ += buffer_.size();
+        buffer_.clear();
+        if (!written) StopRecording(error);
+    }
+
+    // The trace keeps its whole groups and is marked as cut in its header, which is written
+    // again in one piece (it needs no room).
     void StopRecording(const std::string& reason) {
         recording_ = false;
         std::fprintf(stderr,
@@ -92,14 +97,10 @@ private:
                      "and every call still goes to the device library\n",
                      tracePath_.c_str(), reason.c_str());
         host::Truncate(file_, written_);
-        buffer_.clear();
-        encoder_.CloseGroup(buffer_);
+        std::vector<uint8_t> header;
+        trace::Encoder::AppendHeader(header, startUnixMs_, trace::kHeaderFlagCut);
         std::string ignored;
-        if (!buffer_.empty() && host::WriteAt(file_, written_, buffer_.data(), buffer_.size(), &ignored)) {
-            written_ += buffer_.size();
-        }
-        const uint8_t flags[2] = {static_cast<uint8_t>(trace::kHeaderFlagCut), 0};
-        if (!host::WriteAt(file_, trace::kHeaderFlagsAt, flags, sizeof flags, &ignored)) {
+        if (!host::WriteAt(file_, 0, header.data(), header.size(), &ignored)) {
             std::fprintf(stderr, "kelvorec: the trace %s could not be marked as cut either (%s)\n", tracePath_.c_str(),
                          ignored.c_str());
         }
@@ -137,30 +138,35 @@ private:
         if (file_ == -1) return Fail("cannot create the trace " + tracePath_ + ": " + error);
         std::vector<uint8_t> header;
         const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
-        encoder_.AppendHeader(header, static_cast<uint64_t>(
-                                          std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count()));
+        startUnixMs_ = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count());
+        trace::Encoder::AppendHeader(header, startUnixMs_);
         if (!host::WriteAt(file_, 0, header.data(), header.size(), &error)) {
             return Fail("cannot write the trace " + tracePath_ + ": " + error);
         }
         written_ = header.size();
+        processId_ = host::ProcessId();
         start_ = std::chrono::steady_clock::now();
         return true;
     }
 
     std::atomic<bool> ready_{false};
     bool recording_ = false;   // under mutex_
-    uint64_t written_ = 0;     // bytes of whole records in the file
+    uint64_t written_ = 0;     // bytes of whole groups in the file
+    uint64_t startUnixMs_ = 0;
+    uint64_t processId_ = 0;
     RealLibrary real_;
     std::string tracePath_;
     intptr_t file_ = -1;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::mutex mutex_;
     trace::Encoder encoder_;
-    std::vector<uint8_t> buffer_;
+    std::vector<uint8_t> buffer_;   // the records of the group not yet written
 };
 
 // Loaded on the first call, so the message comes when a program first uses the library. It
-// is never destroyed, so that a call made while the process ends still finds it.
+// is never destroyed, so that a call made while the process ends still finds it. The session
+// is finished (its closing record written) when the program ends or unloads the library,
+// with Free_Interface called or not; a killed program leaves a trace without one.
 Session& TheSession() {
     static Session* session = [] {
         Session* created = new Session();

@@ -17,10 +17,34 @@ namespace {
 constexpr int kExitDamaged = 2;
 constexpr int kListedDeviations = 20;
 
+// What a trace of an older format cannot show, said when it reads as whole.
+void ReportOldFormat(const char* path, const trace::Reader& reader, std::FILE* err) {
+    if (reader.Version() == 1) {
+        std::fprintf(err,
+                     "kelvotrace: %s: a trace of format version 1 carries no checks: a damaged record, or a trace cut "
+                     "between two records, reads as whole\n",
+                     path);
+    } else if (reader.Version() == 2) {
+        std::fprintf(err,
+                     "kelvotrace: %s: a trace of format version 2 has no closing record: a recorded program that was "
+                     "killed between two calls cannot be told from one that ended\n",
+                     path);
+    }
+}
+
 // The end of a trace: whole, or where and how it stops.
 int ReportEnd(const char* path, trace::ReadStatus status, const trace::Reader& reader, std::FILE* err) {
     switch (status) {
-        case trace::ReadStatus::kEnd: return 0;
+        case trace::ReadStatus::kEnd:
+            ReportOldFormat(path, reader, err);
+            return 0;
+        case trace::ReadStatus::kUnclosed:
+            std::fprintf(err,
+                         "kelvotrace: %s: the trace ends after record %" PRIu64
+                         " without its closing record: the recorded program was killed or crashed, and the calls "
+                         "it made after that record are missing\n",
+                         path, reader.Records());
+            return kExitDamaged;
         case trace::ReadStatus::kCut:
             std::fprintf(err,
                          "kelvotrace: %s: the recording stopped after record %" PRIu64

@@ -121,6 +121,11 @@ void Advance() {
                      "kelvosim: replay: %s was marked as cut by the recorder (its disk was full) after record %llu; "
                      "the replay ends there\n",
                      r.path.c_str(), static_cast<unsigned long long>(r.reader->Records()));
+    } else if (status == trace::ReadStatus::kUnclosed) {
+        std::fprintf(stderr,
+                     "kelvosim: replay: %s ends after record %llu without its closing record (the recorded program "
+                     "was killed); the replay ends there\n",
+                     r.path.c_str(), static_cast<unsigned long long>(r.reader->Records()));
     }
     if (r.haveNext && r.loopsEntered < r.loops.size() && r.loops[r.loopsEntered].first == r.reader->Records()) {
         r.active = &r.loops[r.loopsEntered++];

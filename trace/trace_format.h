@@ -3,11 +3,11 @@
 // small (the time of the last record, where the counting pattern stands), so a trace is read
 // only from its start. Records come in small groups, each closed by a check record that holds
 // the CRC-32C of the group, so a damaged group is refused before any of its calls is used.
-// The layout is described in the README ("Trace files").
+// A session that ended ends with a closing record, so a trace without one (a program that was
+// killed) is told from a whole one. The layout is described in the README ("Trace files").
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,12 +17,19 @@
 
 namespace trace {
 
-constexpr uint32_t kFormatVersion = 2;          // version 1 (no check records) is still read
-constexpr size_t kHeaderBytes = 20;             // magic 8, version 2, flags 2, start time 8
+// Version 1 has no check records, version 2 no closing record and no check of its header's
+// flags; both are still read.
+constexpr uint32_t kFormatVersion = 3;
+constexpr size_t kHeaderBytes = 24;             // magic 8, version 2, flags 2, start time 8, CRC 4
+constexpr size_t kOldHeaderBytes = 20;          // versions 1 and 2: no CRC of the header
 constexpr size_t kHeaderFlagsAt = 10;
 constexpr uint16_t kHeaderFlagCut = 1;          // the recorder stopped: calls after the end are missing
-constexpr uint32_t kGroupRecords = 32;          // most records in a group before its check record
+constexpr uint32_t kGroupRecords = 256;         // most records in a group before its check record
+constexpr uint32_t kOldGroupRecords = 32;       // the same in version 2
 constexpr size_t kGroupBytes = 65536;           // a group is closed once it holds this much
+// The largest payload a record can have: the largest buffer of one call, and its other
+// fields. A longer length is damage, refused before anything is allocated for it.
+constexpr size_t kLargestRecordBytes = kLargestTransferBytes + 256;
 
 // A record's operation: its place in the library's list of operations, from 1.
 enum class Op : uint8_t {
@@ -84,28 +91,40 @@ uint32_t Crc32c(uint32_t crc, const uint8_t* bytes, size_t count);
 
 // Turns calls into whole records (length prefix and payload), each appended in one piece
 // together with the group's check record when the call closes a group: every call but a
-// ReadBlock closes one, so a session's last call (Free_Interface) leaves the trace checked.
+// ReadBlock closes one. The session's end is AppendClosing, after the last call.
 class Encoder {
 public:
-    // The file's header; its bytes (but the flags) count into the first group's check.
-    void AppendHeader(std::vector<uint8_t>& out, uint64_t startUnixMs);
+    // The file's header, with its own check over all its bytes; written again with
+    // kHeaderFlagCut when the recorder has to stop.
+    static void AppendHeader(std::vector<uint8_t>& out, uint64_t startUnixMs, uint16_t flags = 0);
     void Append(const Call& call, std::vector<uint8_t>& out);
     // Appends the check record of a group still open (nothing when none is).
     void CloseGroup(std::vector<uint8_t>& out);
+    // The session's last record, in a group of its own: the program ended, nothing is missing.
+    void AppendClosing(std::vector<uint8_t>& out);
+    bool GroupOpen() const { return groupRecords_ > 0; }
 
 private:
-    void AppendStream(const Call& call, std::vector<uint8_t>& out, uint8_t* flags);
+    bool ContinuesHere(const Call& call) const;   // a block of the pattern from where it stands
+    void AppendCleanBlock(const Call& call, std::vector<uint8_t>& out);
+    void AppendRecord(const Call& call, std::vector<uint8_t>& out, bool mayContinue);
+    void AppendStream(const Call& call, std::vector<uint8_t>& out, uint8_t* flags, bool mayContinue);
     uint64_t lastTimeMs_ = 0;
     uint32_t patternByte_ = 0;   // where a block that continues the pattern would begin
     uint32_t groupCrc_ = 0;
     uint32_t groupRecords_ = 0;
     size_t groupBytes_ = 0;
+    uint64_t calls_ = 0;
 };
 
 // kCut: the recorder marked the trace as cut (it could not write on); the calls read are all
 // there is. kTruncated: the file ends inside a record or a group without its check record.
-// kCorrupt: a check record does not match its group, or a record is not a call.
-enum class ReadStatus { kCall, kEnd, kTruncated, kCorrupt, kCut };
+// kCorrupt: a check record does not match its group, a record is longer than any call's
+// record can be, or is not a call within its fields' bounds, or something follows the
+// closing record.
+// kUnclosed: whole groups, but no closing record: the recorded program never ended its
+// session (it was killed), so calls after the last one read may be missing.
+enum class ReadStatus { kCall, kEnd, kTruncated, kCorrupt, kCut, kUnclosed };
 
 class Reader {
 public:
@@ -115,7 +134,8 @@ public:
     Reader& operator=(const Reader&) = delete;
 
     // False with a message for a missing file, one that is not a regular file (a FIFO is
-    // refused without waiting on it), a file that is no trace, or a newer format.
+    // refused without waiting on it), a file that is no trace, a newer format, or a damaged
+    // header (version 0, unknown flags, a header that does not match its check).
     bool Open(const std::string& path, std::string* error);
     // The same for a trace held in memory; the bytes must outlive the reader.
     bool OpenBytes(const uint8_t* bytes, size_t size, std::string* error);
@@ -134,9 +154,11 @@ private:
     bool ReadHeader(const std::string& name, std::string* error);
     size_t ReadSome(uint8_t* out, size_t count);
     ReadStatus ReadGroup();
-    ReadStatus EndStatus(bool insideGroup) const;
+    ReadStatus ReadRecord(std::vector<uint8_t>& payload, uint32_t* crc);
+    ReadStatus DecodeGroup();
+    ReadStatus EndStatus(bool insideRecord, bool insideGroup) const;
 
-    std::FILE* file_ = nullptr;
+    intptr_t file_ = -1;
     const uint8_t* memory_ = nullptr;
     uint64_t size_ = 0;       // of the whole file
     uint64_t consumed_ = 0;   // bytes read so far
@@ -146,7 +168,8 @@ private:
     ReadStatus stopped_ = ReadStatus::kCall;    // once not kCall, every later Next returns it
     uint32_t version_ = 0;
     bool cut_ = false;
-    uint32_t headerCrc_ = 0;
+    bool closed_ = false;      // the closing record has been read
+    uint32_t headerCrc_ = 0;   // version 2: the header's part of the first group's check
     uint64_t startUnixMs_ = 0;
     uint64_t wholeBytes_ = 0;
     uint64_t records_ = 0;

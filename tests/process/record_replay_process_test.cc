@@ -276,6 +276,41 @@ TEST_F(Recorder, FullTraceDiskStopsTheRecordingButNotTheSession) {
     EXPECT_NE(std::string::npos, stats.err.find("the recording stopped after record")) << stats.err;
 }
 
+// A killed program leaves a trace without its closing record, read as cut; one that ends
+// without Free_Interface, its last block still in an open group, leaves a whole trace.
+TEST_F(Recorder, KilledSessionReadsAsCutAndOneEndedWithoutFreeAsWhole) {
+    ChildProcess tool = ChildProcess::StartWithPipes(Script({"t.kvtrace", "--", ToolPath(), "-scan"}));
+    WaitForReports(tool, 1);
+    tool.Signal(SIGKILL);
+    tool.WaitForExit(10000);
+    const ProcessResult killed = Kelvotrace("dump", "t.kvtrace");
+    EXPECT_EQ(2, killed.exitCode);
+    EXPECT_NE(std::string::npos, killed.err.find("without its closing record: the recorded program was killed")) << killed.err;
+
+    const std::string library = LibraryDir() + "/libkelvoscanusb.so.1";
+    const ProcessResult ended = RunToTheEnd(Script({"--library", library, "e.kvtrace", "--", KELVO_LAST_BLOCK_CLIENT}));
+    EXPECT_EQ(0, ended.exitCode) << ended.err;
+    const ProcessResult dump = Kelvotrace("dump", "e.kvtrace");
+    EXPECT_EQ(0, dump.exitCode) << dump.err;
+    EXPECT_NE(std::string::npos, dump.out.find(" ReadBlock(requested 0x3e8) = ")) << dump.out;
+}
+
+// A FIFO at the trace's name is never opened by the script (nor by the recording library),
+// and a program that cannot be started is told as such.
+TEST_F(Recorder, FifoTraceOrMissingProgramIsToldAtOnce) {
+    ASSERT_EQ(0, mkfifo(dir.File("f.kvtrace").c_str(), 0600));
+    const ProcessResult fifo = RunToTheEnd(Script({"f.kvtrace", "--", ToolPath(), "-stat"}), 15000);
+    EXPECT_NE(-1, fifo.exitCode) << "the script waits on the FIFO";
+    EXPECT_NE(0, fifo.exitCode);
+    EXPECT_NE(std::string::npos, fifo.err.find("kelvorec: cannot create the trace f.kvtrace: it is not a regular file"))
+        << fifo.err;
+    const ProcessResult missing = RunToTheEnd(Script({"t.kvtrace", "--", "nosuchprog"}));
+    EXPECT_EQ(127, missing.exitCode);
+    EXPECT_NE(std::string::npos, missing.err.find("kelvotest-record: nosuchprog: program not found; it could not be started"))
+        << missing.err;
+    EXPECT_EQ(std::string::npos, missing.err.find("ran, but")) << missing.err;
+}
+
 // A second recording to a trace in use is refused and the first goes on whole; a symbolic
 // link at the trace's name is never followed.
 TEST_F(Recorder, TraceInUseOrBehindALinkIsRefused) {

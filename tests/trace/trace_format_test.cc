@@ -43,10 +43,13 @@ protected:
 
     void Add(const Call& call) { encoder.Append(call, bytes); }
 
-    // As the recorder does at the end of the process: the last group gets its check record.
+    // As the recorder does at the end of the process: the last group gets its check record,
+    // and the closing record follows.
     std::string Save() {
-        encoder.CloseGroup(bytes);
-        return dir.Write("t.kvtrace", bytes);
+        trace::Encoder copy = encoder;
+        std::vector<uint8_t> closed = bytes;
+        copy.AppendClosing(closed);
+        return dir.Write("t.kvtrace", closed);
     }
 
     // Reads the trace back; its calls, and how it ended.
@@ -75,7 +78,7 @@ TEST_F(TraceFormat, EveryFieldComesBackAsWritten) {
     Call firmware;
     firmware.op = Op::Init_Firmware;
     firmware.args[0] = 1;
-    firmware.text = "scanner3.mcs";
+    firmware.text = "scan\"ner\n3\x1b[2J\\.mcs";   // shown escaped: no new line, no escape sequence
     firmware.result = -201;
     firmware.timeMs = 15;
     Call large;
@@ -103,7 +106,8 @@ TEST_F(TraceFormat, EveryFieldComesBackAsWritten) {
     std::vector<Call> calls;
     ASSERT_EQ(trace::ReadStatus::kEnd, ReadAll(Save(), &calls));
     ASSERT_EQ(4u, calls.size());
-    EXPECT_EQ("Init_Firmware(useDefault 0x1, \"scanner3.mcs\") = -201", trace::DescribeCall(calls[0], true));
+    EXPECT_EQ("Init_Firmware(useDefault 0x1, \"scan\\\"ner\\n3\\x1b[2J\\\\.mcs\") = -201", trace::DescribeCall(calls[0], true));
+    EXPECT_EQ(firmware.text, calls[0].text);
     EXPECT_EQ(15u, calls[0].timeMs);
     EXPECT_EQ(large.dataIn, calls[1].dataIn);
     EXPECT_EQ(3, calls[1].outs[0]);
@@ -175,11 +179,12 @@ TEST_F(TraceFormat, TraceCutAnywhereInItsLastRecordIsReadUpToTheRecordBefore) {
     status.timeMs = 300;
     Add(status);
     const std::vector<uint8_t> whole = bytes;
+    // A cut that falls between two groups leaves whole groups, but no closing record.
     for (size_t cut = lastStart; cut < whole.size(); ++cut) {
         bytes.assign(whole.begin(), whole.begin() + static_cast<long>(cut));
         std::vector<Call> calls;
-        const trace::ReadStatus end = ReadAll(Save(), &calls);
-        EXPECT_EQ(cut == lastStart ? trace::ReadStatus::kEnd : trace::ReadStatus::kTruncated, end) << cut;
+        const trace::ReadStatus end = ReadAll(dir.Write("t.kvtrace", bytes), &calls);
+        EXPECT_EQ(cut == lastStart ? trace::ReadStatus::kUnclosed : trace::ReadStatus::kTruncated, end) << cut;
         ASSERT_EQ(3u, calls.size()) << cut;
         EXPECT_EQ(corrupt, Data(calls[1]));
     }
@@ -197,7 +202,11 @@ TEST_F(TraceFormat, NewerFormatAndForeignFilesAreRefusedWithAReason) {
     trace::Reader newer;
     std::string error;
     EXPECT_FALSE(newer.Open(Save(), &error));
-    EXPECT_NE(std::string::npos, error.find("trace format version 3 is newer than this reader understands (2)")) << error;
+    EXPECT_NE(std::string::npos, error.find("trace format version 4 is newer than this reader understands (3)")) << error;
+    bytes[8] = 0;
+    trace::Reader zero;
+    EXPECT_FALSE(zero.Open(Save(), &error));
+    EXPECT_NE(std::string::npos, error.find("damaged trace: its header names format version 0")) << error;
     trace::Reader foreign;
     EXPECT_FALSE(foreign.Open(dir.WriteText("x.bin", "not a trace at all, just text"), &error));
     EXPECT_NE(std::string::npos, error.find("is not a trace")) << error;
@@ -205,8 +214,8 @@ TEST_F(TraceFormat, NewerFormatAndForeignFilesAreRefusedWithAReason) {
     EXPECT_FALSE(missing.Open(dir.File("none.kvtrace"), &error));
 }
 
-// Every single-bit flip anywhere in a trace is refused, by the header check or a group's
-// check record; none reads as a whole trace with other calls.
+// Every single-bit flip anywhere in a trace is refused, by the header's check or a group's
+// check record; none reads as a whole trace with other calls, nor as one the recorder cut.
 TEST_F(TraceFormat, EveryBitFlipIsRefused) {
     Add(trace::CallOf(Op::Init_Interface));
     Call reg = trace::CallOf(Op::RegReadLong, 0x20);
@@ -216,7 +225,7 @@ TEST_F(TraceFormat, EveryBitFlipIsRefused) {
     const std::vector<uint8_t> data = Pattern(100, 600);
     Add(Block(data, 600));
     Add(trace::CallOf(Op::I2C_ADCread, 0x90, 3));
-    encoder.CloseGroup(bytes);
+    encoder.AppendClosing(bytes);
     const std::vector<uint8_t> whole = bytes;
     for (size_t bit = 0; bit < 8 * whole.size(); ++bit) {
         std::vector<uint8_t> flipped = whole;
@@ -228,22 +237,50 @@ TEST_F(TraceFormat, EveryBitFlipIsRefused) {
         trace::ReadStatus status;
         while ((status = reader.Next(call)) == trace::ReadStatus::kCall) {
         }
-        EXPECT_NE(trace::ReadStatus::kEnd, status) << "bit " << bit;
+        EXPECT_TRUE(status == trace::ReadStatus::kCorrupt || status == trace::ReadStatus::kTruncated)
+            << "bit " << bit << ": " << static_cast<int>(status);
     }
 }
 
-// A length prefix that claims more than the file holds is a cut record, read without
-// allocating for it; a stream record whose runs fall short of its count is damaged; a value
-// of INT64_MIN is described without overflow; a FIFO is refused at once.
-TEST_F(TraceFormat, CraftedTracesAreRefused) {
-    std::vector<uint8_t> huge = bytes;
-    huge.insert(huge.end(), {0xFF, 0xFF, 0xFF, 0xFF, 0x07});   // 2 GiB of payload, 25 bytes in all
+std::vector<uint8_t> FromHex(const char* hex) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; hex[i] != '\0' && hex[i + 1] != '\0'; i += 2) {
+        bytes.push_back(static_cast<uint8_t>(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+// How a trace held in memory ends, and after how many calls.
+trace::ReadStatus EndOf(const std::vector<uint8_t>& trace, uint64_t* calls = nullptr, uint64_t* problemEnd = nullptr) {
     trace::Reader reader;
     std::string error;
-    ASSERT_TRUE(reader.OpenBytes(huge.data(), huge.size(), &error)) << error;
+    EXPECT_TRUE(reader.OpenBytes(trace.data(), trace.size(), &error)) << error;
     Call call;
-    EXPECT_EQ(trace::ReadStatus::kTruncated, reader.Next(call));
-    EXPECT_EQ(trace::kHeaderBytes, reader.WholeBytes());
+    trace::ReadStatus status;
+    while ((status = reader.Next(call)) == trace::ReadStatus::kCall) {
+    }
+    if (calls != nullptr) *calls = reader.Records();
+    if (problemEnd != nullptr) *problemEnd = reader.ProblemEnd();
+    return status;
+}
+
+// A length prefix beyond any record is damage, whatever the file's size, and reading stops at
+// the prefix (nothing is read or allocated for the payload); a stream record whose runs fall
+// short of its count is damaged; a value of INT64_MIN is described without overflow; a FIFO
+// is refused at once.
+TEST_F(TraceFormat, CraftedTracesAreRefused) {
+    for (const std::vector<uint8_t>& length : {std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0x07},
+                                               std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0x7F},
+                                               std::vector<uint8_t>{0xF9, 0xA5, 0x04}}) {   // 70393
+        std::vector<uint8_t> huge = bytes;
+        huge.insert(huge.end(), length.begin(), length.end());
+        if (length.size() == 3) huge.resize(huge.size() + 70393);   // the claimed bytes are there
+        uint64_t problemEnd = 0;
+        EXPECT_EQ(trace::ReadStatus::kCorrupt, EndOf(huge, nullptr, &problemEnd)) << length.size();
+        EXPECT_EQ(trace::kHeaderBytes + length.size(), problemEnd);
+    }
+    Call call;
+    std::string error;
 
     // ReadBlock with status 0 that received all of 100 requested: one pattern run of 100
     // bytes is a block, one of 50 is damaged.
@@ -267,6 +304,89 @@ TEST_F(TraceFormat, CraftedTracesAreRefused) {
     trace::Reader missing;
     EXPECT_FALSE(missing.Open(dir.File("none.kvtrace"), &error));
     EXPECT_NE(std::string::npos, error.find("none.kvtrace: ")) << error;
+}
+
+// A decoded field outside its parameter's type or the contract's bounds is damage: two clean
+// blocks that asked for 0xFFFFFFFE bytes (a version 2 trace), and one field of each kind at
+// the first value past its bound, beside the last value within it.
+TEST_F(TraceFormat, FieldsOutsideTheirBoundsAreDamage) {
+    uint64_t calls = 0;
+    EXPECT_EQ(trace::ReadStatus::kCorrupt,
+              EndOf(FromHex("4b454c564f545243020000000000000000000000022200051f0d6508ac07fd00fcffffff1f07fd00fcffffff1f0226"
+                            "00051fbe51fd72"), &calls));
+    EXPECT_EQ(1u, calls);   // the Init_Interface before them
+    const auto block = [](int64_t requested) {
+        Call call = trace::CallOf(Op::ReadBlock, requested);
+        call.result = -306;
+        return call;
+    };
+    Call text = trace::CallOf(Op::GetKelvoErrorText, -1, 4);
+    text.text = "abcd";
+    Call longText = text;
+    longText.text = "abcde";
+    Call status = trace::CallOf(Op::GetScanStatus);
+    status.dataOut.resize(sizeof(ScannerStatus));
+    Call shortStatus = status;
+    shortStatus.dataOut.pop_back();
+    Call version = trace::CallOf(Op::GetKelvoVersion);
+    version.outs[3] = 0xFFFF;
+    Call bigVersion = version;
+    bigVersion.outs[3] = 0x10000;
+    Call read = trace::CallOf(Op::I2C_PROM_read, 0xa0, 0, 3);
+    read.dataOut = {1, 2, 3, 4};
+    Call longRead = read;
+    longRead.dataOut.push_back(5);
+    Call registerRead = trace::CallOf(Op::RegRead, 0x20);
+    registerRead.result = 255;
+    Call wideRegister = registerRead;
+    wideRegister.result = 256;
+    const struct {
+        Call within, beyond;
+    } kCases[] = {
+        {block(kLargestTransferBytes), block(kLargestTransferBytes + 1)},
+        {block(std::numeric_limits<int32_t>::min()), block(int64_t{std::numeric_limits<int32_t>::min()} - 1)},
+        {trace::CallOf(Op::RegWrite, 0xFFFFFFFF, 255), trace::CallOf(Op::RegWrite, 0xFFFFFFFF, 256)},
+        {trace::CallOf(Op::RegWrite, 0, 0), trace::CallOf(Op::RegWrite, 0x100000000, 0)},
+        {trace::CallOf(Op::I2C_LargePROMrd, 0xa2, 8, kLargestTransferBytes),
+         trace::CallOf(Op::I2C_LargePROMrd, 0xa2, 8, kLargestTransferBytes + 1)},
+        {text, longText}, {status, shortStatus}, {version, bigVersion}, {read, longRead}, {registerRead, wideRegister},
+    };
+    for (const auto& c : kCases) {
+        for (const bool beyond : {false, true}) {
+            std::vector<uint8_t> one;
+            trace::Encoder fresh;
+            fresh.AppendHeader(one, 0);
+            fresh.Append(beyond ? c.beyond : c.within, one);
+            fresh.AppendClosing(one);
+            EXPECT_EQ(beyond ? trace::ReadStatus::kCorrupt : trace::ReadStatus::kEnd, EndOf(one))
+                << trace::DescribeCall(beyond ? c.beyond : c.within, true);
+        }
+    }
+}
+
+// The closing record ends a trace: a whole group taken out before it, or anything after it,
+// is damage. A version 2 trace, which has none, ends where its groups end.
+TEST_F(TraceFormat, ClosingRecordCountsTheCallsAndEndsTheTrace) {
+    Add(trace::CallOf(Op::Init_Interface));
+    const size_t second = bytes.size();
+    Add(trace::CallOf(Op::RegRead, 1));
+    const size_t third = bytes.size();
+    Add(trace::CallOf(Op::Free_Interface));
+    std::vector<uint8_t> whole = bytes;
+    encoder.AppendClosing(whole);
+    uint64_t calls = 0;
+    EXPECT_EQ(trace::ReadStatus::kEnd, EndOf(whole, &calls));
+    EXPECT_EQ(3u, calls);
+    std::vector<uint8_t> missing = whole;
+    missing.erase(missing.begin() + static_cast<long>(second), missing.begin() + static_cast<long>(third));
+    EXPECT_EQ(trace::ReadStatus::kCorrupt, EndOf(missing));
+    std::vector<uint8_t> after = whole;
+    after.insert(after.end(), whole.begin() + static_cast<long>(second), whole.begin() + static_cast<long>(third));
+    EXPECT_EQ(trace::ReadStatus::kCorrupt, EndOf(after));
+    EXPECT_EQ(trace::ReadStatus::kEnd,
+              EndOf(FromHex("4b454c564f545243020000000000000000000000022200051f0d6508ac081d0001d904d00f00022600051fc3785683"),
+                    &calls));
+    EXPECT_EQ(3u, calls);
 }
 
 // A trace of format version 1 (written by that version's encoder) is still read: a block

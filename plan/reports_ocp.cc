@@ -151,20 +151,14 @@ void OcpWriter::StepEnd(const RunResult& run, const StepResult& step) {
         const std::string id = StepId(step) + ".throughput";
         Write(StepArtifact(step, "measurementSeriesStart",
                            {{"measurementSeriesId", id}, {"name", "stream.throughput"}, {"unit", "B/s"}}));
-        uint64_t lastBytes = 0;
-        double lastSeconds = 0;
         for (size_t i = 0; i < t.throughput.size(); ++i) {
             const ThroughputReport& r = t.throughput[i];
-            const double span = r.seconds - lastSeconds;
-            const double rate = span > 0 ? static_cast<double>(r.bytes - lastBytes) / span : 0.0;
             json metadata = {{"bytes", r.bytes}, {"averageRate", r.rate}, {"errors", r.errors}, {"seconds", r.seconds}};
             if (r.firstErrorPosition) metadata["firstErrorPosition"] = *r.firstErrorPosition;
             const auto at = step.startPoint + std::chrono::milliseconds(static_cast<long long>(r.seconds * 1000));
             Write(StepArtifact(step, "measurementSeriesElement",
-                               {{"index", i}, {"measurementSeriesId", id}, {"value", rate}, {"timestamp", IsoTime(at)},
+                               {{"index", i}, {"measurementSeriesId", id}, {"value", r.intervalRate}, {"timestamp", IsoTime(at)},
                                 {"metadata", metadata}}));
-            lastBytes = r.bytes;
-            lastSeconds = r.seconds;
         }
         Write(StepArtifact(step, "measurementSeriesEnd", {{"measurementSeriesId", id}, {"totalCount", t.throughput.size()}}));
     }

@@ -1,10 +1,13 @@
 #include "plan/transcript.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <regex>
+
+#include "device/scanner.h"
 
 namespace plan {
 namespace {
@@ -232,9 +235,6 @@ private:
             report.bytes = big;
             report.rate = big2;
             report.errors = u;
-            const double previous = result_.throughput.empty() ? 0.0 : result_.throughput.back().seconds;
-            report.seconds = big2 > 0 ? std::round(static_cast<double>(big) / static_cast<double>(big2)) : previous + 1;
-            if (report.seconds <= previous) report.seconds = previous + 1;
             result_.throughput.push_back(report);
             Set("stream.bytes", static_cast<int64_t>(big), "B", number);
             Set("stream.rate", static_cast<int64_t>(big2), "B/s", number);
@@ -403,7 +403,28 @@ private:
         return true;
     }
 
+    // Whole seconds taken one by one would make a steady stream dip and peak wherever the
+    // pace crosses a second; one pace for all reports keeps it steady, and their mean rate is
+    // the tool's own average.
+    void TimeReports() {
+        auto& reports = result_.throughput;
+        double pace = kReportIntervalMs / 1000.0;
+        for (size_t i = 0; i < reports.size(); ++i) {
+            if (reports[i].rate == 0) continue;
+            const double whole = std::round(static_cast<double>(reports[i].bytes) / static_cast<double>(reports[i].rate));
+            pace = std::max(pace, whole / static_cast<double>(i + 1));
+        }
+        uint64_t lastBytes = 0;
+        for (size_t i = 0; i < reports.size(); ++i) {
+            reports[i].seconds = pace * static_cast<double>(i + 1);
+            const uint64_t bytes = reports[i].bytes >= lastBytes ? reports[i].bytes - lastBytes : 0;
+            reports[i].intervalRate = static_cast<double>(bytes) / pace;
+            lastBytes = reports[i].bytes;
+        }
+    }
+
     void Finish() {
+        TimeReports();
         Set("errors.count", static_cast<int64_t>(result_.errorCount), "", 0);
         if (!result_.interfaceOpened) {
             result_.bringUpComplete = false;

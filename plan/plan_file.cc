@@ -224,6 +224,9 @@ bool ReadExpects(const toml::table& table, const std::string& path, StepPlan& st
             } else if (const auto* i = node->as_integer()) {
                 value = static_cast<int64_t>(i->get());
             } else if (const auto* f = node->as_floating_point()) {
+                if (!std::isfinite(f->get())) {
+                    return errors.Fail(path, LineOf(*node), rawKey, "an expected number must be finite (not nan or inf)");
+                }
                 value = f->get();
             } else if (const auto* s = node->as_string()) {
                 value = s->get();

@@ -46,6 +46,25 @@ json Validators(const StepResult& step, const std::string& name) {
     return validators;
 }
 
+// The stream's reports as a series: each element the rate of one report interval.
+void WriteThroughput(OcpWriter& writer, const StepResult& step) {
+    const Transcript& t = step.transcript;
+    if (t.throughput.empty()) return;
+    const std::string id = StepId(step) + ".throughput";
+    writer.Write(StepArtifact(step, "measurementSeriesStart",
+                       {{"measurementSeriesId", id}, {"name", "stream.throughput"}, {"unit", "B/s"}}));
+    for (size_t i = 0; i < t.throughput.size(); ++i) {
+        const ThroughputReport& r = t.throughput[i];
+        json metadata = {{"bytes", r.bytes}, {"averageRate", r.rate}, {"errors", r.errors}, {"seconds", r.seconds}};
+        if (r.firstErrorPosition) metadata["firstErrorPosition"] = *r.firstErrorPosition;
+        const auto at = step.startPoint + std::chrono::milliseconds(static_cast<long long>(r.seconds * 1000));
+        writer.Write(StepArtifact(step, "measurementSeriesElement",
+                           {{"index", i}, {"measurementSeriesId", id}, {"value", r.intervalRate}, {"timestamp", IsoTime(at)},
+                            {"metadata", metadata}}));
+    }
+    writer.Write(StepArtifact(step, "measurementSeriesEnd", {{"measurementSeriesId", id}, {"totalCount", t.throughput.size()}}));
+}
+
 }  // namespace
 
 OcpWriter::~OcpWriter() { Close(); }
@@ -147,21 +166,7 @@ void OcpWriter::StepEnd(const RunResult& run, const StepResult& step) {
         if (m.line > 0) body["metadata"] = {{"transcriptLine", m.line}};
         Write(StepArtifact(step, "measurement", body));
     }
-    if (!t.throughput.empty()) {
-        const std::string id = StepId(step) + ".throughput";
-        Write(StepArtifact(step, "measurementSeriesStart",
-                           {{"measurementSeriesId", id}, {"name", "stream.throughput"}, {"unit", "B/s"}}));
-        for (size_t i = 0; i < t.throughput.size(); ++i) {
-            const ThroughputReport& r = t.throughput[i];
-            json metadata = {{"bytes", r.bytes}, {"averageRate", r.rate}, {"errors", r.errors}, {"seconds", r.seconds}};
-            if (r.firstErrorPosition) metadata["firstErrorPosition"] = *r.firstErrorPosition;
-            const auto at = step.startPoint + std::chrono::milliseconds(static_cast<long long>(r.seconds * 1000));
-            Write(StepArtifact(step, "measurementSeriesElement",
-                               {{"index", i}, {"measurementSeriesId", id}, {"value", r.intervalRate}, {"timestamp", IsoTime(at)},
-                                {"metadata", metadata}}));
-        }
-        Write(StepArtifact(step, "measurementSeriesEnd", {{"measurementSeriesId", id}, {"totalCount", t.throughput.size()}}));
-    }
+    WriteThroughput(*this, step);
     for (const DeviceError& error : t.errors) {
         std::string message = error.text;
         if (error.code) message += " (code " + std::to_string(*error.code) + ")";

@@ -319,6 +319,7 @@ TEST(PlanFile, RefusesStepsThatCanNeverPass) {
         {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = { min = nan }\n", "a limit must be a finite number"},
         {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = { max = nan }\n", "a limit must be a finite number"},
         {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = [-inf, inf]\n", "a limit must be a finite number"},
+        {"args = [\"-adread\"]\n[step.expect]\n\"adc.3v3\" = nan\n", "an expected number must be finite"},
         {"args = [\"-iictest\", \"-trd\"]\nduration = 5\n[step.limits]\n\"temp.raw\" = [0, 60]\n",
          "p.toml:4: key 'args': '-trd' runs after the loop '-iictest'"},
         {"args = [\"-iictest\", \"-scan\"]\nduration = 5\n", "'-scan' runs after the loop '-iictest'"},

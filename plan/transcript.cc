@@ -108,12 +108,17 @@ private:
         if (dumpLines_ > 0) {
             if (DumpLine(line, number)) return;
         }
-        int a = 0, b = 0;
-        unsigned u = 0;
-        double d = 0;
-        char text[1024];
-        unsigned long long big = 0, big2 = 0;
+        // Each group knows some of the tool's messages; the first that knows the line takes it.
+        if (BringUpLine(line, number) || WriteLine(line, number) || ReadLine(line, number) || EepromLine(line, number) ||
+            ConverterLine(line, number) || MotorAndStatusLine(line, number) || StreamLine(line, number)) {
+            return;
+        }
+        ErrorLine(line, number);
+    }
 
+    bool BringUpLine(const std::string& line, int number) {
+        int a = 0;
+        unsigned u = 0;
         if (line == "ksutest: Init_Interface success!") {
             result_.interfaceOpened = true;
         } else if (line == "ksutest: Err. Init_Interface!") {
@@ -151,9 +156,17 @@ private:
             bootFailed_ = true;
         } else if (StartsWith(line, "ksutest: Err.") && BootStepError(line)) {
             Error(std::nullopt, "boot EEPROM: " + line.substr(13), number);
-        } else if (WriteLine(line, number)) {
-        } else if (ReadLine(line, number)) {
-        } else if (std::sscanf(line.c_str(), "ksutest: I2C_PROM_write success ID:%1023[0-9a-fA-F] Adr:%d Val:0x%x!",
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool EepromLine(const std::string& line, int number) {
+        int a = 0;
+        unsigned u = 0;
+        char text[1024];
+        if (std::sscanf(line.c_str(), "ksutest: I2C_PROM_write success ID:%1023[0-9a-fA-F] Adr:%d Val:0x%x!",
                                text, &a, &u) == 3) {
             phase_ = Phase::kActions;
             wroteEeprom_ = true;
@@ -170,7 +183,16 @@ private:
             dump_.clear();
         } else if (line == "ksutest: Error: not valid ID parameter!") {
             Error(std::nullopt, "-dumpe: not a valid -id", number);
-        } else if (StartsWith(line, "ksutest: iictest, read from")) {
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool ConverterLine(const std::string& line, int number) {
+        int a = 0, b = 0;
+        double d = 0;
+        if (StartsWith(line, "ksutest: iictest, read from")) {
             phase_ = Phase::kIicTest;
         } else if (std::sscanf(line.c_str(), "ksutest: Count of I2C-Reads:%d, errors:%d", &a, &b) == 2) {
             Set("iic.reads", int64_t{a}, "", number);
@@ -207,7 +229,15 @@ private:
         } else if (StartsWith(line, "ksutest: Error I2C_TEMPread: Value:")) {
             LeaveLoop();
             Error(std::nullopt, "temperature sensor read failed", number);
-        } else if (line == "ksutest: Pentamotor_init success") {
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool MotorAndStatusLine(const std::string& line, int number) {
+        int a = 0;
+        if (line == "ksutest: Pentamotor_init success") {
             LeaveLoop();
             Set("motor.started", true, "", number);
         } else if (line == "ksutest: Error Pentamotor_init!") {
@@ -223,7 +253,17 @@ private:
         } else if (line == "ksutest: scannerStatus:") {
             LeaveLoop();
             statusField_ = 1;
-        } else if (line == "ReadBlock from Scanner without File!" || StartsWith(line, "ReadBlock from Scanner in File ")) {
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool StreamLine(const std::string& line, int number) {
+        int a = 0;
+        unsigned u = 0;
+        unsigned long long big = 0, big2 = 0;
+        if (line == "ReadBlock from Scanner without File!" || StartsWith(line, "ReadBlock from Scanner in File ")) {
             phase_ = Phase::kStream;
             result_.streamStarted = true;
         } else if (StartsWith(line, "Cannot open scannerfile ")) {
@@ -254,7 +294,16 @@ private:
             Error(std::nullopt, "streaming test: the scan file could not be written", number);
         } else if (StartsWith(line, "ksutest: Err.RegWrite reg.")) {
             Error(std::nullopt, "streaming test: the stream gate could not be switched", number);
-        } else if (std::sscanf(line.c_str(), "ksutest: Error: %d %1023[^\n]", &a, text) == 2) {
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool ErrorLine(const std::string& line, int number) {
+        int a = 0;
+        char text[1024];
+        if (std::sscanf(line.c_str(), "ksutest: Error: %d %1023[^\n]", &a, text) == 2) {
             ErrorDetail(int64_t{a}, Trim(text), number);
         } else if (std::sscanf(line.c_str(), "ksutest: Error: %d", &a) == 1) {
             ErrorDetail(int64_t{a}, "", number);
@@ -269,8 +318,12 @@ private:
         } else if (std::sscanf(line.c_str(), "ksutest: Error in command line parameter %1023s", text) == 1) {
             result_.commandLineError = true;
             Error(std::nullopt, std::string("command line error at '") + text + "'", number);
+        } else {
+            return false;
         }
+        return true;
     }
+
 
     static bool BootStepError(const std::string& line) {
         static const char* const kLines[] = {"ksutest: Err.I2C_PROM_write adr.0..7", "ksutest: Err.read File!",

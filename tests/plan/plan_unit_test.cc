@@ -512,6 +512,20 @@ TEST(Reports, BytesThatAreNotUtf8AreShownAsOcpShowsThem) {
         EXPECT_EQ(XmlEscape(c.shown), XmlEscape(c.raw));
     }
     EXPECT_EQ("a?b" + r, XmlEscape("a\x01" "b\xEF\xBF\xBE"));   // XML 1.0 cannot carry U+0001 or U+FFFE
+    // And for any bytes: short random strings, weighted to the bytes that begin and continue
+    // UTF-8 sequences.
+    uint32_t seed = 12345;
+    for (int n = 0; n < 20000; ++n) {
+        std::string raw;
+        for (int i = n % 7; i >= 0; --i) {
+            seed = seed * 1103515245u + 12345u;
+            const unsigned pick = (seed >> 16) % 4;
+            raw += static_cast<char>(pick == 0 ? 0x41 : pick == 1 ? 0x80 + (seed >> 8) % 64 : 0xC0 + (seed >> 8) % 64);
+        }
+        const std::string shown = ValidUtf8(raw);
+        ASSERT_EQ(nlohmann::json(shown).dump(), nlohmann::json(raw).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+            << testing::PrintToString(raw);
+    }
 }
 
 // The checks every step makes carry the names kelvotest-plan(5) lists in every report.

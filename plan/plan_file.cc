@@ -123,7 +123,6 @@ bool ReadArgs(const toml::table& table, const std::string& path, const std::stri
     if (!step.toolArgs.error.empty()) return errors.Fail(path, LineOf(*args), "args", step.toolArgs.error);
     const std::string skipped = ActionSkippedByLoop(step.toolArgs);
     if (!skipped.empty()) return errors.Fail(path, LineOf(*args), "args", skipped);
-
     return true;
 }
 
@@ -157,7 +156,6 @@ bool ReadTiming(const toml::table& table, const std::string& path, const std::st
         if (!allow->is_boolean()) return errors.Fail(path, LineOf(*allow), "allow_errors", "must be true or false");
         step.allowErrors = allow->as_boolean()->get();
     }
-
     return true;
 }
 

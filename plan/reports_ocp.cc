@@ -52,15 +52,15 @@ void WriteThroughput(OcpWriter& writer, const StepResult& step) {
     if (t.throughput.empty()) return;
     const std::string id = StepId(step) + ".throughput";
     writer.Write(StepArtifact(step, "measurementSeriesStart",
-                       {{"measurementSeriesId", id}, {"name", "stream.throughput"}, {"unit", "B/s"}}));
+                              {{"measurementSeriesId", id}, {"name", "stream.throughput"}, {"unit", "B/s"}}));
     for (size_t i = 0; i < t.throughput.size(); ++i) {
         const ThroughputReport& r = t.throughput[i];
         json metadata = {{"bytes", r.bytes}, {"averageRate", r.rate}, {"errors", r.errors}, {"seconds", r.seconds}};
         if (r.firstErrorPosition) metadata["firstErrorPosition"] = *r.firstErrorPosition;
         const auto at = step.startPoint + std::chrono::milliseconds(static_cast<long long>(r.seconds * 1000));
         writer.Write(StepArtifact(step, "measurementSeriesElement",
-                           {{"index", i}, {"measurementSeriesId", id}, {"value", r.intervalRate}, {"timestamp", IsoTime(at)},
-                            {"metadata", metadata}}));
+                                  {{"index", i}, {"measurementSeriesId", id}, {"value", r.intervalRate},
+                                   {"timestamp", IsoTime(at)}, {"metadata", metadata}}));
     }
     writer.Write(StepArtifact(step, "measurementSeriesEnd", {{"measurementSeriesId", id}, {"totalCount", t.throughput.size()}}));
 }

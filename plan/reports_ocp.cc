@@ -2,6 +2,7 @@
 // sequence number (from 0, one more each line) and an RFC 3339 time stamp, flushed line by
 // line so that a run that is killed leaves every finished step readable.
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include "plan/checks.h"
@@ -15,7 +16,9 @@ using nlohmann::json;
 json ValueJson(const Value& value) {
     if (const bool* b = std::get_if<bool>(&value)) return *b;
     if (const int64_t* i = std::get_if<int64_t>(&value)) return *i;
-    if (const double* d = std::get_if<double>(&value)) return *d;
+    // JSON has no NaN or infinity (the library would write null, which OCP refuses): a
+    // reading that is not finite goes in as the tool printed it, a text.
+    if (const double* d = std::get_if<double>(&value)) return std::isfinite(*d) ? json(*d) : json(ValueText(value));
     return std::get<std::string>(value);
 }
 
@@ -41,6 +44,25 @@ json Validators(const StepResult& step, const std::string& name) {
         if (check.expected) validators.push_back({{"type", "EQUAL"}, {"value", ValueJson(*check.expected)}, {"name", name}});
     }
     return validators;
+}
+
+// The stream's reports as a series: each element the rate of one report interval.
+void WriteThroughput(OcpWriter& writer, const StepResult& step) {
+    const Transcript& t = step.transcript;
+    if (t.throughput.empty()) return;
+    const std::string id = StepId(step) + ".throughput";
+    writer.Write(StepArtifact(step, "measurementSeriesStart",
+                              {{"measurementSeriesId", id}, {"name", "stream.throughput"}, {"unit", "B/s"}}));
+    for (size_t i = 0; i < t.throughput.size(); ++i) {
+        const ThroughputReport& r = t.throughput[i];
+        json metadata = {{"bytes", r.bytes}, {"averageRate", r.rate}, {"errors", r.errors}, {"seconds", r.seconds}};
+        if (r.firstErrorPosition) metadata["firstErrorPosition"] = *r.firstErrorPosition;
+        const auto at = step.startPoint + std::chrono::milliseconds(static_cast<long long>(r.seconds * 1000));
+        writer.Write(StepArtifact(step, "measurementSeriesElement",
+                                  {{"index", i}, {"measurementSeriesId", id}, {"value", r.intervalRate},
+                                   {"timestamp", IsoTime(at)}, {"metadata", metadata}}));
+    }
+    writer.Write(StepArtifact(step, "measurementSeriesEnd", {{"measurementSeriesId", id}, {"totalCount", t.throughput.size()}}));
 }
 
 }  // namespace
@@ -92,6 +114,7 @@ void OcpWriter::RunStart(const RunResult& run) {
     if (!run.info.scenario.empty()) parameters["virtualScanner"] = run.info.scenario;
     json metadata = json::object();
     for (const auto& [key, value] : plan.dut) metadata[key] = value;
+    for (const auto& [key, value] : plan.dutInfo) metadata[key] = value;   // [dut.info], the line's own keys
     metadata["scanner"] = run.info.source;
     if (!run.info.station.empty()) metadata["station"] = run.info.station;
     if (!run.info.operatorName.empty()) metadata["operator"] = run.info.operatorName;
@@ -135,9 +158,9 @@ void OcpWriter::StepEnd(const RunResult& run, const StepResult& step) {
     const Transcript& t = step.transcript;
     // The tool's own exit and bring-up, then every value the transcript gave.
     for (const Check& check : step.checks) {
-        if ((check.name == "tool.exit" || check.name == "bringup") && check.value) {
+        if ((check.name == kToolExitCheck || check.name == kBringUpCheck) && check.value) {
             Write(StepArtifact(step, "measurement",
-                               {{"name", check.name == "tool.exit" ? "tool.exit_code" : "bringup.complete"},
+                               {{"name", check.name},
                                 {"value", ValueJson(*check.value)},
                                 {"validators", json::array({{{"type", "EQUAL"}, {"value", ValueJson(*check.expected)}}})}}));
         }
@@ -150,27 +173,7 @@ void OcpWriter::StepEnd(const RunResult& run, const StepResult& step) {
         if (m.line > 0) body["metadata"] = {{"transcriptLine", m.line}};
         Write(StepArtifact(step, "measurement", body));
     }
-    if (!t.throughput.empty()) {
-        const std::string id = StepId(step) + ".throughput";
-        Write(StepArtifact(step, "measurementSeriesStart",
-                           {{"measurementSeriesId", id}, {"name", "stream.throughput"}, {"unit", "B/s"}}));
-        uint64_t lastBytes = 0;
-        double lastSeconds = 0;
-        for (size_t i = 0; i < t.throughput.size(); ++i) {
-            const ThroughputReport& r = t.throughput[i];
-            const double span = r.seconds - lastSeconds;
-            const double rate = span > 0 ? static_cast<double>(r.bytes - lastBytes) / span : 0.0;
-            json metadata = {{"bytes", r.bytes}, {"averageRate", r.rate}, {"errors", r.errors}, {"seconds", r.seconds}};
-            if (r.firstErrorPosition) metadata["firstErrorPosition"] = *r.firstErrorPosition;
-            const auto at = step.startPoint + std::chrono::milliseconds(static_cast<long long>(r.seconds * 1000));
-            Write(StepArtifact(step, "measurementSeriesElement",
-                               {{"index", i}, {"measurementSeriesId", id}, {"value", rate}, {"timestamp", IsoTime(at)},
-                                {"metadata", metadata}}));
-            lastBytes = r.bytes;
-            lastSeconds = r.seconds;
-        }
-        Write(StepArtifact(step, "measurementSeriesEnd", {{"measurementSeriesId", id}, {"totalCount", t.throughput.size()}}));
-    }
+    WriteThroughput(*this, step);
     for (const DeviceError& error : t.errors) {
         std::string message = error.text;
         if (error.code) message += " (code " + std::to_string(*error.code) + ")";

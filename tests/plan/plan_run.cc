@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tests/plan/ocp_validator.h"
+#include "tests/plan/report_schemas.h"
 #include "tests/support/temp_files.h"
 
 namespace plan_test {
@@ -72,7 +73,11 @@ void ExpectReportsValid(const std::string& folder, bool finished) {
     SCOPED_TRACE("the reports in " + folder);
     const auto problems = ocp::Validate(ReadFileText(folder + "/ocp.jsonl"), finished);
     EXPECT_TRUE(problems.empty()) << problems.front();
+    const auto ocpSchema = OcpSchemaProblems(folder + "/ocp.jsonl", finished ? folder + "/report.html" : "");
+    EXPECT_TRUE(ocpSchema.empty()) << ocpSchema.front();
     if (!finished) return;
+    const auto junitSchema = JUnitSchemaProblems(folder + "/junit.xml");
+    EXPECT_TRUE(junitSchema.empty()) << junitSchema.front();
     EXPECT_NE(std::string::npos, ReadFileText(folder + "/junit.xml").find("</testsuites>"));
     EXPECT_NE(std::string::npos, ReadFileText(folder + "/report.html").find("</html>"));
 }

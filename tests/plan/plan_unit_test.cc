@@ -3,13 +3,16 @@
 // scenario in its name), the plan file's errors, the checks, and the reports.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "plan/checks.h"
 #include "plan/plan_file.h"
 #include "plan/reports.h"
 #include "plan/transcript.h"
+#include "plan/utf8_text.h"
 #include "tests/plan/ocp_validator.h"
 
 namespace {
@@ -32,6 +35,13 @@ Value Get(const Transcript& t, const std::string& name) {
     const Measurement* m = t.Find(name);
     EXPECT_NE(nullptr, m) << name;
     return m ? m->value : Value{std::string("missing")};
+}
+
+// A transcript of a tool that brought the scanner up and then printed `lines`.
+std::string BroughtUp(const std::string& lines) {
+    return "ksutest: Init_Interface success!\nksutest: \nHardwareVersion:            0x0300\n"
+           "FirmwareVersion:            0x0104\nDllVersion:                 0x0104\n"
+           "USB-DriverVersion:          0x0210!\n\n" + lines;
 }
 
 // ---- parser -----------------------------------------------------------------------------
@@ -160,6 +170,31 @@ TEST(TranscriptParser, StreamReportsAndFirstError) {
     EXPECT_NEAR(1.0, t.throughput[0].seconds, 0.5);
 }
 
+// The reports of a steady stream whose reports come `pace` seconds apart, as the tool prints
+// them: the bytes so far and their average over the whole seconds since the start.
+std::string SteadyStream(double bytesPerSecond, double pace, int reports) {
+    std::string text = BroughtUp("ReadBlock from Scanner without File!\n");
+    for (int k = 1; k <= reports; ++k) {
+        const auto bytes = static_cast<unsigned long long>(bytesPerSecond * pace * k);
+        const auto whole = static_cast<unsigned long long>(pace * k);
+        text += "ksutest: Total bytes transferred: " + std::to_string(bytes) + ", Data Rate: " + std::to_string(bytes / whole) +
+                ", Errors: 0\n";
+    }
+    return text;
+}
+
+// Whole seconds would make a steady stream dip and peak where its pace crosses a second.
+TEST(TranscriptParser, ASteadyStreamHasSteadyIntervalRates) {
+    for (const double pace : {1.004, 1.06, 1.3}) {
+        const Transcript t = ParseTranscript(SteadyStream(40e6, pace, 25), ParseToolArgs({"-scan"}));
+        ASSERT_EQ(25u, t.throughput.size());
+        for (const ThroughputReport& r : t.throughput) {
+            EXPECT_NEAR(40e6, r.intervalRate, 40e6 * 0.01) << "pace " << pace << ", line " << r.line;
+        }
+        EXPECT_NEAR(25 * pace, t.throughput.back().seconds, 1.0) << pace;
+    }
+}
+
 TEST(TranscriptParser, StressLoopCountsAndErrors) {
     const Transcript t = Parse("iictest_low.txt", {"-iictest"});
     EXPECT_EQ(Value{int64_t{7032}}, Get(t, "iic.reads"));
@@ -273,7 +308,68 @@ TEST(PlanFile, ErrorsNameFileLineAndKey) {
     EXPECT_NE(std::string::npos, PlanErrorOf("name = \"t\"\n").find("no steps"));
 }
 
+// Plans whose steps could never pass, or that lose what they say: refused before any step runs.
+TEST(PlanFile, RefusesStepsThatCanNeverPass) {
+    const std::string head = "name = \"t\"\n[[step]]\nname = \"a\"\n";
+    const struct {
+        std::string body;
+        const char* error;
+    } kCases[] = {
+        {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = [nan, nan]\n", "p.toml:6: key 'adc.3v3': a limit must be a finite number"},
+        {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = { min = nan }\n", "a limit must be a finite number"},
+        {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = { max = nan }\n", "a limit must be a finite number"},
+        {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = [-inf, inf]\n", "a limit must be a finite number"},
+        {"args = [\"-adread\"]\n[step.expect]\n\"adc.3v3\" = nan\n", "an expected number must be finite"},
+        {"args = [\"-iictest\", \"-trd\"]\nduration = 5\n[step.limits]\n\"temp.raw\" = [0, 60]\n",
+         "p.toml:4: key 'args': '-trd' runs after the loop '-iictest'"},
+        {"args = [\"-iictest\", \"-scan\"]\nduration = 5\n", "'-scan' runs after the loop '-iictest'"},
+        {"args = [\"-iictest\", \"-stat\"]\nduration = 5\n", "'-stat' runs after the loop '-iictest'"},
+        {"args = [\"-scan\"]\nduration = 1\n[step.limits]\n\"stream.errors\" = [0, 0]\n",
+         "p.toml:5: key 'duration': stream.errors comes from the loop's once-a-second report"},
+        {"args = [\"-iictest\"]\nduration = 1.5\n[step.expect]\n\"iic.errors\" = 0\n", "iic.errors comes from the loop's"},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_NE(std::string::npos, PlanErrorOf(head + c.body).find(c.error)) << c.body << PlanErrorOf(head + c.body);
+    }
+    EXPECT_NE(std::string::npos, PlanErrorOf("name = \"t\"\n[dut]\nserail = \"SN1\"\n[[step]]\nname = \"a\"\nargs = []\n")
+                                     .find("p.toml:3: key 'dut.serail': unknown key"));
+    // What the tool runs before its loop, a loop long enough for its report, and free DUT
+    // keys in [dut.info] are fine.
+    const PlanFile plan = MustParse("name = \"t\"\n[dut]\nserial = \"SN1\"\n[dut.info]\nline = \"L2\"\n[[step]]\nname = \"a\"\n"
+                                    "args = [\"-rd\", \"0\", \"-rde\", \"5\", \"-id\", \"A0\", \"-iictest\"]\nduration = 2\n"
+                                    "[step.limits]\n\"iic.errors\" = [0, 0]\n\"eeprom.A0.05\" = [0, 255]\n");
+    EXPECT_EQ("SN1", plan.Dut("serial"));
+    EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{"line", "L2"}}), plan.dutInfo);
+    // The EEPROM address is named as the tool prints it ("Adr:5"), so that the check finds it.
+    ASSERT_EQ(2u, plan.steps[0].limits.size());
+    EXPECT_EQ("eeprom.a0.5", plan.steps[0].limits[1].first);
+    const Transcript t = ParseTranscript(BroughtUp("ksutest: I2C_PROM_read success ID:A0 Adr:5 Val:0x2a!\n"), plan.steps[0].toolArgs);
+    EXPECT_NE(nullptr, t.Find(plan.steps[0].limits[1].first));
+}
+
 // ---- checks -----------------------------------------------------------------------------
+
+// Limits are inclusive at both ends, and a reading that is not finite passes none.
+TEST(Checks, AValueOnALimitPassesAndOneNotFiniteFails) {
+    const struct {
+        std::optional<double> min, max;
+        double value;
+        bool passes;
+    } kCases[] = {
+        {3.2, 3.4, 3.2, true},          {3.2, 3.4, 3.4, true},           {3.2, 3.4, 3.1999999, false},
+        {3.2, 3.4, 3.4000001, false},   {0, 0, 0, true},                 {std::nullopt, 400, 400, true},
+        {22.8, std::nullopt, 22.8, true}, {3.2, 3.4, NAN, false},        {std::nullopt, 400, -INFINITY, false},
+        {22.8, std::nullopt, INFINITY, false},
+    };
+    for (const auto& c : kCases) {
+        StepPlan step;
+        step.limits.push_back({"adc.3v3", Limit{c.min, c.max}});
+        Transcript t;
+        t.measurements.push_back({"adc.3v3", c.value, "V", 1});
+        const auto checks = EvaluateStep(step, t, 0);
+        EXPECT_EQ(c.passes, checks.back().passed) << c.value << " against " << LimitText(step.limits[0].second);
+    }
+}
 
 TEST(Checks, LimitsExpectationsAndTheChecksOfEveryStep) {
     const PlanFile plan = MustParse(kGoodPlan);
@@ -394,6 +490,107 @@ TEST(Reports, JUnitCountsAndEscapes) {
     EXPECT_NE(std::string::npos, xml.find("bench &lt;1&gt; &amp; &quot;2&quot;"));
     EXPECT_NE(std::string::npos, xml.find("<property name=\"dut.serial\" value=\"SN1\"/>"));
     EXPECT_NE(std::string::npos, xml.find("<skipped message=\"--stop-on-fail\"/>"));
+}
+
+// A byte that is not UTF-8 is shown as U+FFFD, one for each piece that cannot be read, exactly
+// as the JSON writer of ocp.jsonl shows it; valid text is unchanged.
+TEST(Reports, BytesThatAreNotUtf8AreShownAsOcpShowsThem) {
+    const std::string r = "\xEF\xBF\xBD";
+    const struct {
+        std::string raw, shown;
+    } kCases[] = {
+        {"SN\xff", "SN" + r},                   {"Ger\xe4t", "Ger" + r + "t"},
+        {"\xe2\x82", r},                        {"\xe2\x82\xac 5", "\xe2\x82\xac 5"},
+        {"\xc0\xaf", r + r},                    {"\xed\xa0\x80", r + r + r},
+        {"\xf4\x90\x80\x80", r + r + r + r},   {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},
+        {"a\x80\x80" "b", "a" + r + r + "b"},     {"\xf0\x9f\x98", r},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(c.shown, ValidUtf8(c.raw)) << c.raw;
+        EXPECT_EQ(nlohmann::json(c.shown).dump(), nlohmann::json(c.raw).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+            << c.raw;
+        EXPECT_EQ(XmlEscape(c.shown), XmlEscape(c.raw));
+    }
+    EXPECT_EQ("a?b" + r, XmlEscape("a\x01" "b\xEF\xBF\xBE"));   // XML 1.0 cannot carry U+0001 or U+FFFE
+    // And for any bytes: short random strings, weighted to the bytes that begin and continue
+    // UTF-8 sequences.
+    uint32_t seed = 12345;
+    for (int n = 0; n < 20000; ++n) {
+        std::string raw;
+        for (int i = n % 7; i >= 0; --i) {
+            seed = seed * 1103515245u + 12345u;
+            const unsigned pick = (seed >> 16) % 4;
+            raw += static_cast<char>(pick == 0 ? 0x41 : pick == 1 ? 0x80 + (seed >> 8) % 64 : 0xC0 + (seed >> 8) % 64);
+        }
+        const std::string shown = ValidUtf8(raw);
+        ASSERT_EQ(nlohmann::json(shown).dump(), nlohmann::json(raw).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+            << testing::PrintToString(raw);
+    }
+}
+
+// The checks every step makes carry the names kelvotest-plan(5) lists in every report.
+TEST(Reports, TheChecksOfEveryStepHaveOneNameEverywhere) {
+    SampleRun sample;
+    sample.run.steps[0].checks = EvaluateStep(*sample.run.steps[0].plan, Transcript{}, 2);
+    const std::string path = testing::TempDir() + "/plan_unit_names.jsonl";
+    {
+        OcpWriter writer;
+        std::string error;
+        ASSERT_TRUE(writer.Open(path, &error)) << error;
+        writer.StepStart(sample.run.steps[0]);
+        writer.StepEnd(sample.run, sample.run.steps[0]);
+    }
+    std::ifstream file(path);
+    std::stringstream ocp;
+    ocp << file.rdbuf();
+    const std::string html = HtmlReport(sample.run);
+    for (const char* name : {"tool.exit_code", "bringup.complete"}) {
+        EXPECT_NE(std::string::npos, ocp.str().find(std::string("\"name\":\"") + name + "\"")) << name;
+        EXPECT_NE(std::string::npos, html.find(std::string(">") + name + "</td>")) << name;
+    }
+    for (const char* other : {">tool.exit</td>", ">bringup</td>"}) EXPECT_EQ(std::string::npos, html.find(other));
+}
+
+// What a technician reads in a long report: failures at the top, round ticks on the
+// throughput axis, every rail's name whole, and no value so long that the page scrolls sideways.
+TEST(Reports, HtmlReadsAtAGlanceInALongReport) {
+    std::string text = "name = \"long\"\n";
+    for (int i = 0; i < 48; ++i) text += "[[step]]\nname = \"status " + std::to_string(i) + "\"\nargs = [\"-stat\"]\n";
+    text += "[[step]]\nname = \"rails measured on the connector J12 of the unit under test at the end of the line\"\n"
+            "args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = [3.2, 3.4]\n"
+            "[[step]]\nname = \"stream\"\nargs = [\"-scan\", \"-dumpe\", \"-id\", \"a0\"]\nduration = 30\n"
+            "[step.limits]\n\"stream.rate\" = { min = 38e6 }\n[step.expect]\n\"eeprom.a0.dump\" = \"" + std::string(512, 'a') + "\"\n";
+    const PlanFile plan = MustParse(text);
+    RunResult run;
+    run.plan = &plan;
+    const std::string dump = "ksutest: I2C_PROM_dump Adr.:0 from ID:0xA0!\n" +
+                             [] { std::string lines; for (int i = 0; i < 16; ++i) lines += "0000: 00 \n"; return lines; }();
+    for (size_t i = 0; i < plan.steps.size(); ++i) {
+        StepResult step;
+        step.plan = &plan.steps[i];
+        step.index = i;
+        step.status = StepStatus::kComplete;
+        step.transcript = ParseTranscript(i < 48 ? BroughtUp("") : i == 48 ? ReadTranscriptFile("rail_low.txt")
+                                                                            : SteadyStream(40e6, 1.06, 25) + dump,
+                                          plan.steps[i].toolArgs);
+        step.checks = EvaluateStep(plan.steps[i], step.transcript, 0);
+        run.steps.push_back(step);
+    }
+    const std::string html = HtmlReport(run);
+    const size_t failures = html.find("<table class=\"failures\">");
+    ASSERT_NE(std::string::npos, failures);
+    EXPECT_LT(failures, html.find("<table class=\"steps\">"));
+    EXPECT_NE(std::string::npos, html.find("<td class=\"short\">50</td>", failures));
+    std::vector<std::string> ticks;
+    const std::regex kTick("<text class=\"y-tick\"[^>]*>([^<]*)</text>");
+    for (auto it = std::sregex_iterator(html.begin(), html.end(), kTick); it != std::sregex_iterator(); ++it) ticks.push_back((*it)[1]);
+    EXPECT_EQ((std::vector<std::string>{"0 MB/s", "10 MB/s", "20 MB/s", "30 MB/s", "40 MB/s", "50 MB/s"}), ticks);
+    std::smatch rail;
+    ASSERT_TRUE(std::regex_search(html, rail, std::regex("<text class=\"rail-name\" x=\"([0-9.]+)\"[^>]*>([^<]*)</text>")));
+    EXPECT_EQ(0u, rail[2].str().rfind("adc.3v3 (rails measured on the connector J12", 0)) << rail[2];
+    EXPECT_LE(std::stod(rail[1]) + 7.0 * static_cast<double>(rail[2].length()), 760.0) << rail[2];   // 13 px type
+    EXPECT_FALSE(std::regex_search(html, std::regex("[0-9a-f]{200}")));   // the dumps are shortened to wrap
+    EXPECT_NE(std::string::npos, html.find("overflow-wrap: anywhere"));
 }
 
 TEST(Reports, HtmlIsSelfContainedWithPlotAndRails) {

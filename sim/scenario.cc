@@ -381,12 +381,14 @@ void ScenarioReplace(const char* text) {
         if (const char* inlineText = std::getenv("KELVOSIM")) ParseScenarioText(inlineText, "KELVOSIM", scenario);
     }
     // Under replay the trace answers every call: a setting of the simulated scanner would
-    // do nothing, so it is refused rather than ignored.
-    if (scenario.settings.count("replay") != 0) {
-        for (const auto& setting : scenario.settings) {
-            if (setting.first != "replay" && setting.first.rfind("replay.", 0) != 0) {
-                AddError(scenario, setting.first + " has no effect under replay, which answers every call from the trace");
-            }
+    // do nothing, so it is refused rather than ignored; so is a replay setting without a trace.
+    const bool replay = scenario.settings.count("replay") != 0;
+    for (const auto& setting : scenario.settings) {
+        const bool replaySetting = setting.first.rfind("replay", 0) == 0;
+        if (replay && !replaySetting) {
+            AddError(scenario, setting.first + " has no effect under replay, which answers every call from the trace");
+        } else if (!replay && replaySetting) {
+            AddError(scenario, setting.first + " needs a trace to replay (replay = <trace>); without one it does nothing");
         }
     }
     Install(std::move(scenario));

@@ -4,7 +4,6 @@
 // in a row and repeated, error look-ups among its calls, as long as it lasts.
 #include "sim/replay_loops.h"
 
-#include <algorithm>
 #include <map>
 
 namespace sim {
@@ -165,11 +164,19 @@ std::vector<Loop> FindLoops(const std::string& path) {
     std::string error;
     if (!reader.Open(path, &error)) return {};
     const Tokens tokens = ReadTokens(reader);
-    std::vector<Loop> loops;
+    std::vector<Loop> streams;
+    std::vector<Loop> calls;
     std::vector<bool> taken(tokens.list.size(), false);
-    FindStreamLoops(tokens, taken, loops);
-    FindCallLoops(tokens, taken, loops);
-    std::sort(loops.begin(), loops.end(), [](const Loop& a, const Loop& b) { return a.first < b.first; });
+    FindStreamLoops(tokens, taken, streams);
+    FindCallLoops(tokens, taken, calls);
+    // Each list is in the order of its records; the two are merged into that order.
+    std::vector<Loop> loops;
+    size_t s = 0;
+    size_t c = 0;
+    while (s < streams.size() || c < calls.size()) {
+        const bool stream = c == calls.size() || (s < streams.size() && streams[s].first < calls[c].first);
+        loops.push_back(std::move(stream ? streams[s++] : calls[c++]));
+    }
     return loops;
 }
 

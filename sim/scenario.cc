@@ -1,9 +1,8 @@
 // sim/scenario.cc: reads, checks and holds the scenario settings.
 #include "sim/scenario.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <cmath>
+#include <cfloat>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -107,7 +106,8 @@ std::vector<std::string_view> Words(std::string_view text) {
     std::vector<std::string_view> words;
     size_t at = 0;
     while ((at = text.find_first_not_of(" \t", at)) != std::string_view::npos) {
-        const size_t end = std::min(text.find_first_of(" \t", at), text.size());
+        const size_t blank = text.find_first_of(" \t", at);
+        const size_t end = blank == std::string_view::npos ? text.size() : blank;
         words.push_back(text.substr(at, end - at));
         at = end;
     }
@@ -158,7 +158,7 @@ bool ParseReal(std::string_view text, double& value) {
     const std::string copy(text);
     char* end = nullptr;
     value = std::strtod(copy.c_str(), &end);
-    return end == copy.c_str() + copy.size() && std::isfinite(value);
+    return end == copy.c_str() + copy.size() && value >= -DBL_MAX && value <= DBL_MAX;   // not inf, not nan
 }
 
 std::string Range(int64_t min, int64_t max) {

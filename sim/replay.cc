@@ -139,8 +139,8 @@ void EnterLoop() {
 
 // The program goes on with a loop past its recorded end, where the bench's key or Ctrl-C
 // came: under "replay.end = stop" the replay raises its stop request now, so that the
-// program's loop ends with this pass (with this read, for a stream). A loop that the program
-// ends by itself, as recorded, gets none.
+// program's loop ends with this pass (with this read, for a stream, once it has read every
+// recorded block). A loop that the program ends by itself, as recorded, gets none.
 void LoopRunsOn() {
     if (gReplay.stopAtEnd) RaiseStopOnce("replay.end = stop");
 }
@@ -273,7 +273,7 @@ Call* Repeat(const Call& asked, bool loopCall, bool pastLoop) {
     if (loopCall) {
         if (r.phase == 0) {
             r.loosePass = true;
-            if (pastLoop) LoopRunsOn();
+            if (pastLoop && r.carried.empty()) LoopRunsOn();   // not while recorded blocks wait
             PacePass(*r.active);
         }
         gAnswer = r.active->pass[r.phase];
@@ -467,8 +467,8 @@ int32_t GetScanStatus(ScannerStatus* status) noexcept {
 }
 
 // Hands out the recorded block `block` from byte `served` on; true when it is used up. A
-// failed or empty block goes whole, with the count as it was recorded, but never more than
-// was asked, whatever the trace says.
+// failed or empty block goes whole, a failed one with the count as it was recorded; never
+// with more than was asked, whatever the trace says.
 bool ServeBlock(const Call& block, uint32_t& served, uint8_t* buffer, int32_t requested, int32_t* received,
                 int32_t* status) {
     *status = static_cast<int32_t>(block.result);
@@ -478,8 +478,10 @@ bool ServeBlock(const Call& block, uint32_t& served, uint8_t* buffer, int32_t re
         const uint32_t count = recordedBytes < room ? recordedBytes : room;
         if (buffer != nullptr) trace::ExpandStream(block, 0, count, buffer);
         if (received != nullptr) {
+            // A clean block claims only the bytes it hands out; a failed one its recorded count.
             const int64_t claimed = block.outs[0] > static_cast<int64_t>(room) ? room : block.outs[0];
-            *received = claimed >= INT32_MIN ? static_cast<int32_t>(claimed) : 0;
+            *received = *status == 0 ? static_cast<int32_t>(count)
+                                     : (claimed >= INT32_MIN ? static_cast<int32_t>(claimed) : 0);
         }
         return true;
     }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <iterator>
 #include <type_traits>
 
 #include "device/kelvoscanusb.h"
@@ -65,7 +64,7 @@ inline constexpr const char* kOperationNames[] = {
     KELVO_OPERATIONS(KELVO_NAME)
 #undef KELVO_NAME
 };
-inline constexpr int kOperationCount = static_cast<int>(std::size(kOperationNames));
+inline constexpr int kOperationCount = static_cast<int>(sizeof kOperationNames / sizeof kOperationNames[0]);
 
 template <Operation>
 struct OperationResult;

@@ -7,6 +7,7 @@
 
 #include "device/contract.h"
 #include "sim/backend.h"
+#include "sim/clock.h"
 #include "sim/converter.h"
 #include "sim/device.h"
 #include "sim/errors.h"
@@ -23,6 +24,9 @@
 using namespace sim;
 
 extern "C" KELVO_API void SimConfigure(const char* settings);
+// The clock, pauses and stop request the virtual scanner uses in place of the host's (nullptr:
+// the host's), for tests that move the clock themselves. raiseStop returns 0 on success.
+extern "C" KELVO_API void SimUseClock(uint64_t (*nowNs)(void), void (*pauseNs)(uint64_t), int (*raiseStop)(void));
 
 namespace {
 
@@ -284,6 +288,10 @@ void SimConfigure(const char* settings) {
     ChooseBackendAgain();
     FaultCountersReset();
     DeviceReset();
+}
+
+void SimUseClock(uint64_t (*nowNs)(void), void (*pauseNs)(uint64_t), int (*raiseStop)(void)) {
+    UseClock(nowNs, pauseNs, raiseStop);
 }
 
 #define KELVO_EXPORT(result, name, parameters, arguments) \

@@ -20,7 +20,7 @@
 #include <cstdint>
 
 #include "sim/errors.h"
-#include "host/host.h"
+#include "sim/clock.h"
 #include "sim/scenario.h"
 
 namespace sim {
@@ -93,7 +93,7 @@ static double IdealCount(int32_t channel) {
 
 // Address, command and data bytes at 100 kHz take about 0.2 ms; a NAK costs the same.
 static void Transfer() {
-    if (gConverter.transferNs > 0) host::SleepNs(gConverter.transferNs);
+    if (gConverter.transferNs > 0) PauseNs(gConverter.transferNs);
 }
 
 int32_t ConverterRead(uint8_t deviceId, int32_t channel, uint8_t* reading) {

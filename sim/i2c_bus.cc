@@ -20,6 +20,7 @@
 
 #include "sim/errors.h"
 #include "host/host.h"
+#include "sim/clock.h"
 #include "sim/scenario.h"
 
 namespace sim {
@@ -110,7 +111,7 @@ int32_t ProgramPages(Eeprom& eeprom, uint32_t first, const uint8_t* data, uint32
             return kErrVerifyWrite;
         }
         std::copy(page, page + chunk, eeprom.cells.begin() + address);
-        if (eeprom.pageWriteNs != 0) host::SleepNs(eeprom.pageWriteNs);
+        if (eeprom.pageWriteNs != 0) PauseNs(eeprom.pageWriteNs);
         *done += chunk;
     }
     return kOk;

@@ -21,7 +21,7 @@
 #include "sim/device.h"
 #include "sim/errors.h"
 #include "sim/firmware.h"
-#include "host/host.h"
+#include "sim/clock.h"
 #include "sim/registers.h"
 #include "sim/scenario.h"
 #include "sim/stream.h"
@@ -64,7 +64,7 @@ static double RevolutionsThisRun() {
     if (!gMotor.running) return 0;
     double turned = gMotor.steppedRevolutions;
     if (!TurnsPerQuery()) {
-        turned = static_cast<double>(host::MonotonicNs() - gMotor.runStartNs) * 1e-9 * gMotor.revsPerSecond;
+        turned = static_cast<double>(ClockNs() - gMotor.runStartNs) * 1e-9 * gMotor.revsPerSecond;
     }
     return std::min(turned, static_cast<double>(gMotor.targetRevolutions));
 }
@@ -117,7 +117,7 @@ int32_t MotorStart(int32_t revolutions) {
     if (revolutions == 0) return kOk;
     if (gMotor.stalls) return kErrMotorStalled;
     gMotor.targetRevolutions = revolutions;
-    gMotor.runStartNs = host::MonotonicNs();
+    gMotor.runStartNs = ClockNs();
     gMotor.running = true;
     return kOk;
 }

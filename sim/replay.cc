@@ -1,39 +1,39 @@
 // sim/replay.cc: answers every operation from a recorded trace.
 //
 // Matching: the program's calls are compared with the recording in order, operation and
-// arguments (for ReadBlock the operation only). Before the first call the whole trace is
-// read once for its loops, because the programs that use the library drive their endless
-// loops by their own clock and keys:
-// - A stream loop runs from the first ReadBlock of a stretch to its last, with the calls that
-//   restart the data flow between the blocks. Its data is served as a byte stream: a request
-//   gets at most what is left of the recorded block, the rest comes with the next request;
-//   status and received count are the recorded ones, the count cut to what was asked. A
-//   program that restarts the flow earlier than recorded skips the blocks it did not ask
-//   for; one that reads on where the recording did not gets "no data" (kNoDataStatus).
-// - A call loop is a pass of calls made at least twice in a row, the same each time.
-// A loop running longer than recorded gets its passes again, in their order, answered as
-// the last recorded pass was ("replay.end = wait"), or the replay raises a stop request where
-// the recording's last loop ended ("replay.end = stop"), as Ctrl-C would. A loop left early
-// skips the rest of its recorded passes. Every other call must be the recorded one: anything
-// else stops the replay with "kelvosim: replay: ..." on stderr.
+// arguments (for ReadBlock the operation only). The recording's loops (replay_loops.h) are
+// where the program may differ, as its clock and keys decide:
+// - A stream loop's data is served as a byte stream: a request gets at most what is left of
+//   the recorded block, the rest comes with the next request; status and received count are
+//   the recorded ones, the count cut to what was asked. The blocks of a stream the program
+//   restarts earlier than recorded are carried over and served after its restart; one that
+//   reads on where the recording did not gets "no data" (kNoDataStatus).
+// - A loop running longer than recorded gets its passes again, in their order, answered as
+//   the last recorded pass was, no faster than the recording's mean pass ("replay.end =
+//   wait"); or the replay raises a stop request as Ctrl-C would ("replay.end = stop"), once
+//   the program goes on past the recording's end of the loop, so that it ends the loop there.
+// - A loop the program entered and left early skips the rest of its recorded passes, and their
+//   time. A loop it never entered is an action left out.
+// Every other call must be the recorded one: anything else stops the replay with
+// "kelvosim: replay: ..." on stderr, and a stop request, so that the program ends.
 #include "sim/replay.h"
 
-#include <algorithm>
-#include <deque>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "device/contract.h"
-#include "trace/call_packing.h"
-#include "trace/trace_format.h"
+#include "sim/clock.h"
 #include "sim/device.h"
 #include "sim/errors.h"
-#include "host/host.h"
+#include "sim/replay_loops.h"
 #include "sim/scenario.h"
+#include "trace/call_packing.h"
+#include "trace/trace_format.h"
 
 namespace sim {
 
@@ -44,8 +44,7 @@ using trace::Op;
 namespace asked = trace::asked;
 
 constexpr uint64_t kNoDataPauseNs = 1000000;   // a program reading on must not spin flat out
-constexpr size_t kLongestPass = 64;            // calls in one pass of a call loop
-constexpr size_t kRestartCalls = 8;            // calls between the blocks of one stream loop
+constexpr uint64_t kShortestPassNs = kNoDataPauseNs;   // nor one looping past the recording
 // Under recorded pace, blocks come this much ahead of their time. The program restarts the data
 // flow when its own clock says; a block served late would let it restart before it had read
 // all the bench read before its restart, and the blocks left over would meet the restarted
@@ -54,22 +53,13 @@ constexpr size_t kRestartCalls = 8;            // calls between the blocks of on
 constexpr uint64_t kStreamLeadMs = 50;
 constexpr uint64_t kLongestPaceWaitMs = 5000;  // a longer recorded pause is cut to this (the USB time-out)
 
-// A loop of the recording: records first..last (numbered from 1), and the pass that repeats
-// in it (the calls between two stretches of blocks, for a stream loop), as last recorded.
-struct Loop {
-    uint64_t first = 0;
-    uint64_t last = 0;
-    bool stream = false;
-    std::vector<Call> pass;
-};
-
 struct Replay {
     bool checked = false;
     bool stopped = false;
     int32_t stopCode = kErrReplay;
     bool paced = false;
     bool stopAtEnd = false;
-    bool stopRaised = false;
+    bool stopRaised = false;   // a stop request has gone to the program
     std::string path;
     std::unique_ptr<trace::Reader> reader;
     bool haveNext = false;
@@ -77,10 +67,12 @@ struct Replay {
     uint32_t nextServed = 0;   // bytes of the next ReadBlock already handed out
     uint64_t askedCalls = 0;
     std::vector<Loop> loops;
-    size_t loopsEntered = 0;   // loops whose first record has come up
-    const Loop* active = nullptr;   // the loop the program is in, while it may still be
+    size_t loopsComing = 0;           // loops whose first record has come up
+    const Loop* upcoming = nullptr;   // the loop whose first record is next, until the program enters it
+    const Loop* active = nullptr;     // the loop the program is in, while it may still be
     size_t phase = 0;               // the place in its pass that the program's next call takes
     bool loosePass = false;         // the pass under way began past the recording's loop
+    uint64_t passDueNs = 0;         // past the recording's loop: when the next pass may begin
     // Blocks of a stream the program restarted earlier than recorded: still served, first,
     // so that the data comes out as recorded whatever the replay's clock does.
     std::deque<Call> carried;
@@ -89,9 +81,21 @@ struct Replay {
     uint64_t startNs = 0;
     uint64_t firstRecordMs = 0;
     bool pauseCutTold = false;
+    bool skipTold = false;
+    uint64_t handedMs = 0;   // the recorded time of the record handed out last
 };
 
 Replay gReplay;
+
+uint64_t NextRecord() { return gReplay.reader->Records(); }   // the number of `next`
+
+void RaiseStopOnce(const char* why) {
+    Replay& r = gReplay;
+    if (r.stopRaised) return;
+    r.stopRaised = true;
+    std::string error;
+    if (!RaiseStop(&error)) std::fprintf(stderr, "kelvosim: replay: %s: cannot raise a stop request: %s\n", why, error.c_str());
+}
 
 void Stop(const std::string& message, int32_t code = kErrReplay) {
     std::fprintf(stderr, "kelvosim: replay: %s\n", message.c_str());
@@ -99,16 +103,8 @@ void Stop(const std::string& message, int32_t code = kErrReplay) {
     gReplay.stopCode = code;
 }
 
-std::string Signature(const Call& call) {
-    if (call.op == Op::ReadBlock) return "ReadBlock";
-    std::string key = trace::DescribeCall(call, false);
-    key.append(call.dataIn.begin(), call.dataIn.end());
-    return key;
-}
-
 void Advance() {
     Replay& r = gReplay;
-    const uint64_t consumed = r.haveNext ? r.reader->Records() : 0;
     r.nextServed = 0;
     const trace::ReadStatus status = r.reader->Next(r.next);
     r.haveNext = status == trace::ReadStatus::kCall;
@@ -127,91 +123,31 @@ void Advance() {
                      "was killed); the replay ends there\n",
                      r.path.c_str(), static_cast<unsigned long long>(r.reader->Records()));
     }
-    if (r.haveNext && r.loopsEntered < r.loops.size() && r.loops[r.loopsEntered].first == r.reader->Records()) {
-        r.active = &r.loops[r.loopsEntered++];
-        r.phase = 0;
-    }
-    if (r.stopAtEnd && !r.stopRaised && !r.loops.empty() && consumed == r.loops.back().last) {
-        r.stopRaised = true;
-        std::string error;
-        if (!host::RaiseStopRequest(&error)) Stop("replay.end = stop: cannot raise a stop request: " + error);
+    if (r.haveNext && r.loopsComing < r.loops.size() && r.loops[r.loopsComing].first == NextRecord()) {
+        r.upcoming = &r.loops[r.loopsComing++];
     }
 }
 
-// Reads the whole trace once for its loops. Records are taken as tokens, a stretch of
-// ReadBlocks as one; a stream loop is a stretch of blocks with at most kRestartCalls calls
-// between them, a call loop a pass of up to kLongestPass tokens found twice in a row and
-// repeated as long as it lasts.
-std::vector<Loop> FindLoops(const std::string& path) {
-    trace::Reader reader;
-    std::string error;
-    if (!reader.Open(path, &error)) return {};
-    struct Token {
-        uint32_t id;   // 0: a stretch of ReadBlocks
-        uint64_t first, last;
-    };
-    std::vector<Token> tokens;
-    std::vector<Call> calls;   // by token id, the call as last recorded
-    std::map<std::string, uint32_t> ids;
-    calls.emplace_back();
-    Call call;
-    while (reader.Next(call) == trace::ReadStatus::kCall) {
-        const uint64_t number = reader.Records();
-        if (call.op == Op::ReadBlock) {
-            if (!tokens.empty() && tokens.back().id == 0) {
-                tokens.back().last = number;
-            } else {
-                tokens.push_back(Token{0, number, number});
-            }
-            continue;
-        }
-        const auto [found, added] = ids.emplace(Signature(call), static_cast<uint32_t>(calls.size()));
-        if (added) calls.emplace_back();
-        calls[found->second] = call;
-        calls[found->second].runs.clear();
-        tokens.push_back(Token{found->second, number, number});
-    }
-    std::vector<Loop> loops;
-    std::vector<bool> taken(tokens.size(), false);
-    for (size_t i = 0; i < tokens.size(); ++i) {
-        if (tokens[i].id != 0) continue;
-        size_t end = i;
-        size_t lastGap = i;   // the restart calls: those after the last-but-one stretch
-        for (size_t j = i + 1; j < tokens.size() && j <= end + kRestartCalls + 1; ++j) {
-            if (tokens[j].id == 0) {
-                lastGap = end;
-                end = j;
-            }
-        }
-        Loop loop{tokens[i].first, tokens[end].last, true, {}};
-        for (size_t k = lastGap + 1; k < end; ++k) loop.pass.push_back(calls[tokens[k].id]);
-        for (size_t k = i; k <= end; ++k) taken[k] = true;
-        loops.push_back(std::move(loop));
-        i = end;
-    }
-    for (size_t i = 0; i < tokens.size();) {
-        size_t period = 0;
-        for (size_t p = 1; p <= kLongestPass && i + 2 * p <= tokens.size() && period == 0; ++p) {
-            bool repeats = true;
-            for (size_t k = 0; k < p && repeats; ++k) {
-                repeats = !taken[i + k] && !taken[i + p + k] && tokens[i + k].id == tokens[i + p + k].id;
-            }
-            if (repeats) period = p;
-        }
-        if (period == 0) {
-            ++i;
-            continue;
-        }
-        size_t end = i + 2 * period;
-        while (end < tokens.size() && !taken[end] && tokens[end].id == tokens[end - period].id) ++end;
-        end -= (end - i) % period;   // whole passes only
-        Loop loop{tokens[i].first, tokens[end - 1].last, false, {}};
-        for (size_t k = i; k < i + period; ++k) loop.pass.push_back(calls[tokens[k].id]);
-        loops.push_back(std::move(loop));
-        i = end;
-    }
-    std::sort(loops.begin(), loops.end(), [](const Loop& a, const Loop& b) { return a.first < b.first; });
-    return loops;
+// The program's call is the first record of the loop to come: it is in that loop now. Until
+// then it may still be in the one before, past its recorded end.
+void EnterLoop() {
+    Replay& r = gReplay;
+    if (r.upcoming == nullptr || !r.haveNext || NextRecord() != r.upcoming->first) return;
+    r.active = r.upcoming;
+    r.upcoming = nullptr;
+    r.phase = 0;
+    r.loosePass = false;
+    r.passDueNs = 0;
+    r.carried.clear();
+}
+
+
+// The program goes on with a loop past its recorded end, where the bench's key or Ctrl-C
+// came: under "replay.end = stop" the replay raises its stop request now, so that the
+// program's loop ends with this pass (with this read, for a stream, once it has read every
+// recorded block). A loop that the program ends by itself, as recorded, gets none.
+void LoopRunsOn() {
+    if (gReplay.stopAtEnd) RaiseStopOnce("replay.end = stop");
 }
 
 void Load() {
@@ -243,40 +179,59 @@ void WaitForRecordedTime(const Call& recorded, uint64_t leadMs = 0) {
     if (!r.paced) return;
     if (!r.clockStarted) {
         r.clockStarted = true;
-        r.startNs = host::MonotonicNs();
+        r.startNs = ClockNs();
         r.firstRecordMs = recorded.timeMs;
         return;
     }
     const uint64_t sinceFirstMs = recorded.timeMs > r.firstRecordMs ? recorded.timeMs - r.firstRecordMs : 0;
     const uint64_t wantMs = sinceFirstMs > leadMs ? sinceFirstMs - leadMs : 0;
-    const uint64_t elapsedMs = (host::MonotonicNs() - r.startNs) / 1000000u;
+    const uint64_t elapsedMs = (ClockNs() - r.startNs) / 1000000u;
     if (wantMs <= elapsedMs) return;
     uint64_t waitMs = wantMs - elapsedMs;
     if (waitMs > kLongestPaceWaitMs) {
         if (!r.pauseCutTold) {
             r.pauseCutTold = true;
             std::fprintf(stderr, "kelvosim: replay: the recording pauses %llu ms before record %llu; the replay waits %llu ms\n",
-                         static_cast<unsigned long long>(waitMs), static_cast<unsigned long long>(r.reader->Records()),
+                         static_cast<unsigned long long>(waitMs), static_cast<unsigned long long>(NextRecord()),
                          static_cast<unsigned long long>(kLongestPaceWaitMs));
         }
         r.firstRecordMs += waitMs - kLongestPaceWaitMs;   // the later records keep their gaps
         waitMs = kLongestPaceWaitMs;
     }
-    host::SleepNs(waitMs * 1000000u);
+    PauseNs(waitMs * 1000000u);
+}
+
+// Passes over recorded records the program will not ask for, up to `last` (or, with 0, up to
+// the first one that matches `asked`). Their time is passed over too: the records after them
+// keep their gaps from what the program was handed last.
+void SkipRecords(uint64_t last, const Call* asked) {
+    Replay& r = gReplay;
+    if (!r.haveNext) return;
+    r.active = nullptr;   // a loop whose first record comes up on the way is the program's next
+    r.carried.clear();
+    uint64_t skippedMs = r.handedMs;
+    while (r.haveNext && (asked != nullptr ? !Matches(*asked) : NextRecord() <= last)) {
+        skippedMs = r.next.timeMs;
+        Advance();
+    }
+    if (r.clockStarted && skippedMs > r.handedMs) r.firstRecordMs += skippedMs - r.handedMs;
 }
 
 Call* Diverge(const Call& asked) {
     Replay& r = gReplay;
     const std::string recorded = r.haveNext ? trace::DescribeCall(r.next, false) + " (record " +
-                                                  std::to_string(r.reader->Records()) + ")"
+                                                  std::to_string(NextRecord()) + ")"
                                             : "the end of the trace (" + std::to_string(r.reader->Records()) + " records)";
     Stop("call " + std::to_string(r.askedCalls) + " differs from the recording: recorded " + recorded + ", asked " +
          trace::DescribeCall(asked, false));
+    // Every call fails from here on: the program must not loop on its failures for ever.
+    RaiseStopOnce("after the difference");
     return nullptr;
 }
 
 // Follows the program through the active loop's pass. Past the loop's end, a call that is
-// not the pass's next one means the program has left the loop.
+// not the pass's next one means the program has left the loop. An error look-up is no step
+// of the pass.
 void TrackPass(const Call& asked, bool pastLoop) {
     Replay& r = gReplay;
     if (r.active == nullptr) return;
@@ -284,6 +239,8 @@ void TrackPass(const Call& asked, bool pastLoop) {
     if (!pass.empty() && Signature(pass[r.phase]) == Signature(asked)) {
         if (r.phase == 0) r.loosePass = false;
         r.phase = (r.phase + 1) % pass.size();
+    } else if (IsErrorLookUp(asked.op)) {
+        return;
     } else if (pastLoop) {
         r.active = nullptr;
         r.carried.clear();
@@ -296,10 +253,52 @@ Call gAnswer;   // the answer handed out last
 
 Call* Consume() {
     Replay& r = gReplay;
+    EnterLoop();
     WaitForRecordedTime(r.next);
     gAnswer = r.next;
+    r.handedMs = r.next.timeMs;
     Advance();
     return &gAnswer;
+}
+
+// A pass past the recording's loop begins no sooner than the recording's mean pass after the
+// one before (under recorded pace), and never flat out.
+void PacePass(const Loop& loop) {
+    Replay& r = gReplay;
+    const uint64_t passNs = r.paced && loop.passNs > kShortestPassNs ? loop.passNs : kShortestPassNs;
+    const uint64_t now = ClockNs();
+    if (r.passDueNs > now) PauseNs(r.passDueNs - now);
+    r.passDueNs = (r.passDueNs > now ? r.passDueNs : now) + passNs;
+}
+
+// A loop running longer than recorded: its pass again, in order, as last recorded, and the
+// error look-ups it made.
+Call* Repeat(const Call& asked, bool loopCall, bool pastLoop) {
+    Replay& r = gReplay;
+    if (loopCall) {
+        if (r.phase == 0) {
+            r.loosePass = true;
+            if (pastLoop && r.carried.empty()) LoopRunsOn();   // not while recorded blocks wait
+            PacePass(*r.active);
+        }
+        gAnswer = r.active->pass[r.phase];
+        r.phase = (r.phase + 1) % r.active->pass.size();
+        return &gAnswer;
+    }
+    for (const Call& lookUp : r.active->lookUps) {
+        if (trace::SameArguments(lookUp, asked)) return &(gAnswer = lookUp);
+    }
+    return nullptr;
+}
+
+// The blocks left of a stream the program restarted early are carried over to the restarted one.
+void CarryBlocks() {
+    Replay& r = gReplay;
+    while (r.haveNext && r.next.op == Op::ReadBlock) {
+        if (r.carried.empty()) r.carriedServed = r.nextServed;
+        r.carried.push_back(r.next);
+        Advance();
+    }
 }
 
 // The recorded answer to a call other than ReadBlock, or nullptr once the replay has stopped.
@@ -307,39 +306,43 @@ Call* Answer(const Call& asked) {
     Replay& r = gReplay;
     if (r.stopped) return nullptr;
     ++r.askedCalls;
-    // A stream restarted early: its remaining blocks are carried over to the restarted one.
-    if (!Matches(asked) && r.active != nullptr && r.active->stream) {
-        while (r.haveNext && r.next.op == Op::ReadBlock) {
-            r.carried.push_back(r.next);
-            if (r.carried.size() == 1) r.carriedServed = r.nextServed;
-            Advance();
-        }
-    }
-    const bool pastLoop = r.active != nullptr && (!r.haveNext || r.reader->Records() > r.active->last);
-    const bool loopCall = r.active != nullptr && !r.active->pass.empty() &&
-                          Signature(r.active->pass[r.phase]) == Signature(asked);
+    if (Matches(asked)) EnterLoop();
+    const bool inLoop = r.active != nullptr;
+    if (!Matches(asked) && inLoop && r.active->stream) CarryBlocks();
+    const bool pastLoop = inLoop && (!r.haveNext || NextRecord() > r.active->last);
+    const bool loopCall = inLoop && !r.active->pass.empty() && Signature(r.active->pass[r.phase]) == Signature(asked);
     // Past the loop's end, a pass begun as the loop's stays the loop's: the recording's next
     // call, even the same one, belongs to what came after the loop.
     if (!(pastLoop && loopCall && r.loosePass && r.phase != 0) && Matches(asked)) {
         TrackPass(asked, pastLoop);
         return Consume();
     }
-    // A loop running longer than recorded: its pass again, in order, as last recorded.
-    if (loopCall) {
-        if (r.phase == 0) r.loosePass = true;
-        gAnswer = r.active->pass[r.phase];
-        r.phase = (r.phase + 1) % r.active->pass.size();
-        return &gAnswer;
+    if (loopCall || (pastLoop && IsErrorLookUp(asked.op))) {
+        if (Call* again = Repeat(asked, loopCall, pastLoop)) return again;
     }
     // A loop left early: its remaining passes go unasked, and the calls of the pass the
     // program broke off are those the recording's loop ended with.
-    if (r.active != nullptr && !pastLoop) {
+    if (inLoop && !pastLoop) {
         const Loop& loop = *r.active;
-        while (r.haveNext && r.reader->Records() <= loop.last) Advance();
-        for (size_t k = 0; k < r.phase && r.haveNext && Signature(r.next) == Signature(loop.pass[k]); ++k) Advance();
-        r.active = nullptr;
-        r.carried.clear();
+        const size_t phase = r.phase;
+        SkipRecords(loop.last, nullptr);
+        for (size_t k = 0; k < phase && r.haveNext && Signature(r.next) == Signature(loop.pass[k]); ++k) Advance();
         if (Matches(asked)) return Consume();
+    }
+    // The stop request of "replay.end = stop" ended the program's loop, and the program skips
+    // what it would have done after that loop, as on a bench where Ctrl-C ended it.
+    if (r.stopRaised) {
+        const uint64_t from = r.haveNext ? NextRecord() : 0;
+        SkipRecords(0, &asked);
+        if (Matches(asked)) {
+            if (!r.skipTold) {
+                r.skipTold = true;
+                std::fprintf(stderr, "kelvosim: replay: the stop request ended the program's loop; records %llu to %llu, "
+                             "what the recording holds after that loop, were not replayed\n",
+                             static_cast<unsigned long long>(from), static_cast<unsigned long long>(NextRecord() - 1));
+            }
+            return Consume();
+        }
     }
     return Diverge(asked);
 }
@@ -469,7 +472,8 @@ int32_t GetScanStatus(ScannerStatus* status) noexcept {
 }
 
 // Hands out the recorded block `block` from byte `served` on; true when it is used up. A
-// failed or empty block goes whole, with the count as it was recorded.
+// failed or empty block goes whole, a failed one with the count as it was recorded; never
+// with more than was asked, whatever the trace says.
 bool ServeBlock(const Call& block, uint32_t& served, uint8_t* buffer, int32_t requested, int32_t* received,
                 int32_t* status) {
     *status = static_cast<int32_t>(block.result);
@@ -479,8 +483,10 @@ bool ServeBlock(const Call& block, uint32_t& served, uint8_t* buffer, int32_t re
         const uint32_t count = recordedBytes < room ? recordedBytes : room;
         if (buffer != nullptr) trace::ExpandStream(block, 0, count, buffer);
         if (received != nullptr) {
-            *received = block.outs[0] > static_cast<int64_t>(room) && recordedBytes > 0 ? static_cast<int32_t>(room)
-                                                                                       : static_cast<int32_t>(block.outs[0]);
+            // A clean block claims only the bytes it hands out; a failed one its recorded count.
+            const int64_t claimed = block.outs[0] > static_cast<int64_t>(room) ? room : block.outs[0];
+            *received = *status == 0 ? static_cast<int32_t>(count)
+                                     : (claimed >= INT32_MIN ? static_cast<int32_t>(claimed) : 0);
         }
         return true;
     }
@@ -500,6 +506,7 @@ int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) noexcep
     int32_t status = kOk;
     if (!r.carried.empty()) {
         if (ServeBlock(r.carried.front(), r.carriedServed, buffer, requested, received, &status)) {
+            r.handedMs = r.carried.front().timeMs;
             r.carried.pop_front();
             r.carriedServed = 0;
         }
@@ -511,11 +518,16 @@ int32_t ReadBlock(uint8_t* buffer, int32_t requested, int32_t* received) noexcep
             Diverge(asked::ReadBlock(buffer, requested, received));
             return r.stopCode;
         }
-        host::SleepNs(kNoDataPauseNs);
+        if (!r.haveNext || NextRecord() > r.active->last) LoopRunsOn();
+        PauseNs(kNoDataPauseNs);
         return kNoDataStatus;
     }
     if (r.nextServed == 0) WaitForRecordedTime(r.next, kStreamLeadMs);
-    if (ServeBlock(r.next, r.nextServed, buffer, requested, received, &status)) Advance();
+    EnterLoop();
+    if (ServeBlock(r.next, r.nextServed, buffer, requested, received, &status)) {
+        r.handedMs = r.next.timeMs;
+        Advance();
+    }
     return status;
 }
 

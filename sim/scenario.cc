@@ -1,9 +1,8 @@
 // sim/scenario.cc: reads, checks and holds the scenario settings.
 #include "sim/scenario.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <cmath>
+#include <cfloat>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -107,7 +106,8 @@ std::vector<std::string_view> Words(std::string_view text) {
     std::vector<std::string_view> words;
     size_t at = 0;
     while ((at = text.find_first_not_of(" \t", at)) != std::string_view::npos) {
-        const size_t end = std::min(text.find_first_of(" \t", at), text.size());
+        const size_t blank = text.find_first_of(" \t", at);
+        const size_t end = blank == std::string_view::npos ? text.size() : blank;
         words.push_back(text.substr(at, end - at));
         at = end;
     }
@@ -158,7 +158,7 @@ bool ParseReal(std::string_view text, double& value) {
     const std::string copy(text);
     char* end = nullptr;
     value = std::strtod(copy.c_str(), &end);
-    return end == copy.c_str() + copy.size() && std::isfinite(value);
+    return end == copy.c_str() + copy.size() && value >= -DBL_MAX && value <= DBL_MAX;   // not inf, not nan
 }
 
 std::string Range(int64_t min, int64_t max) {
@@ -381,12 +381,14 @@ void ScenarioReplace(const char* text) {
         if (const char* inlineText = std::getenv("KELVOSIM")) ParseScenarioText(inlineText, "KELVOSIM", scenario);
     }
     // Under replay the trace answers every call: a setting of the simulated scanner would
-    // do nothing, so it is refused rather than ignored.
-    if (scenario.settings.count("replay") != 0) {
-        for (const auto& setting : scenario.settings) {
-            if (setting.first != "replay" && setting.first.rfind("replay.", 0) != 0) {
-                AddError(scenario, setting.first + " has no effect under replay, which answers every call from the trace");
-            }
+    // do nothing, so it is refused rather than ignored; so is a replay setting without a trace.
+    const bool replay = scenario.settings.count("replay") != 0;
+    for (const auto& setting : scenario.settings) {
+        const bool replaySetting = setting.first.rfind("replay", 0) == 0;
+        if (replay && !replaySetting) {
+            AddError(scenario, setting.first + " has no effect under replay, which answers every call from the trace");
+        } else if (!replay && replaySetting) {
+            AddError(scenario, setting.first + " needs a trace to replay (replay = <trace>); without one it does nothing");
         }
     }
     Install(std::move(scenario));

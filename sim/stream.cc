@@ -14,7 +14,7 @@
 
 #include "device/counting_pattern.h"
 #include "sim/errors.h"
-#include "host/host.h"
+#include "sim/clock.h"
 #include "sim/scenario.h"
 
 namespace sim {
@@ -130,7 +130,7 @@ void Produce(uint64_t words) {
 void Advance() {
     Stream& s = gStream;
     if (!s.gateOpen || s.onDemand) return;
-    const double elapsedNs = static_cast<double>(host::MonotonicNs() - s.gateOpenedNs);
+    const double elapsedNs = static_cast<double>(ClockNs() - s.gateOpenedNs);
     const uint64_t total = static_cast<uint64_t>(elapsedNs * s.wordsPerNs);
     if (total <= s.producedSinceOpenWords) return;
     Produce(total - s.producedSinceOpenWords);
@@ -211,7 +211,7 @@ uint64_t Deliver(uint8_t* buffer, uint64_t maxWords) {
 uint64_t ProductionWaitNs(uint64_t words) {
     const Stream& s = gStream;
     const double dueNs = static_cast<double>(s.producedSinceOpenWords + words) / s.wordsPerNs;
-    const double waitNs = dueNs - static_cast<double>(host::MonotonicNs() - s.gateOpenedNs);
+    const double waitNs = dueNs - static_cast<double>(ClockNs() - s.gateOpenedNs);
     return waitNs < static_cast<double>(kShortestWaitNs) ? kShortestWaitNs : static_cast<uint64_t>(waitNs) + 1;
 }
 
@@ -227,7 +227,7 @@ void StreamSetGate(bool on) {
     if (on == s.gateOpen) return;
     Advance();   // the words up to this moment were produced with the gate as it was
     s.gateOpen = on;
-    s.gateOpenedNs = host::MonotonicNs();
+    s.gateOpenedNs = ClockNs();
     s.producedSinceOpenWords = 0;
 }
 
@@ -242,17 +242,17 @@ int32_t StreamRead(uint8_t* buffer, int32_t requested, int32_t* received, uint32
     const uint64_t wantWords = requested > 0 ? static_cast<uint64_t>(requested) / 2 : 0;
     if (wantWords == 0) return kOk;
     const uint64_t enoughWords = std::min(wantWords, std::max<uint64_t>(1, s.fifoCapacityWords / 2));
-    const uint64_t deadlineNs = host::MonotonicNs() + static_cast<uint64_t>(timeoutMs) * 1000000u;
+    const uint64_t deadlineNs = ClockNs() + static_cast<uint64_t>(timeoutMs) * 1000000u;
     uint64_t delivered = 0;
     for (;;) {
         Advance();
         delivered += Deliver(buffer + 2 * delivered, wantWords - delivered);
         if (delivered >= enoughWords || (!s.gateOpen && delivered > 0) || OnDemand()) break;
-        const uint64_t now = host::MonotonicNs();
+        const uint64_t now = ClockNs();
         if (now >= deadlineNs) break;
         uint64_t waitNs = deadlineNs - now;
         if (s.gateOpen) waitNs = std::min(waitNs, ProductionWaitNs(enoughWords - delivered));
-        host::SleepNs(waitNs);
+        PauseNs(waitNs);
     }
     if (delivered == 0) return kErrNoData;
     *received = static_cast<int32_t>(2 * delivered);

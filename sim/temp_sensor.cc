@@ -14,7 +14,7 @@
 #include <cmath>
 
 #include "sim/errors.h"
-#include "host/host.h"
+#include "sim/clock.h"
 #include "sim/scenario.h"
 
 namespace sim {
@@ -45,7 +45,7 @@ void TempSensorReset() {
 
 // Spends the bus time of one transfer, then says whether the sensor answered it.
 static int32_t Addressed(uint8_t deviceId) {
-    if (gSensor.transferNs > 0) host::SleepNs(gSensor.transferNs);
+    if (gSensor.transferNs > 0) PauseNs(gSensor.transferNs);
     if (deviceId != kTempSensorId) return kErrNoAck;
     if (gSensor.fails) return kErrSensor;
     return kOk;

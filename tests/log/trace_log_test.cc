@@ -87,9 +87,9 @@ TEST(TraceLogTest, FileDestinationWithoutStreamIsSkipped) {
 TEST(HexDumpTest, MatchesTheLayoutToTheColumn) {
     std::vector<uint8_t> bytes;
     for (uint8_t b = 0x41; b <= 0x50; ++b) bytes.push_back(b);
-    for (uint8_t b : {0x00, 0x1F, 0x80, 0xFF, 0x61, 0x62, 0x63}) bytes.push_back(b);
+    for (uint8_t b : {0x00, 0x1F, 0x80, 0xFF, 0x61, 0x20, 0x63}) bytes.push_back(b);   // a space shows as one
     EXPECT_EQ("0000: 41 42 43 44  45 46 47 48  49 4A 4B 4C  4D 4E 4F 50   ABCDEFGHIJKLMNOP\n"
-              "0010: 00 1F 80 FF  61 62 63                                ....abc\n",
+              "0010: 00 1F 80 FF  61 20 63                                ....a c\n",
               Dump(bytes));
 }
 

@@ -3,6 +3,7 @@
 // from the trace alone: the tool's transcript comes out the same, a changed command line
 // stops the replay at the right call, and a missing real library is never a silent pass.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,8 +149,8 @@ TEST_F(RecordReplay, StreamedSessionReplaysToItsEnd) {
     EXPECT_EQ(std::string::npos, paced.out.find("kelvosim: replay")) << paced.out;
     EXPECT_TRUE(data == ReadFileBytes(dir.File("c.bin")));
 
-    // The I2C loop, then the stream: a key ends the first loop, the replay's stop request the
-    // second.
+    // The I2C loop, then the stream. Under a terminal a key ends each loop, and the data file
+    // is the recorded one.
     const auto keysAt = [](const ToolRun& run, std::vector<int> milliseconds) {
         ChildProcess tool = ChildProcess::StartUnderPty(run);
         for (const int wait : milliseconds) {
@@ -160,12 +161,85 @@ TEST_F(RecordReplay, StreamedSessionReplaysToItsEnd) {
         return ProcessResult{exitCode, tool.Out(), ""};
     };
     ASSERT_EQ(0, keysAt(Recorded({"-iictest", "-scanfile", "d.bin"}, "KELVOSIM=stream.rate = 2000000"), {300, 2500}).exitCode);
-    ToolRun both = Replayed({"-iictest", "-scanfile", "e.bin"});
-    both.env[0] += "; replay.end = stop";
-    const ProcessResult bothReplayed = keysAt(both, {300});
+    const ProcessResult bothReplayed = keysAt(Replayed({"-iictest", "-scanfile", "e.bin"}), {500, 3000});
     EXPECT_EQ(0, bothReplayed.exitCode) << bothReplayed.out;
     EXPECT_EQ(std::string::npos, bothReplayed.out.find("kelvosim: replay")) << bothReplayed.out;
     EXPECT_TRUE(ReadFileBytes(dir.File("d.bin")) == ReadFileBytes(dir.File("e.bin")));
+    // Without a terminal, "replay.end = stop" ends the first loop where the bench's ended; the
+    // stop request skips the stream, as Ctrl-C would have, and the replay says so.
+    ToolRun both = Replayed({"-iictest", "-scanfile", "f.bin"});
+    both.env[0] += "; replay.end = stop";
+    const ProcessResult firstEnded = RunToTheEnd(both, 20000);
+    EXPECT_EQ(0, firstEnded.exitCode) << firstEnded.err;
+    EXPECT_NE(std::string::npos, firstEnded.err.find("what the recording holds after that loop, were not replayed"))
+        << firstEnded.err;
+    // The stress loop left out before the stream is an action left out.
+    const ProcessResult streamOnly = RunToTheEnd(Replayed({"-scanfile", "g.bin"}), 20000);
+    EXPECT_NE(std::string::npos, streamOnly.err.find("differs from the recording: recorded I2C_PROM_read(")) << streamOnly.err;
+    EXPECT_EQ(2, streamOnly.exitCode);
+}
+
+// The data file is a FIFO read slowly: the tool restarts the data flow before it has read what
+// the bench had, and the rest comes after its restarts. With "replay.end = stop" the stop comes
+// only once the tool has read the last recorded block: the file is the bench's, whole.
+TEST_F(RecordReplay, SlowReaderOfTheDataFileGetsTheWholeFile) {
+    ChildProcess bench = ChildProcess::StartWithPipes(Recorded({"-scanfile", "a.bin"}, "KELVOSIM=stream.rate = 2000000"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    bench.Signal(SIGINT);
+    ASSERT_EQ(0, bench.WaitForExit(10000)) << bench.Err();
+    const std::vector<uint8_t> recorded = ReadFileBytes(dir.File("a.bin"));
+    ASSERT_GT(recorded.size(), 4000000u);
+
+    ASSERT_EQ(0, mkfifo(dir.File("b.bin").c_str(), 0600));
+    std::vector<uint8_t> replayed;
+    std::thread reader([&replayed, path = dir.File("b.bin")] {
+        const int fd = open(path.c_str(), O_RDONLY);
+        std::vector<uint8_t> chunk(16384);
+        for (ssize_t got; fd >= 0 && (got = read(fd, chunk.data(), chunk.size())) > 0;) {
+            replayed.insert(replayed.end(), chunk.begin(), chunk.begin() + got);
+            std::this_thread::sleep_for(std::chrono::milliseconds(32));   // about 0.5 MB/s: four restarts
+        }
+        if (fd >= 0) close(fd);
+    });
+    ToolRun run = Replayed({"-scanfile", "b.bin"});
+    run.env[0] += "; replay.end = stop";
+    const ProcessResult result = RunToTheEnd(run, 60000);
+    reader.join();
+    EXPECT_EQ(0, result.exitCode) << result.err;
+    EXPECT_EQ(recorded.size(), replayed.size()) << result.err;
+    EXPECT_TRUE(recorded == replayed);
+}
+
+// A replay that has diverged raises a stop request, so that a stress loop whose every call now
+// fails ends by itself without a terminal.
+TEST_F(RecordReplay, DivergedReplayEndsWithoutATerminal) {
+    ChildProcess bench = ChildProcess::StartUnderPty(Recorded({"-rde", "5", "-id", "a0", "-iictest"}, "KELVOSIM="));
+    ASSERT_TRUE(bench.WaitForText("Count of I2C-Reads:", 10000));
+    bench.Type("q");
+    ASSERT_EQ(0, bench.WaitForExit(10000));
+    const ProcessResult replayed = RunToTheEnd(Replayed({"-rde", "6", "-id", "a0", "-iictest"}), 10000);
+    EXPECT_EQ(2, replayed.exitCode);
+    EXPECT_NE(std::string::npos, replayed.err.find("differs from the recording")) << replayed.err.substr(0, 2000);
+    EXPECT_LT(replayed.err.size(), 100000u);
+}
+
+// A pass with a failed read and the look-up of its error text is a pass of the one stress loop:
+// ended earlier than on the bench, the replay goes on with what followed the loop.
+TEST_F(RecordReplay, StressLoopWithErrorPassesEndedEarly) {
+    const auto keyAfter = [](const ToolRun& run, int milliseconds) {
+        ChildProcess tool = ChildProcess::StartUnderPty(run);
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        tool.Type("q");
+        const int exitCode = tool.WaitForExit(20000);
+        return ProcessResult{exitCode, tool.Out(), ""};
+    };
+    const ProcessResult bench = keyAfter(Recorded({"-iictest", "-stat"}, "KELVOSIM=fail.I2C_PROM_read = -601 at 2000"), 1500);
+    ASSERT_EQ(0, bench.exitCode) << bench.out;
+    ASSERT_NE(std::string::npos, bench.out.find("-601")) << bench.out;
+    const ProcessResult replayed = keyAfter(Replayed({"-iictest", "-stat"}, "recorded"), 200);
+    EXPECT_EQ(0, replayed.exitCode) << replayed.out;
+    EXPECT_EQ(std::string::npos, replayed.out.find("kelvosim: replay")) << replayed.out;
+    EXPECT_EQ(std::string::npos, replayed.out.find("-110")) << replayed.out;
 }
 
 // An action added after the I2C loop, or one left out, stops the replay with -110, although
@@ -179,6 +253,13 @@ TEST_F(RecordReplay, ActionAddedOrLeftOutStopsTheReplay) {
         return ProcessResult{exitCode, tool.Out(), ""};
     };
     ASSERT_EQ(0, keyAfter(Recorded({"-iictest"}, "KELVOSIM=")).exitCode);
+    // The loop never entered is an action left out too, told with its first call.
+    const ProcessResult noLoop = RunToTheEnd(Replayed({}));
+    EXPECT_NE(std::string::npos, noLoop.err.find("differs from the recording")) << noLoop.err;
+    EXPECT_EQ(2, noLoop.exitCode);
+    const ProcessResult statusInstead = RunToTheEnd(Replayed({"-stat"}));
+    EXPECT_NE(std::string::npos, statusInstead.err.find("call 6 differs from the recording: recorded I2C_PROM_read("))
+        << statusInstead.err;
     const ProcessResult added = keyAfter(Replayed({"-iictest", "-tinit", "170"}));
     EXPECT_NE(std::string::npos, added.out.find("differs from the recording")) << added.out;
     EXPECT_NE(std::string::npos, added.out.find("Error occured during test: -110!")) << added.out;

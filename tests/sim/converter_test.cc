@@ -73,6 +73,9 @@ TEST_F(ConverterTest, DacIsRememberedAndWatchedOnChannelZero) {
     EXPECT_EQ(kErrBadArgument, I2C_DACout(kConverter, 256));
     EXPECT_EQ(kErrBadArgument, I2C_DACout(kConverter, -5));
     EXPECT_EQ(100, I2C_ADCread(kConverter, 0));   // a refused value changes nothing
+    EXPECT_EQ(0, I2C_DACout(kConverter, 255));     // full scale is a value, not a step too far
+    EXPECT_EQ(255, I2C_ADCread(kConverter, 0));
+    EXPECT_EQ(0, I2C_DACout(kConverter, 100));
     ASSERT_EQ(0, Free_Interface());
     ASSERT_EQ(0, Init_Interface());
     EXPECT_EQ(0, I2C_ADCread(kConverter, 0));     // power cycle

@@ -119,8 +119,13 @@ TEST_F(I2cBusTest, BrokenWriteStoresOnlyTheBytesBeforeTheBreak) {
     EXPECT_EQ(DistinctBytes(1000), std::vector<uint8_t>(cells.begin(), cells.begin() + 1000));
     EXPECT_EQ(0xFF, cells[1000]);
     EXPECT_EQ(0xFF, ReadFileBytes(path).at(1008));
-    // Transfers no longer than the break point go through: the header write still works.
+    // Transfers no longer than the break point go through: the header write still works, and so
+    // does one of exactly the break point's length.
     EXPECT_EQ(0, WriteLarge(kBootEeprom, 0, std::vector<uint8_t>(8, 0)));
+    EXPECT_EQ(0, WriteLarge(kBootEeprom, 2000, DistinctBytes(1000), &moved));
+    EXPECT_EQ(1000, moved);
+    EXPECT_EQ(kErrBusTimeout, WriteLarge(kBootEeprom, 4000, DistinctBytes(1001), &moved));
+    EXPECT_EQ(1000, moved);
 }
 
 TEST_F(I2cBusTest, ReadFlipChangesOneByteOnTheWayOutOnly) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/sim_session.h"
+#include "tests/support/virtual_clock.h"
 
 namespace {
 
@@ -57,6 +58,17 @@ TEST_F(StreamTest, NothingComesUntilBothGateRegistersHoldOne) {
     ASSERT_NE(0, RegWrite(5, 1));
     EXPECT_EQ(0, ReadBlock(buffer, 64, &received));
     EXPECT_EQ(64, received);
+}
+
+// With no data a block waits out the USB time-out, on the scanner's clock, and no longer.
+TEST_F(StreamTest, BlockWithNoDataWaitsForTheUsbTimeout) {
+    const VirtualClock clock;
+    Start("stream.rate = 1000000", 700);
+    uint8_t buffer[64];
+    int32_t received = -1;
+    const uint64_t before = VirtualClock::Ms();
+    EXPECT_EQ(kErrNoData, ReadBlock(buffer, 64, &received));
+    EXPECT_EQ(700u, VirtualClock::Ms() - before);
 }
 
 TEST_F(StreamTest, PacedWordsCountOnAcrossBlocksAndTheWrap) {

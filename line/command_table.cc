@@ -2,6 +2,8 @@
 // option reading every command shares.
 #include "line/command_table.h"
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -80,7 +82,16 @@ bool ReadOptions(const char* command, const Arguments& args, std::span<const Opt
     return true;
 }
 
+void KeepTheHeap() {
+    // Each run's records are freed as a whole; the C library would then hand the top of the
+    // heap back to the kernel and take it again for the next run, and on a virtual machine
+    // each round trip flushes every CPU's TLB: a third of ingest's time.
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    mallopt(M_TOP_PAD, 16 << 20);
+}
+
 int RunLineCommand(int argc, char** argv) {
+    KeepTheHeap();
     if (argc < 2) {
         Usage(stderr);
         return kExitFailed;

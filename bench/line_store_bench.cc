@@ -8,6 +8,7 @@
 // SQLite: a file in a scratch folder. --postgres: a throwaway local server (fsync on), started
 // with the tests' pg_server.sh. Prints runs/s, ms per history and peak RSS at each size.
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <fcntl.h>
@@ -213,6 +214,7 @@ int main(int argc, char** argv) {
     }
     char folder[] = "/tmp/kelvo-line-bench-XXXXXX";
     const std::string scratch = mkdtemp(folder);
+    chmod(scratch.c_str(), 0755);   // the PostgreSQL server runs as its own user and makes its folder here
     std::string url = "sqlite:" + scratch + "/results.db";
     const std::string script = std::string("KELVO_PG_FSYNC=on sh ") + KELVO_PG_SERVER_SCRIPT;
     if (postgres) {

@@ -168,19 +168,19 @@ bool Store::Migrate(std::string* error) {
     const Dialect& dialect = DialectOf(engine_);
     const int64_t ours = CurrentSchemaVersion();
     int64_t version = 0;
-    if (!Execute("CREATE TABLE IF NOT EXISTS schema_version (version " + std::string(dialect.integer) +
-                     " NOT NULL PRIMARY KEY, applied_at TEXT NOT NULL)",
-                 {}, error) ||
-        !ReadVersion(&version, error)) {
-        *error = "cannot read the schema of " + name_ + ": " + *error;
-        return false;
-    }
-    // Up to date (the common case) needs no write lock; a migration takes it and looks again,
-    // since another collector may have migrated in between.
-    if (version < ours) {
+    std::string missing;
+    // Up to date (the common case) needs no write lock. Otherwise the migration takes it, and
+    // the table of versions is made under it too: collectors that start at once on an empty
+    // PostgreSQL database would otherwise race to create it, and all but one fail.
+    if (!ReadVersion(&version, &missing) || version < ours) {
         if (!Begin(error)) return false;
-        if ((*dialect.migrationLock && !Execute(dialect.migrationLock, {}, error)) || !ReadVersion(&version, error)) {
+        if ((*dialect.migrationLock && !Execute(dialect.migrationLock, {}, error)) ||
+            !Execute("CREATE TABLE IF NOT EXISTS schema_version (version " + std::string(dialect.integer) +
+                         " NOT NULL PRIMARY KEY, applied_at TEXT NOT NULL)",
+                     {}, error) ||
+            !ReadVersion(&version, error)) {
             Rollback();
+            *error = "cannot read the schema of " + name_ + ": " + *error;
             return false;
         }
         for (int64_t v = version; v < ours; ++v) {

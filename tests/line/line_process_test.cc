@@ -45,7 +45,7 @@ TEST_P(CollectorTest, KilledAtRandomPointsAndRestartedStoresEveryRunExactlyOnce)
     EXPECT_EQ(RunsIn(spool + "/bad"), 0u);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM runs"), 1000);
     EXPECT_EQ(Count("SELECT COUNT(DISTINCT run_id) FROM runs"), 1000);
-    EXPECT_EQ(Count("SELECT COUNT(*) FROM measurements"), 1000 * Count("SELECT COUNT(*) FROM measurements WHERE run = 1"));
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM measurements"), 1000 * Count("SELECT COUNT(*) FROM measurements WHERE run = (SELECT MIN(id) FROM runs)"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, CollectorTest, ::testing::Values(Engine::kSqlite, Engine::kPostgresql), EngineName);

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "plan/checks.h"
+#include "plan/limits_digest.h"
 #include "plan/reports.h"
 
 namespace plan {
@@ -158,7 +159,7 @@ std::string RailsPlot(const std::vector<Rail>& rails) {
                    "\" text-anchor=\"middle\" font-size=\"10\">" + Fmt("%g", *c.limit->max) + "</text>\n";
         }
         if (!std::isnan(value)) {
-            const char* colour = c.passed ? "#1b5e20" : "#c62828";
+            const char* colour = !c.passed ? "#c62828" : c.marginal ? "#e08e00" : "#1b5e20";
             svg += "<circle class=\"value\" cx=\"" + Fmt("%.1f", x(value)) + "\" cy=\"" + Fmt("%.1f", row + 15) +
                    "\" r=\"7\" fill=\"" + colour + "\"/>\n";
             svg += "<text x=\"" + Fmt("%.1f", x(value)) + "\" y=\"" + Fmt("%.1f", row + 2) +
@@ -194,6 +195,7 @@ table { border-collapse: collapse; margin: 8px 0 20px; }
 th, td { border: 1px solid #ccc; padding: 4px 8px; text-align: left; font-size: 14px; vertical-align: top; }
 th { background: #eee; }
 tr.failed td { background: #ffebee; }
+tr.marginal td { background: #fff3e0; } .marginal { color: #b26a00; font-weight: bold; }
 td.num { text-align: right; font-family: monospace; }
 .muted { color: #666; }
 h2 { margin-top: 28px; border-bottom: 1px solid #ccc; }
@@ -206,6 +208,9 @@ code { word-break: break-all; }
     if (run.info.source != "hardware") html += "<div class=\"banner\">" + H(run.info.sourceNote) + "</div>\n";
     html += "<div class=\"verdict " + verdictClass + "\" id=\"verdict\">" + verdict + "</div>\n";
     if (run.info.aborted) html += "<p><strong>" + H(run.info.abortMessage) + "</strong></p>\n";
+    for (const StepResult& step : run.steps) {
+        for (const Check* check : step.Marginals()) html += "<p class=\"marginal\">" + H(MarginalNote(*check)) + "</p>\n";
+    }
     html += "<table class=\"info\">\n";
     auto row = [&html](const std::string& key, const std::string& value) {
         if (!value.empty()) html += "<tr><th>" + H(key) + "</th><td>" + H(value) + "</td></tr>\n";
@@ -223,6 +228,7 @@ code { word-break: break-all; }
     row("ended", run.info.endTime);
     row("tool", run.info.toolPath);
     row("kelvotest-plan", run.info.version);
+    row("limits digest", LimitsDigest(*run.plan));
     html += "</table>\n";
 
     html += "<h2>Steps</h2>\n<table class=\"steps\">\n<tr><th>#</th><th>step</th><th>result</th><th>time</th><th>failed checks</th></tr>\n";
@@ -234,6 +240,7 @@ code { word-break: break-all; }
         std::string failed;
         if (step.status != StepStatus::kComplete) failed += H(step.statusMessage) + "<br>";
         for (const Check* check : step.Failures()) failed += H(check->message) + "<br>";
+        for (const Check* check : step.Marginals()) failed += "<span class=\"marginal\">" + H(check->message) + "</span><br>";
         html += std::string("<tr") + (step.Passed() || step.status == StepStatus::kSkip ? "" : " class=\"failed\"") +
                 "><td>" + std::to_string(step.index + 1) + "</td><td>" + H(step.plan->name) + "</td><td>" + result +
                 "</td><td class=\"num\">" + Fmt(step.seconds < 10 ? "%.2f s" : "%.1f s", step.seconds) + "</td><td>" + failed + "</td></tr>\n";
@@ -278,20 +285,26 @@ code { word-break: break-all; }
             checked.push_back(check.name);
             std::string value = check.value ? DisplayValue(check.name, *check.value, check.unit) : "not found";
             if (value.size() > 120) value = value.substr(0, 117) + "...";
-            const std::string wanted = check.limit      ? LimitText(*check.limit)
-                                       : check.expected ? "= " + DisplayValue(check.name, *check.expected, "")
-                                                        : "";
-            rows.push_back({check.passed ? 1 : 0,
-                            std::string("<tr") + (check.passed ? "" : " class=\"failed\"") + "><td>" + H(step.plan->name) +
-                                "</td><td>" + H(check.name) + "</td><td class=\"num\"><code>" + H(value) + "</code></td><td>" +
-                                H(wanted) + "</td><td>" + (check.passed ? "pass" : "<strong>FAIL</strong> " + H(check.verdict)) +
-                                "</td></tr>\n"});
+            std::string wanted = check.limit      ? LimitText(*check.limit)
+                                 : check.expected ? "= " + DisplayValue(check.name, *check.expected, "")
+                                                  : "";
+            if (check.limit && (check.limit->marginalMin || check.limit->marginalMax)) {
+                wanted += ", marginal " + BandText(*check.limit);
+            }
+            const char* rowClass = !check.passed ? " class=\"failed\"" : check.marginal ? " class=\"marginal\"" : "";
+            const std::string result = !check.passed   ? "<strong>FAIL</strong> " + H(check.verdict)
+                                       : check.marginal ? "pass <span class=\"marginal\">marginal</span>"
+                                                        : "pass";
+            rows.push_back({!check.passed ? 0 : check.marginal ? 1 : 2,
+                            std::string("<tr") + rowClass + "><td>" + H(step.plan->name) + "</td><td>" + H(check.name) +
+                                "</td><td class=\"num\"><code>" + H(value) + "</code></td><td>" + H(wanted) + "</td><td>" +
+                                result + "</td></tr>\n"});
         }
         for (const Measurement& m : step.transcript.measurements) {
             if (std::find(checked.begin(), checked.end(), m.name) != checked.end()) continue;
             std::string value = DisplayValue(m.name, m.value, m.unit);
             if (value.size() > 120) value = value.substr(0, 117) + "...";
-            rows.push_back({2, "<tr><td>" + H(step.plan->name) + "</td><td>" + H(m.name) + "</td><td class=\"num\"><code>" +
+            rows.push_back({3, "<tr><td>" + H(step.plan->name) + "</td><td>" + H(m.name) + "</td><td class=\"num\"><code>" +
                                    H(value) + "</code></td><td class=\"muted\">not checked</td><td></td></tr>\n"});
         }
     }

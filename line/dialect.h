@@ -1,0 +1,26 @@
+// line/dialect.h: what the two engines spell differently, in one table. Everything else in
+// the store's SQL is shared.
+#pragma once
+
+#include <string>
+
+#include "line/store.h"
+
+namespace line {
+
+struct Dialect {
+    Engine engine;
+    const char* key;             // the runs' own key column
+    const char* integer;         // a 64-bit integer column
+    const char* real;            // a double column
+    const char* beginWrite;      // a transaction that writes
+    const char* migrationLock;   // taken inside the migration's transaction ("" when the begin locks)
+    // Rows from a JSON array of arrays bound as the parameter :rows: the FROM
+    // clause (each element is "e"), and the k-th field of an element as a column of `type`.
+    const char* jsonRows;
+    std::string (*field)(int k, const char* type);
+};
+
+const Dialect& DialectOf(Engine engine);
+
+}  // namespace line

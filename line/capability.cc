@@ -7,7 +7,7 @@
 
 namespace line {
 
-void CapabilityAccumulator::Add(double value) {
+void CapabilityAccumulator::Add(double value, bool markedMarginal) {
     if (n_ > 0) movingRangeSum_ += std::fabs(value - previous_);
     previous_ = value;
     ++n_;
@@ -18,7 +18,7 @@ void CapabilityAccumulator::Add(double value) {
     const bool above = limits_.max && value > *limits_.max;
     if (below || above) {
         ++outside_;
-    } else if ((limits_.marginalMin && value < *limits_.marginalMin) ||
+    } else if (markedMarginal || (limits_.marginalMin && value < *limits_.marginalMin) ||
                (limits_.marginalMax && value > *limits_.marginalMax)) {
         ++marginal_;
     }
@@ -65,14 +65,14 @@ void SortWorstFirst(std::vector<CapabilityRow>* rows) {
 }
 
 void CapabilityTable::Add(const std::string& measurement, const std::string& digest,
-                          const Limits& limits, const std::string& unit, double value) {
+                          const Limits& limits, const std::string& unit, double value, bool markedMarginal) {
     if (rows_.empty() || !current_ || rows_.back().measurement != measurement ||
         rows_.back().limitsDigest != digest) {
         Close();
         rows_.push_back(CapabilityRow{measurement, unit, digest, limits, {}});
         current_.emplace(limits);
     }
-    current_->Add(value);
+    current_->Add(value, markedMarginal);
 }
 
 void CapabilityTable::Close() {

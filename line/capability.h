@@ -51,7 +51,9 @@ struct Capability {
 class CapabilityAccumulator {
 public:
     explicit CapabilityAccumulator(const Limits& limits) : limits_(limits) {}
-    void Add(double value);
+    // markedMarginal: the store says the value was judged marginal (by a band the store may
+    // not know); a value outside the band is marginal either way.
+    void Add(double value, bool markedMarginal = false);
     Capability Result() const;
     const Limits& limits() const { return limits_; }
 
@@ -87,7 +89,7 @@ void SortWorstFirst(std::vector<CapabilityRow>* rows);
 class CapabilityTable {
 public:
     void Add(const std::string& measurement, const std::string& digest, const Limits& limits,
-             const std::string& unit, double value);
+             const std::string& unit, double value, bool markedMarginal = false);
     std::vector<CapabilityRow> Rows();   // sorted worst first
 
 private:

@@ -19,13 +19,14 @@ void YieldCounter::Add(const YieldRun& run) {
         ++virtualLeftOut_;
         return;
     }
-    if (!haveUnit_ || run.unit != unit_) {
+    if (!haveUnit_ || run.unit != unit_ || run.plan != plan_) {
         CloseUnit();
+        plan_ = run.plan;
         unit_ = run.unit;
         haveUnit_ = true;
     }
     if (run.result == RunResult::kAborted) {
-        ++groups_[run.group].aborted;
+        ++groups_[{run.plan, run.group}].aborted;
         return;
     }
     if (unitAttempts_ == 0) {
@@ -38,7 +39,7 @@ void YieldCounter::Add(const YieldRun& run) {
 
 void YieldCounter::CloseUnit() {
     if (unitAttempts_ > 0) {
-        YieldRow& row = groups_[unitGroup_];
+        YieldRow& row = groups_[{plan_, unitGroup_}];
         ++row.units;
         row.attempts += unitAttempts_;
         row.firstPass += firstPassed_ ? 1 : 0;
@@ -53,9 +54,11 @@ std::vector<YieldRow> YieldCounter::Rows() {
     haveUnit_ = false;
     std::vector<YieldRow> rows;
     YieldRow all;
-    all.group = "all";
-    for (auto& [group, row] : groups_) {
-        row.group = group;
+    for (auto& [key, row] : groups_) {
+        if (!rows.empty() && rows.back().plan != key.first) rows.push_back(all);
+        if (rows.empty() || rows.back().plan != key.first) all = YieldRow{key.first, "all"};
+        row.plan = key.first;
+        row.group = key.second;
         all.units += row.units;
         all.firstPass += row.firstPass;
         all.finalPass += row.finalPass;
@@ -64,7 +67,7 @@ std::vector<YieldRow> YieldCounter::Rows() {
         all.aborted += row.aborted;
         rows.push_back(row);
     }
-    rows.push_back(all);
+    if (!rows.empty()) rows.push_back(all);
     return rows;
 }
 

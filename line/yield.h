@@ -18,6 +18,7 @@ enum class RunResult { kPass, kFail, kError, kAborted };
 RunResult RunResultFromText(const std::string& text);
 
 struct YieldRun {
+    std::string plan;        // yield is counted per plan
     std::string unit;        // the serial, or the run id for a run without one (UnitKey)
     std::string group;       // day, shift, station or step: the row it is counted in
     RunResult result = RunResult::kFail;
@@ -29,6 +30,7 @@ struct YieldRun {
 std::string UnitKey(const std::string& serial, const std::string& runId);
 
 struct YieldRow {
+    std::string plan;
     std::string group;
     uint64_t units = 0;          // with at least one attempt
     uint64_t firstPass = 0;      // first attempt passed
@@ -41,13 +43,13 @@ struct YieldRow {
     double RetestRate() const { return units ? double(retested) / double(units) : 0; }
 };
 
-// Folds runs ordered by unit and then by time. A unit is counted in the group of its first
+// Folds runs ordered by plan, unit and then time. A unit is counted in the group of its first
 // attempt; an aborted run in the group it ran in.
 class YieldCounter {
 public:
     explicit YieldCounter(bool includeVirtual) : includeVirtual_(includeVirtual) {}
     void Add(const YieldRun& run);
-    // Rows in group order, and a last row "all" over every unit.
+    // For each plan in order, its rows in group order and then a row "all" over its units.
     std::vector<YieldRow> Rows();
     uint64_t virtualLeftOut() const { return virtualLeftOut_; }
 
@@ -55,7 +57,8 @@ private:
     void CloseUnit();
     bool includeVirtual_;
     uint64_t virtualLeftOut_ = 0;
-    std::map<std::string, YieldRow> groups_;
+    std::map<std::pair<std::string, std::string>, YieldRow> groups_;   // by (plan, group)
+    std::string plan_;
     std::string unit_;
     bool haveUnit_ = false;
     std::string unitGroup_;      // group of the unit's first attempt

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "line/capability.h"
+#include "line/control_chart.h"
 #include "line/pareto.h"
 #include "line/yield.h"
 #include "tests/line/ten_units.h"
@@ -107,7 +108,7 @@ std::vector<line::YieldRun> TenUnitRuns() {
     std::vector<line_test::HandRun> runs = line_test::TenUnits();
     std::vector<line::YieldRun> yieldRuns;
     for (const auto& run : runs) {
-        yieldRuns.push_back({line::UnitKey(run.serial, run.runId), std::string(run.start).substr(0, 10),
+        yieldRuns.push_back({"final test", line::UnitKey(run.serial, run.runId), std::string(run.start).substr(0, 10),
                              line::RunResultFromText(run.result), run.virtualRun});
     }
     std::stable_sort(yieldRuns.begin(), yieldRuns.end(),
@@ -176,6 +177,26 @@ TEST(ParetoTest, TenHandMadeUnitsInOrder) {
             EXPECT_NEAR(rows[1].cumulative, 5.0 / 7, 1e-12);
         }
         EXPECT_NEAR(rows[2].cumulative, 1.0, 1e-12);
+    }
+}
+
+// In units of σ about a centre of 0: -3.1 breaks rule 1; 2.1 _ 2.2 rule 2 at the second;
+// 2.2 _ 1.5 1.2 1.3 and _ 1.5 1.2 1.3 1.1 rule 3 at their ends; the eight values from 1.5 on
+// lie above the centre, rule 4 at the eighth.
+TEST(ControlChartTest, WesternElectricRulesFlagWhereTheRunEnds) {
+    const std::vector<double> z = {0.1, -3.1, 0.1, 2.1, 0.1, 2.2, -0.5, 1.5, 1.2, 1.3, 1.1, 0.2, 0.3, 0.4, 0.5};
+    std::vector<double> values;
+    for (double v : z) values.push_back(10 + 0.5 * v);   // mean 10, σ 0.5
+    std::vector<uint8_t> flags;
+    const line::RuleCounts counts = line::WesternElectric(values, 10, 0.5, &flags);
+    const std::vector<std::vector<size_t>> expected = {{}, {1}, {5}, {9, 10}, {14}};
+    for (int rule = 1; rule <= 4; ++rule) {
+        std::vector<size_t> flagged;
+        for (size_t i = 0; i < flags.size(); ++i) {
+            if (flags[i] & (1 << rule)) flagged.push_back(i);
+        }
+        EXPECT_EQ(expected[rule], flagged) << "rule " << rule;
+        EXPECT_EQ(expected[rule].size(), counts.rule[rule]);
     }
 }
 

@@ -53,16 +53,16 @@ Capability CapabilityAccumulator::Result() const {
     return result;
 }
 
-void SortWorstFirst(std::vector<CapabilityRow>* rows) {
+bool WorseThan(const CapabilityRow& a, const CapabilityRow& b) {
     static constexpr double kNone = HUGE_VAL;
     auto key = [](const CapabilityRow& row) {
         return std::tuple<double, double, const std::string&, const std::string&>(
-            row.figures.cpk.value_or(kNone), row.figures.ppk.value_or(kNone), row.measurement,
-            row.limitsDigest);
+            row.figures.cpk.value_or(kNone), row.figures.ppk.value_or(kNone), row.measurement, row.limitsDigest);
     };
-    std::stable_sort(rows->begin(), rows->end(),
-                     [&](const CapabilityRow& a, const CapabilityRow& b) { return key(a) < key(b); });
+    return key(a) < key(b);
 }
+
+void SortWorstFirst(std::vector<CapabilityRow>* rows) { std::stable_sort(rows->begin(), rows->end(), WorseThan); }
 
 void CapabilityTable::Add(const std::string& measurement, const std::string& digest,
                           const Limits& limits, const std::string& unit, double value, bool markedMarginal) {

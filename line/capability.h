@@ -83,6 +83,7 @@ struct CapabilityRow {
 // Worst first: the lowest Cpk, then the lowest Ppk; rows without an index (σ = 0, or one
 // value) after all others; ties by name and digest so that the order is the same every time.
 void SortWorstFirst(std::vector<CapabilityRow>* rows);
+bool WorseThan(const CapabilityRow& a, const CapabilityRow& b);   // the order SortWorstFirst makes
 
 // Folds a stream of values ordered by (measurement, digest, time) into rows, one row per
 // (measurement, digest), without keeping the values.

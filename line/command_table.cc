@@ -23,6 +23,8 @@ const Command kCommands[] = {
     {"capability", "[MEASUREMENT...] " KELVO_LINE_STATS_USAGE " [--format text|csv|json]",
      "n, mean, σ overall and within, Ppk and Cpk per measurement and limits digest, worst first", RunCapability},
     {"pareto", KELVO_LINE_STATS_USAGE " [--format text|csv|json]", "failure verdicts by units failed, with the cumulative share", RunPareto},
+    {"report", KELVO_LINE_STATS_USAGE " [--by day|shift] [--out line.html]",
+     "the line report: yield, Pareto, capability and stations in one HTML file (default: last 7 days)", RunReport},
 };
 
 void Usage(FILE* out) {

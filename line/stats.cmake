@@ -5,5 +5,5 @@ add_library(line_stats STATIC ${CMAKE_CURRENT_LIST_DIR}/capability.cc
             ${CMAKE_CURRENT_LIST_DIR}/yield.cc ${CMAKE_CURRENT_LIST_DIR}/pareto.cc
             ${CMAKE_CURRENT_LIST_DIR}/control_chart.cc)
 kelvo_layer(line_stats line)
-target_sources(line_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/stats_query.cc)
+target_sources(line_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/stats_query.cc ${CMAKE_CURRENT_LIST_DIR}/report_html.cc)
 target_link_libraries(line_core PUBLIC line_stats)

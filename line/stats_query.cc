@@ -5,6 +5,7 @@
 #include <ctime>
 #include <vector>
 
+#include "line/soci_headers.h"
 #include "line/text.h"
 #include "line/times.h"
 
@@ -185,54 +186,87 @@ bool QueryPareto(Store& store, const StatsFilter& filter, std::vector<ParetoRow>
     return ok;
 }
 
-bool QuerySeries(Store& store, const StatsFilter& filter, const std::vector<std::string>& names,
-                 std::vector<MeasurementSeries>* series, std::string* error) {
-    const Where where = RunsWhere(filter);
-    std::vector<Param> params;
-    std::string nameClause;
-    for (const std::string& name : names) {
-        nameClause += std::string(nameClause.empty() ? " AND m.name IN (" : ", ") + ":n" + std::to_string(params.size() + 1);
-        params.push_back(name);
-    }
-    if (!nameClause.empty()) nameClause += ")";
-    params.insert(params.end(), where.params.begin(), where.params.end());
-    const std::string sql =
-        "SELECT m.name, " + std::string(kSeriesKey) + ", MIN(m.limit_min), MIN(m.limit_max), MIN(m.marginal_min),"
-        " MIN(m.marginal_max), MAX(COALESCE(m.unit, '')) FROM measurements m JOIN runs r ON r.id = m.run"
-        " WHERE (m.limit_min IS NOT NULL OR m.limit_max IS NOT NULL) AND m.value IS NOT NULL" + nameClause + where.sql +
-        " GROUP BY m.name, " + kSeriesKey + " ORDER BY 1, 2";
-    auto optional = [](const Row& row, size_t column) {
-        return row.IsNull(column) ? std::nullopt : std::optional<double>(row.Real(column));
-    };
-    return store.Query(sql, params, [&](const Row& row) {
-        series->push_back(MeasurementSeries{row.Text(0), row.Text(1),
-                                            Limits{optional(row, 2), optional(row, 3), optional(row, 4), optional(row, 5)},
-                                            row.Text(6)});
-    }, error);
+bool QueryMeasurementNames(Store& store, std::vector<std::string>* names, std::string* error) {
+    // From the index on the name alone: the limits are looked at per measurement, on its rows.
+    return store.Query("SELECT DISTINCT name FROM measurements ORDER BY name", {},
+                       [&](const Row& row) { names->push_back(row.Text(0)); }, error);
 }
 
-bool StreamValues(Store& store, const StatsFilter& filter, const MeasurementSeries& series,
-                  const std::function<void(double value, bool marginal)>& onValue, std::string* error) {
+// The values of one measurement with limits, series by series (by limits digest), each in
+// time order. They come in chunks into typed columns: a value costs no allocation of its own,
+// on either engine.
+bool StreamMeasurement(Store& store, const StatsFilter& filter, const std::string& name,
+                       const std::function<void(const MeasurementSeries&)>& onSeries,
+                       const std::function<void(double value, bool marginal)>& onValue, std::string* error) {
     const Where where = RunsWhere(filter);
-    const std::string sql = "SELECT m.value, m.marginal FROM measurements m JOIN runs r ON r.id = m.run WHERE m.name = :s1"
-                            " AND " + std::string(kSeriesKey) + " = :s2 AND m.value IS NOT NULL" + where.sql +
-                            " ORDER BY r.started_at, r.id, m.seq";
-    std::vector<Param> params = {series.name, series.digest};
-    params.insert(params.end(), where.params.begin(), where.params.end());
-    return store.Query(sql, params, [&](const Row& row) { onValue(row.Real(0), row.Int(1) != 0); }, error);
+    const std::string sql = "SELECT " + std::string(kSeriesKey) +
+                            ", m.limit_min, m.limit_max, m.marginal_min, m.marginal_max, COALESCE(m.unit, ''), m.value,"
+                            " m.marginal FROM measurements m JOIN runs r ON r.id = m.run WHERE m.name = :s1"
+                            " AND (m.limit_min IS NOT NULL OR m.limit_max IS NOT NULL) AND m.value IS NOT NULL" +
+                            where.sql + " ORDER BY 1, r.started_at, r.id, m.seq";
+    std::vector<std::string> params = {name};
+    for (const Param& p : where.params) params.push_back(std::get<std::string>(p));
+    constexpr size_t kChunk = 2000;
+    std::vector<std::string> keys(kChunk), units(kChunk);
+    std::vector<double> bounds[4], values(kChunk);
+    std::vector<soci::indicator> nulls[4];
+    std::vector<int> marginals(kChunk);
+    try {
+        soci::statement statement(store.session());
+        for (std::string& p : params) statement.exchange(soci::use(p));
+        statement.exchange(soci::into(keys));
+        for (int k = 0; k < 4; ++k) {
+            bounds[k].resize(kChunk);
+            nulls[k].resize(kChunk);
+            statement.exchange(soci::into(bounds[k], nulls[k]));
+        }
+        statement.exchange(soci::into(units));
+        statement.exchange(soci::into(values));
+        statement.exchange(soci::into(marginals));
+        statement.alloc();
+        statement.prepare(sql);
+        statement.define_and_bind();
+        MeasurementSeries series;
+        bool haveSeries = false;
+        for (bool more = statement.execute(true); more; more = statement.fetch()) {
+            for (size_t i = 0; i < keys.size(); ++i) {
+                if (!haveSeries || keys[i] != series.digest) {
+                    auto bound = [&](int k) { return nulls[k][i] == soci::i_null ? std::nullopt : std::optional<double>(bounds[k][i]); };
+                    series = MeasurementSeries{name, keys[i], Limits{bound(0), bound(1), bound(2), bound(3)}, units[i]};
+                    haveSeries = true;
+                    onSeries(series);
+                }
+                onValue(values[i], marginals[i] != 0);
+            }
+            for (auto* column : {&keys, &units}) column->resize(kChunk);
+            for (int k = 0; k < 4; ++k) bounds[k].resize(kChunk), nulls[k].resize(kChunk);
+            values.resize(kChunk);
+            marginals.resize(kChunk);
+        }
+        return true;
+    } catch (const std::exception& e) {
+        *error = e.what();
+        return false;
+    }
 }
 
 bool QueryCapability(Store& store, const StatsFilter& filter, const std::vector<std::string>& names,
                      std::vector<CapabilityRow>* rows, std::string* error) {
-    std::vector<MeasurementSeries> series;
-    if (!QuerySeries(store, filter, names, &series, error)) return false;
-    for (const MeasurementSeries& s : series) {
-        CapabilityAccumulator accumulator(s.limits);
-        if (!StreamValues(store, filter, s, [&](double value, bool marginal) { accumulator.Add(value, marginal); }, error)) {
-            return false;
-        }
-        rows->push_back(CapabilityRow{s.name, s.unit, s.digest, s.limits, accumulator.Result()});
+    std::vector<std::string> all = names;
+    if (all.empty() && !QueryMeasurementNames(store, &all, error)) return false;
+    std::optional<CapabilityAccumulator> accumulator;
+    auto close = [&] {
+        if (accumulator) rows->back().figures = accumulator->Result();
+    };
+    for (const std::string& name : all) {
+        const bool ok = StreamMeasurement(store, filter, name, [&](const MeasurementSeries& s) {
+            close();
+            rows->push_back(CapabilityRow{s.name, s.unit, s.digest, s.limits, {}});
+            accumulator.emplace(s.limits);
+        }, [&](double value, bool marginal) { accumulator->Add(value, marginal); }, error);
+        if (!ok) return false;
     }
+    close();
     SortWorstFirst(rows);
     return true;
 }

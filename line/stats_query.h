@@ -50,12 +50,13 @@ struct MeasurementSeries {
     Limits limits;
     std::string unit;
 };
-// The series with at least one limit, for the names given (all when empty).
-bool QuerySeries(Store& store, const StatsFilter& filter, const std::vector<std::string>& names,
-                 std::vector<MeasurementSeries>* series, std::string* error);
-// The values of one series in time order.
-bool StreamValues(Store& store, const StatsFilter& filter, const MeasurementSeries& series,
-                  const std::function<void(double value, bool marginal)>& onValue, std::string* error);
+// The names of every measurement in the store.
+bool QueryMeasurementNames(Store& store, std::vector<std::string>* names, std::string* error);
+// The values with limits of one measurement, series by series (onSeries before each series'
+// values), each series in time order.
+bool StreamMeasurement(Store& store, const StatsFilter& filter, const std::string& name,
+                       const std::function<void(const MeasurementSeries&)>& onSeries,
+                       const std::function<void(double value, bool marginal)>& onValue, std::string* error);
 // Capability of every series, worst first.
 bool QueryCapability(Store& store, const StatsFilter& filter, const std::vector<std::string>& names,
                      std::vector<CapabilityRow>* rows, std::string* error);

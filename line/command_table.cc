@@ -12,7 +12,7 @@ namespace {
 
 const Command kCommands[] = {
     {"ingest", "[--db URL] PATH...", "store runs: run folders, ocp.jsonl files or spool folders", RunIngest},
-    //WATCH
+    {"watch", "[--db URL] [--once] SPOOL", "store what arrives in SPOOL/new until stopped (--once: until it is empty)", RunWatch},
     {"history", "SERIAL [--db URL] [--json]", "every run of one unit, oldest first", RunHistory},
     {"runs",
      "[--db URL] [--since T] [--until T] [--plan NAME] [--station S] [--serial SN] "

@@ -161,7 +161,7 @@ Range RangeOf(const ReportSeries& s, double extraLow, double extraHigh) {
 }
 
 std::string Histogram(const ReportSeries& s, int number) {
-    const double width = 500, height = 260, left = 44, right = 12, top = 24, plotH = 190, plotW = width - left - right;
+    const double width = 440, height = 260, left = 14, right = 14, top = 24, plotH = 190, plotW = width - left - right;
     const Capability& f = s.row.figures;
     const Range range = RangeOf(s, f.mean, f.mean);
     constexpr int kBins = 40;
@@ -206,7 +206,7 @@ std::vector<size_t> ChartPoints(const std::vector<double>& values, size_t* bucke
 }
 
 std::string IndividualsChart(const ReportSeries& s, int number, std::string* caption) {
-    const double width = 600, height = 260, left = 56, right = 64, top = 16, plotH = 210, plotW = width - left - right;
+    const double width = 620, height = 262, left = 66, right = 84, top = 16, plotH = 220, plotW = width - left - right;
     const Capability& f = s.row.figures;
     const double sigma = f.sigmaWithin, ucl = f.mean + 3 * sigma, lcl = f.mean - 3 * sigma;
     const Range range = RangeOf(s, sigma > 0 ? lcl : f.mean, sigma > 0 ? ucl : f.mean);
@@ -228,7 +228,8 @@ std::string IndividualsChart(const ReportSeries& s, int number, std::string* cap
     for (size_t i : points) path += F("%.1f,", x(i)) + F("%.1f ", y(s.values[i]));
     svg += "<polyline class=\"series\" points=\"" + path + "\"/>\n";
     for (size_t i : points) {
-        if (flags[i] == 0) continue;
+        // Drawn as a bucket's extremes, only rule 1 keeps its meaning point by point.
+        if (flags[i] == 0 || (bucket > 1 && !(flags[i] & 2))) continue;
         const bool beyond = flags[i] & 2;
         svg += "<circle class=\"" + std::string(beyond ? "beyond" : "rule") + "\" cx=\"" + F("%.1f", x(i)) + "\" cy=\"" +
                F("%.1f", y(s.values[i])) + "\" r=\"" + (beyond ? "3.5" : "2.5") + "\"/>\n";
@@ -236,11 +237,13 @@ std::string IndividualsChart(const ReportSeries& s, int number, std::string* cap
     svg += Text(left - 6, top + 10, Num(range.high), " class=\"small\" text-anchor=\"end\"") +
            Text(left - 6, top + plotH, Num(range.low), " class=\"small\" text-anchor=\"end\"");
     if (bucket > 1) {
-        svg += Text(left + 4, top + plotH - 4, N(s.values.size()) + " values: each group of " + N(bucket) +
-                                                   " in a row is drawn as its lowest and highest", " class=\"small note\"");
+        svg += Text(left, height - 6, N(s.values.size()) + " values: each group of " + N(bucket) +
+                                          " in a row is drawn as its lowest and highest", " class=\"small note\"");
     }
-    *caption = N(rules.rule[1]) + " beyond the control limits (rule 1, red); rule 2: " + N(rules.rule[2]) +
-               ", rule 3: " + N(rules.rule[3]) + ", rule 4: " + N(rules.rule[4]) + " (amber)";
+    // A stable process puts 0.27 % of its values beyond x̄ ± 3σ by chance alone.
+    *caption = N(rules.rule[1]) + " beyond the control limits (rule 1, red; a stable process would show about " +
+               F("%.0f", 0.0027 * double(s.values.size())) + " by chance); rule 2: " + N(rules.rule[2]) + ", rule 3: " +
+               N(rules.rule[3]) + ", rule 4: " + N(rules.rule[4]) + (bucket > 1 ? "" : " (amber)");
     return svg + "</svg>\n";
 }
 

@@ -26,3 +26,13 @@ if(TARGET line_core)
                        PROPERTIES LABELS postgres FIXTURES_REQUIRED line_postgres
                                   ENVIRONMENT KELVO_LINE_PG_DIR=/tmp/kelvo-line-pg-${stats_pg_tag} DISCOVERY_TIMEOUT 60)
 endif()
+
+# The line report in headless chromium (label `browser`), as report.html is tested.
+if(TARGET kelvotest-line)
+  find_program(KELVO_CHROMIUM NAMES chromium chromium-browser google-chrome)
+  add_test(NAME LineBrowser.ReportRendersEveryPlotWithNoConsoleMessages
+           COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/report_browser_test.sh $<TARGET_FILE:kelvotest-line>
+                   "${KELVO_CHROMIUM}" ${CMAKE_CURRENT_LIST_DIR}/data ${CMAKE_CURRENT_BINARY_DIR}/line-browser)
+  set_tests_properties(LineBrowser.ReportRendersEveryPlotWithNoConsoleMessages PROPERTIES
+                       LABELS browser SKIP_RETURN_CODE 77 TIMEOUT 180)
+endif()

@@ -1,6 +1,8 @@
 #include "plan/plan_file.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -8,6 +10,8 @@
 // Errors are values here, not exceptions.
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
+
+#include "device/scanner.h"
 
 namespace plan {
 namespace {
@@ -70,11 +74,20 @@ std::vector<std::pair<std::string, const toml::node*>> InFileOrder(const toml::t
 }
 
 // A measurement name as the parser produces it: register addresses in canonical hex, EEPROM
-// IDs in lower case.
+// IDs in lower case and EEPROM addresses in decimal without leading zeros ("eeprom.A0.007"
+// is "eeprom.a0.7", as the tool prints "Adr:7").
 std::string CanonicalName(const std::string& name) {
     std::string result = name;
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z' && result.rfind("eeprom.", 0) == 0) c = static_cast<char>(c - 'A' + 'a');
+    if (result.rfind("eeprom.", 0) == 0) {
+        for (char& c : result) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        const size_t dot = result.find('.', 7);
+        size_t digits = dot == std::string::npos ? dot : dot + 1;
+        while (digits != std::string::npos && digits + 1 < result.size() && result[digits] == '0' &&
+               std::isdigit(static_cast<unsigned char>(result[digits + 1]))) {
+            result.erase(digits, 1);
+        }
     }
     if (result.rfind("reg.", 0) == 0) {
         const size_t dot = result.find('.', 4);
@@ -99,27 +112,30 @@ bool Text(const toml::node& node, const std::string& path, const std::string& ke
     return errors.Fail(path, LineOf(node), key, "must be a text");
 }
 
-bool ReadStep(const toml::table& table, const std::string& path, std::set<std::string>& names, StepPlan& step,
-              Errors& errors) {
-    step.line = LineOf(table);
-    static const std::set<std::string> kKeys{"name", "args", "duration", "timeout", "allow_errors", "limits", "expect"};
-    for (const auto& [key, node] : InFileOrder(table)) {
-        if (kKeys.count(key) == 0) {
-            return errors.Fail(path, LineOf(*node), "step." + key,
-                 "unknown key (a step has name, args, duration, timeout, allow_errors, limits, expect)");
-        }
-    }
-    const toml::node* name = table.get("name");
-    if (name == nullptr) return errors.Fail(path, step.line, "step.name", "every step needs a name");
-    if (!name->is_string() || name->as_string()->get().empty()) {
-        return errors.Fail(path, LineOf(*name), "step.name", "must be a text that is not empty");
-    }
-    step.name = name->as_string()->get();
-    if (!names.insert(step.name).second) {
-        return errors.Fail(path, LineOf(*name), "step.name", "'" + step.name + "' names two steps; step names are unique");
-    }
-    const std::string where = "step '" + step.name + "'";
+// The loops report once a second, counted from the loop's start, which comes after bring-up:
+// a measurement of their reports needs a duration that leaves room for the first one.
+constexpr double kFirstReportSeconds = 2.0 * kReportIntervalMs / 1000.0;
 
+bool FromLoopReport(const std::string& name) { return name.rfind("stream.", 0) == 0 || name.rfind("iic.", 0) == 0; }
+
+bool CheckFirstReport(const toml::table& table, const std::string& path, const StepPlan& step, Errors& errors) {
+    if (!step.duration || *step.duration >= kFirstReportSeconds) return true;
+    std::string needed;
+    for (const auto& [name, limit] : step.limits) {
+        if (FromLoopReport(name) && needed.empty()) needed = name;
+    }
+    for (const auto& [name, value] : step.expects) {
+        if (FromLoopReport(name) && needed.empty()) needed = name;
+    }
+    if (needed.empty()) return true;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", kFirstReportSeconds);
+    return errors.Fail(path, LineOf(*table.get("duration")), "duration",
+                       needed + " comes from the loop's once-a-second report, which a duration under " + seconds +
+                           " s may never see: give the step at least " + seconds + " s");
+}
+
+bool ReadArgs(const toml::table& table, const std::string& path, const std::string& where, StepPlan& step, Errors& errors) {
     const toml::node* args = table.get("args");
     if (args == nullptr) return errors.Fail(path, step.line, "args", where + " has no args (the tool's arguments; [] for none)");
     const toml::array* list = args->as_array();
@@ -130,7 +146,13 @@ bool ReadStep(const toml::table& table, const std::string& path, std::set<std::s
     }
     step.toolArgs = ParseToolArgs(step.args);
     if (!step.toolArgs.error.empty()) return errors.Fail(path, LineOf(*args), "args", step.toolArgs.error);
+    const std::string skipped = ActionSkippedByLoop(step.toolArgs);
+    if (!skipped.empty()) return errors.Fail(path, LineOf(*args), "args", skipped);
 
+    return true;
+}
+
+bool ReadTiming(const toml::table& table, const std::string& path, const std::string& where, StepPlan& step, Errors& errors) {
     if (const toml::node* duration = table.get("duration")) {
         const auto seconds = Number(*duration);
         if (!seconds || *seconds <= 0 || *seconds > 86400) {
@@ -161,6 +183,10 @@ bool ReadStep(const toml::table& table, const std::string& path, std::set<std::s
         step.allowErrors = allow->as_boolean()->get();
     }
 
+    return true;
+}
+
+bool ReadLimits(const toml::table& table, const std::string& path, StepPlan& step, Errors& errors) {
     if (const toml::node* limits = table.get("limits")) {
         const toml::table* entries = limits->as_table();
         if (entries == nullptr) return errors.Fail(path, LineOf(*limits), "limits", "must be a table ([step.limits])");
@@ -195,6 +221,11 @@ bool ReadStep(const toml::table& table, const std::string& path, std::set<std::s
             } else {
                 return errors.Fail(path, LineOf(*node), rawKey, "a limit is [min, max], { min = ... } or { max = ... }");
             }
+            // NaN compares false both ways, so a NaN bound would pass every reading; an
+            // infinite one is no limit at all, and OCP's validators cannot carry it.
+            if ((limit.min && !std::isfinite(*limit.min)) || (limit.max && !std::isfinite(*limit.max))) {
+                return errors.Fail(path, LineOf(*node), rawKey, "a limit must be a finite number (not nan or inf)");
+            }
             if (limit.min && limit.max && *limit.min > *limit.max) {
                 return errors.Fail(path, LineOf(*node), rawKey, "min is above max");
             }
@@ -202,6 +233,10 @@ bool ReadStep(const toml::table& table, const std::string& path, std::set<std::s
             step.limits.emplace_back(key, limit);
         }
     }
+    return true;
+}
+
+bool ReadExpects(const toml::table& table, const std::string& path, StepPlan& step, Errors& errors) {
     if (const toml::node* expect = table.get("expect")) {
         const toml::table* entries = expect->as_table();
         if (entries == nullptr) return errors.Fail(path, LineOf(*expect), "expect", "must be a table ([step.expect])");
@@ -235,6 +270,32 @@ bool ReadStep(const toml::table& table, const std::string& path, std::set<std::s
     return true;
 }
 
+bool ReadStep(const toml::table& table, const std::string& path, std::set<std::string>& names, StepPlan& step,
+              Errors& errors) {
+    step.line = LineOf(table);
+    static const std::set<std::string> kKeys{"name", "args", "duration", "timeout", "allow_errors", "limits", "expect"};
+    for (const auto& [key, node] : InFileOrder(table)) {
+        if (kKeys.count(key) == 0) {
+            return errors.Fail(path, LineOf(*node), "step." + key,
+                 "unknown key (a step has name, args, duration, timeout, allow_errors, limits, expect)");
+        }
+    }
+    const toml::node* name = table.get("name");
+    if (name == nullptr) return errors.Fail(path, step.line, "step.name", "every step needs a name");
+    if (!name->is_string() || name->as_string()->get().empty()) {
+        return errors.Fail(path, LineOf(*name), "step.name", "must be a text that is not empty");
+    }
+    step.name = name->as_string()->get();
+    if (!names.insert(step.name).second) {
+        return errors.Fail(path, LineOf(*name), "step.name", "'" + step.name + "' names two steps; step names are unique");
+    }
+    const std::string where = "step '" + step.name + "'";
+
+    return ReadArgs(table, path, where, step, errors) && ReadTiming(table, path, where, step, errors) &&
+           ReadLimits(table, path, step, errors) && ReadExpects(table, path, step, errors) &&
+           CheckFirstReport(table, path, step, errors);
+}
+
 }  // namespace
 
 std::string PlanFile::Dut(const std::string& key) const {
@@ -243,6 +304,42 @@ std::string PlanFile::Dut(const std::string& key) const {
     }
     return "";
 }
+
+namespace {
+
+bool ReadTexts(const toml::table& table, const std::string& path, const std::string& prefix,
+               std::vector<std::pair<std::string, std::string>>& texts, Errors& errors) {
+    for (const auto& [key, node] : InFileOrder(table)) {
+        std::string value;
+        if (!Text(*node, path, prefix + key, &value, errors)) return false;
+        texts.emplace_back(key, value);
+    }
+    return true;
+}
+
+// [dut] has fixed keys, so that a typo ("serail") is an error instead of a unit without a
+// serial; anything else a line wants to carry goes into [dut.info].
+bool ReadDut(const toml::node& dut, const std::string& path, PlanFile* plan, Errors& errors) {
+    const toml::table* table = dut.as_table();
+    if (table == nullptr) return errors.Fail(path, LineOf(dut), "dut", "must be a table ([dut])");
+    for (const auto& [key, node] : InFileOrder(*table)) {
+        if (key == "info") {
+            const toml::table* info = node->as_table();
+            if (info == nullptr) return errors.Fail(path, LineOf(*node), "dut.info", "must be a table ([dut.info])");
+            if (!ReadTexts(*info, path, "dut.info.", plan->dutInfo, errors)) return false;
+        } else if (key != "part" && key != "serial") {
+            return errors.Fail(path, LineOf(*node), "dut." + key,
+                               "unknown key ([dut] has part and serial; put other keys in [dut.info])");
+        } else {
+            std::string value;
+            if (!Text(*node, path, "dut." + key, &value, errors)) return false;
+            plan->dut.emplace_back(key, value);
+        }
+    }
+    return true;
+}
+
+}  // namespace
 
 bool ParsePlan(const std::string& text, const std::string& path, PlanFile* plan, std::string* error) {
     Errors errors{error};
@@ -270,13 +367,7 @@ bool ParsePlan(const std::string& text, const std::string& path, PlanFile* plan,
         if (!Text(*revision, path, "revision", &plan->revision, errors)) return false;
     }
     if (const toml::node* dut = root.get("dut")) {
-        const toml::table* table = dut->as_table();
-        if (table == nullptr) return errors.Fail(path, LineOf(*dut), "dut", "must be a table ([dut])");
-        for (const auto& [key, node] : InFileOrder(*table)) {
-            std::string value;
-            if (!Text(*node, path, "dut." + key, &value, errors)) return false;
-            plan->dut.emplace_back(key, value);
-        }
+        if (!ReadDut(*dut, path, plan, errors)) return false;
     }
     const toml::node* steps = root.get("step");
     if (steps == nullptr) return errors.Fail(path, 1, "step", "the plan has no steps ([[step]])");

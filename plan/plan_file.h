@@ -16,8 +16,8 @@ struct Limit {
     std::optional<double> max;
     // The marginal band inside the limits: a value between a limit and the band passes, but is
     // marked marginal (it is drifting toward the limit).
-    std::optional<double> marginalMin;
-    std::optional<double> marginalMax;
+    std::optional<double> marginalMin{};
+    std::optional<double> marginalMax{};
 };
 
 struct StepPlan {
@@ -36,7 +36,8 @@ struct PlanFile {
     std::string path;
     std::string name;
     std::string revision;
-    std::vector<std::pair<std::string, std::string>> dut;   // [dut] keys in file order ("part", "serial", ...)
+    std::vector<std::pair<std::string, std::string>> dut;       // [dut]: "part", "serial", in file order
+    std::vector<std::pair<std::string, std::string>> dutInfo;   // [dut.info]: the DUT's free metadata
     std::vector<StepPlan> steps;
 
     std::string Dut(const std::string& key) const;

@@ -185,6 +185,9 @@ set(man_pages doc/kelvotest.1 doc/kelvotest-virtual.1 doc/kelvotest-record.1 doc
 if(TARGET kelvotest-plan)
   list(APPEND man_pages doc/kelvotest-plan.1 doc/kelvotest-plan.5)
 endif()
+if(TARGET kelvotest-line)
+  list(APPEND man_pages doc/kelvotest-line-stats.7)
+endif()
 foreach(source ${man_pages} packaging/changelog.Debian)
   get_filename_component(name ${source} NAME)
   add_custom_command(OUTPUT ${KELVO_GENERATED_DIR}/${name}.gz

@@ -83,7 +83,7 @@ struct Line {
 double Value(Line& line, int spec, double progress) {
     switch (spec) {
         case 0: return line.Normal(3.30, 0.012);
-        case 1: return line.Normal(5.00 + 0.25 * progress, 0.045);   // the drift
+        case 1: return line.Normal(5.00 + 0.24 * progress, 0.045);   // the drift
         case 2: return line.Normal(24.0, 0.15);
         case 3: return std::round(line.Normal(30, 3));
         case 4: return 0;
@@ -124,9 +124,9 @@ void MakeRun(Line& line, Batch& b, int index, double at, double progress) {
         b.mResult.push_back(low || high ? "FAIL" : "PASS"), b.mMarginal.push_back(marginal), b.mAt.push_back(Stamp(at));
     }
     // Station 7's stream cable is worse than the others'.
-    const double faultRate = station == 7 ? 0.06 : 0.025;
+    const double faultRate = station == 7 ? 0.03 : 0.01;
     if (line.Uniform() < faultRate) {
-        double pick = line.Uniform() * 2.5;
+        double pick = line.Uniform() * 2.5;   // the weights add up to 2.5
         for (const auto& fault : kFaults) {
             if ((pick -= fault.weight) < 0 || &fault == &kFaults[std::size(kFaults) - 1]) {
                 failures.emplace_back(fault.verdict, fault.step);

@@ -25,24 +25,19 @@ bool Gather(Store& store, const StatsFilter& filter, LineReport* report, std::st
     for (const YieldRow& row : report->overTime) {
         if (row.group == "all") report->plans.push_back(row.plan.empty() ? "(no plan)" : row.plan);
     }
-    std::vector<std::string> names;
-    if (!QueryMeasurementNames(store, &names, error)) return false;
-    std::optional<CapabilityAccumulator> accumulator;
-    auto close = [&] {
-        if (accumulator) report->series.back().row.figures = accumulator->Result();
-    };
-    for (const std::string& name : names) {
-        const bool ok = StreamMeasurement(store, filter, name, [&](const MeasurementSeries& s) {
-            close();
-            report->series.push_back(ReportSeries{CapabilityRow{s.name, s.unit, s.digest, s.limits, {}}, {}});
-            accumulator.emplace(s.limits);
-        }, [&](double value, bool marginal) {
-            accumulator->Add(value, marginal);
-            report->series.back().values.push_back(value);
-        }, error);
-        if (!ok) return false;
-    }
-    close();
+    std::vector<MeasurementSeries> series;
+    std::vector<CapabilityAccumulator> accumulators;
+    const bool ok = StreamLimitedValues(store, filter, {}, &series, [&](size_t at, double value, bool marginal) {
+        if (at == accumulators.size()) {
+            accumulators.emplace_back(series[at].limits);
+            report->series.push_back(ReportSeries{CapabilityRow{series[at].name, series[at].unit, series[at].digest,
+                                                                series[at].limits, {}}, {}});
+        }
+        accumulators[at].Add(value, marginal);
+        report->series[at].values.push_back(value);
+    }, error);
+    if (!ok) return false;
+    for (size_t i = 0; i < series.size(); ++i) report->series[i].row.figures = accumulators[i].Result();
     std::stable_sort(report->series.begin(), report->series.end(),
                      [](const ReportSeries& a, const ReportSeries& b) { return WorseThan(a.row, b.row); });
     return true;

@@ -186,34 +186,47 @@ bool QueryPareto(Store& store, const StatsFilter& filter, std::vector<ParetoRow>
     return ok;
 }
 
-bool QueryMeasurementNames(Store& store, std::vector<std::string>* names, std::string* error) {
-    // From the index on the name alone: the limits are looked at per measurement, on its rows.
-    return store.Query("SELECT DISTINCT name FROM measurements ORDER BY name", {},
-                       [&](const Row& row) { names->push_back(row.Text(0)); }, error);
+// The series of a value: found by name and key among those seen, trying first the one after
+// the last (a run's measurements come in the same order every run), so that a value costs a
+// comparison or two and no allocation.
+static size_t SeriesIndex(std::vector<MeasurementSeries>* series, size_t* hint, const std::string& name, const std::string& key,
+                   const Limits& limits, const std::string& unit) {
+    const size_t count = series->size();
+    for (size_t tried = 0; tried < count; ++tried) {
+        const size_t i = (*hint + 1 + tried) % count;
+        if ((*series)[i].name == name && (*series)[i].digest == key) return *hint = i;
+    }
+    series->push_back(MeasurementSeries{name, key, limits, unit});
+    return *hint = count;
 }
 
-// The values of one measurement with limits, series by series (by limits digest), each in
-// time order. They come in chunks into typed columns: a value costs no allocation of its own,
-// on either engine.
-bool StreamMeasurement(Store& store, const StatsFilter& filter, const std::string& name,
-                       const std::function<void(const MeasurementSeries&)>& onSeries,
-                       const std::function<void(double value, bool marginal)>& onValue, std::string* error) {
+bool StreamLimitedValues(Store& store, const StatsFilter& filter, const std::vector<std::string>& names,
+                         std::vector<MeasurementSeries>* series,
+                         const std::function<void(size_t series, double value, bool marginal)>& onValue, std::string* error) {
     const Where where = RunsWhere(filter);
-    const std::string sql = "SELECT " + std::string(kSeriesKey) +
-                            ", m.limit_min, m.limit_max, m.marginal_min, m.marginal_max, COALESCE(m.unit, ''), m.value,"
-                            " m.marginal FROM measurements m JOIN runs r ON r.id = m.run WHERE m.name = :s1"
-                            " AND (m.limit_min IS NOT NULL OR m.limit_max IS NOT NULL) AND m.value IS NOT NULL" +
-                            where.sql + " ORDER BY 1, r.started_at, r.id, m.seq";
-    std::vector<std::string> params = {name};
+    std::vector<std::string> params;
+    std::string nameClause;
+    for (const std::string& name : names) {
+        nameClause += std::string(nameClause.empty() ? " AND m.name IN (" : ", ") + ":n" + std::to_string(params.size() + 1);
+        params.push_back(name);
+    }
+    if (!nameClause.empty()) nameClause += ")";
     for (const Param& p : where.params) params.push_back(std::get<std::string>(p));
+    // In the order the runs started, through the index on their time: no sort.
+    const std::string sql = "SELECT m.name, " + std::string(kSeriesKey) +
+                            ", m.limit_min, m.limit_max, m.marginal_min, m.marginal_max, COALESCE(m.unit, ''), m.value,"
+                            " m.marginal FROM runs r JOIN measurements m ON m.run = r.id"
+                            " WHERE (m.limit_min IS NOT NULL OR m.limit_max IS NOT NULL) AND m.value IS NOT NULL" +
+                            nameClause + where.sql + " ORDER BY r.started_at, r.id, m.seq";
     constexpr size_t kChunk = 2000;
-    std::vector<std::string> keys(kChunk), units(kChunk);
+    std::vector<std::string> measurement(kChunk), keys(kChunk), units(kChunk);
     std::vector<double> bounds[4], values(kChunk);
     std::vector<soci::indicator> nulls[4];
     std::vector<int> marginals(kChunk);
     try {
         soci::statement statement(store.session());
         for (std::string& p : params) statement.exchange(soci::use(p));
+        statement.exchange(soci::into(measurement));
         statement.exchange(soci::into(keys));
         for (int k = 0; k < 4; ++k) {
             bounds[k].resize(kChunk);
@@ -226,19 +239,14 @@ bool StreamMeasurement(Store& store, const StatsFilter& filter, const std::strin
         statement.alloc();
         statement.prepare(sql);
         statement.define_and_bind();
-        MeasurementSeries series;
-        bool haveSeries = false;
+        size_t hint = 0;
         for (bool more = statement.execute(true); more; more = statement.fetch()) {
             for (size_t i = 0; i < keys.size(); ++i) {
-                if (!haveSeries || keys[i] != series.digest) {
-                    auto bound = [&](int k) { return nulls[k][i] == soci::i_null ? std::nullopt : std::optional<double>(bounds[k][i]); };
-                    series = MeasurementSeries{name, keys[i], Limits{bound(0), bound(1), bound(2), bound(3)}, units[i]};
-                    haveSeries = true;
-                    onSeries(series);
-                }
-                onValue(values[i], marginals[i] != 0);
+                auto bound = [&](int k) { return nulls[k][i] == soci::i_null ? std::nullopt : std::optional<double>(bounds[k][i]); };
+                const size_t at = SeriesIndex(series, &hint, measurement[i], keys[i], Limits{bound(0), bound(1), bound(2), bound(3)}, units[i]);
+                onValue(at, values[i], marginals[i] != 0);
             }
-            for (auto* column : {&keys, &units}) column->resize(kChunk);
+            for (auto* column : {&measurement, &keys, &units}) column->resize(kChunk);
             for (int k = 0; k < 4; ++k) bounds[k].resize(kChunk), nulls[k].resize(kChunk);
             values.resize(kChunk);
             marginals.resize(kChunk);
@@ -252,21 +260,16 @@ bool StreamMeasurement(Store& store, const StatsFilter& filter, const std::strin
 
 bool QueryCapability(Store& store, const StatsFilter& filter, const std::vector<std::string>& names,
                      std::vector<CapabilityRow>* rows, std::string* error) {
-    std::vector<std::string> all = names;
-    if (all.empty() && !QueryMeasurementNames(store, &all, error)) return false;
-    std::optional<CapabilityAccumulator> accumulator;
-    auto close = [&] {
-        if (accumulator) rows->back().figures = accumulator->Result();
-    };
-    for (const std::string& name : all) {
-        const bool ok = StreamMeasurement(store, filter, name, [&](const MeasurementSeries& s) {
-            close();
-            rows->push_back(CapabilityRow{s.name, s.unit, s.digest, s.limits, {}});
-            accumulator.emplace(s.limits);
-        }, [&](double value, bool marginal) { accumulator->Add(value, marginal); }, error);
-        if (!ok) return false;
+    std::vector<MeasurementSeries> series;
+    std::vector<CapabilityAccumulator> accumulators;
+    const bool ok = StreamLimitedValues(store, filter, names, &series, [&](size_t at, double value, bool marginal) {
+        if (at == accumulators.size()) accumulators.emplace_back(series[at].limits);
+        accumulators[at].Add(value, marginal);
+    }, error);
+    if (!ok) return false;
+    for (size_t i = 0; i < series.size(); ++i) {
+        rows->push_back(CapabilityRow{series[i].name, series[i].unit, series[i].digest, series[i].limits, accumulators[i].Result()});
     }
-    close();
     SortWorstFirst(rows);
     return true;
 }

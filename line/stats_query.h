@@ -50,13 +50,12 @@ struct MeasurementSeries {
     Limits limits;
     std::string unit;
 };
-// The names of every measurement in the store.
-bool QueryMeasurementNames(Store& store, std::vector<std::string>* names, std::string* error);
-// The values with limits of one measurement, series by series (onSeries before each series'
-// values), each series in time order.
-bool StreamMeasurement(Store& store, const StatsFilter& filter, const std::string& name,
-                       const std::function<void(const MeasurementSeries&)>& onSeries,
-                       const std::function<void(double value, bool marginal)>& onValue, std::string* error);
+// Every value with limits (of the names given; all when none), in the order their runs
+// started, each with the index of its series in *series, where a series is appended when
+// its first value comes.
+bool StreamLimitedValues(Store& store, const StatsFilter& filter, const std::vector<std::string>& names,
+                         std::vector<MeasurementSeries>* series,
+                         const std::function<void(size_t series, double value, bool marginal)>& onValue, std::string* error);
 // Capability of every series, worst first.
 bool QueryCapability(Store& store, const StatsFilter& filter, const std::vector<std::string>& names,
                      std::vector<CapabilityRow>* rows, std::string* error);

@@ -72,6 +72,10 @@ int RunCapability(const Arguments& args) {
     }
     std::unique_ptr<Store> store = OpenStoreOrSay("capability", options.Get("--db", kDefaultStore));
     if (!store) return kExitFailed;
+    if (std::string error; !PrepareForStatistics(*store, &error)) {
+        std::fprintf(stderr, "kelvotest-line capability: %s: %s\n", Shown(store->name()).c_str(), Shown(error).c_str());
+        return kExitFailed;
+    }
     std::vector<CapabilityRow> rows;
     uint64_t leftOut = 0;
     std::string error;

@@ -20,6 +20,10 @@ int RunPareto(const Arguments& args) {
     }
     std::unique_ptr<Store> store = OpenStoreOrSay("pareto", options.Get("--db", kDefaultStore));
     if (!store) return kExitFailed;
+    if (std::string error; !PrepareForStatistics(*store, &error)) {
+        std::fprintf(stderr, "kelvotest-line pareto: %s: %s\n", Shown(store->name()).c_str(), Shown(error).c_str());
+        return kExitFailed;
+    }
     std::vector<ParetoRow> rows;
     uint64_t leftOut = 0;
     std::string error;

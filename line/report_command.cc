@@ -107,6 +107,10 @@ int RunReport(const Arguments& args) {
     report.until = filter.until.value_or(report.generatedAt);
     std::unique_ptr<Store> store = OpenStoreOrSay("report", options.Get("--db", kDefaultStore));
     if (!store) return kExitFailed;
+    if (std::string error; !PrepareForStatistics(*store, &error)) {
+        std::fprintf(stderr, "kelvotest-line report: %s: %s\n", Shown(store->name()).c_str(), Shown(error).c_str());
+        return kExitFailed;
+    }
     const std::string out = options.Get("--out", "line.html");
     std::string error;
     if (!Gather(*store, filter, &report, &error) || !GatherStations(*store, filter, &report, &error)) {

@@ -17,6 +17,10 @@
 
 namespace line {
 
+// Readies a store for the statistics' queries: PostgreSQL's JIT compiler is turned off for the
+// session, as it spends seconds compiling queries that run in a fraction of that.
+bool PrepareForStatistics(Store& store, std::string* error);
+
 struct StatsFilter {
     std::optional<std::string> plan;
     std::optional<std::string> station;

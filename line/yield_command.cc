@@ -53,6 +53,10 @@ int RunYield(const Arguments& args) {
     }
     std::unique_ptr<Store> store = OpenStoreOrSay("yield", options.Get("--db", kDefaultStore));
     if (!store) return kExitFailed;
+    if (std::string error; !PrepareForStatistics(*store, &error)) {
+        std::fprintf(stderr, "kelvotest-line yield: %s: %s\n", Shown(store->name()).c_str(), Shown(error).c_str());
+        return kExitFailed;
+    }
     std::vector<YieldRow> rows;
     uint64_t leftOut = 0;
     std::string error;

@@ -66,27 +66,10 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
     return true;
 }
 
-std::string JUnitXml(const RunResult& run) {
-    int failures = 0, errors = 0, skipped = 0;
-    for (const StepResult& step : run.steps) {
-        if (step.status == StepStatus::kSkip) {
-            ++skipped;
-        } else if (step.status == StepStatus::kError) {
-            ++errors;
-        } else if (!step.Passed()) {
-            ++failures;
-        }
-    }
-    char time[32];
-    std::snprintf(time, sizeof time, "%.3f", run.info.seconds);
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    xml += "<testsuites name=\"" + XmlEscape(run.plan->name) + "\" tests=\"" + std::to_string(run.steps.size()) +
-           "\" failures=\"" + std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" time=\"" + time +
-           "\">\n";
-    xml += "  <testsuite name=\"" + XmlEscape(run.plan->name) + "\" tests=\"" + std::to_string(run.steps.size()) +
-           "\" failures=\"" + std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" skipped=\"" +
-           std::to_string(skipped) + "\" time=\"" + time + "\" timestamp=\"" + XmlEscape(run.info.startTime.substr(0, 19)) +
-           "\" hostname=\"" + XmlEscape(run.info.station.empty() ? "localhost" : run.info.station) + "\">\n";
+namespace {
+
+std::string Properties(const RunResult& run) {
+    std::string xml;
     xml += "    <properties>\n";
     auto property = [&xml](const std::string& name, const std::string& value) {
         xml += "      <property name=\"" + XmlEscape(name) + "\" value=\"" + XmlEscape(value) + "\"/>\n";
@@ -110,29 +93,60 @@ std::string JUnitXml(const RunResult& run) {
         for (const Check* check : step.Marginals()) property("marginal." + check->name, check->message);
     }
     xml += "    </properties>\n";
-    for (const StepResult& step : run.steps) {
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.3f", step.seconds);
-        xml += "    <testcase name=\"" + XmlEscape(step.plan->name) + "\" classname=\"" + XmlEscape(run.plan->name) +
-               "\" time=\"" + seconds + "\">\n";
-        if (step.status == StepStatus::kSkip) {
-            xml += "      <skipped message=\"" + XmlEscape(step.statusMessage) + "\"/>\n";
-        } else {
-            if (step.status == StepStatus::kError) {
-                xml += "      <error message=\"" + XmlEscape(step.statusMessage) + "\" type=\"step-error\">" +
-                       XmlEscape(step.statusMessage) + "</error>\n";
-            }
-            const auto failed = step.Failures();
-            if (!failed.empty() && step.status == StepStatus::kComplete) {
-                std::string text;
-                for (const Check* check : failed) text += check->verdict + ": " + check->message + "\n";
-                xml += "      <failure message=\"" + XmlEscape(failed.front()->message) + "\" type=\"" +
-                       XmlEscape(failed.front()->verdict) + "\">" + XmlEscape(text) + "</failure>\n";
-            }
-            xml += "      <system-out>" + XmlEscape("working folder: " + step.folder) + "</system-out>\n";
+    return xml;
+}
+
+std::string TestCase(const RunResult& run, const StepResult& step) {
+    std::string xml;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", step.seconds);
+    xml += "    <testcase name=\"" + XmlEscape(step.plan->name) + "\" classname=\"" + XmlEscape(run.plan->name) +
+           "\" time=\"" + seconds + "\">\n";
+    if (step.status == StepStatus::kSkip) {
+        xml += "      <skipped message=\"" + XmlEscape(step.statusMessage) + "\"/>\n";
+    } else {
+        if (step.status == StepStatus::kError) {
+            xml += "      <error message=\"" + XmlEscape(step.statusMessage) + "\" type=\"step-error\">" +
+                   XmlEscape(step.statusMessage) + "</error>\n";
         }
-        xml += "    </testcase>\n";
+        const auto failed = step.Failures();
+        if (!failed.empty() && step.status == StepStatus::kComplete) {
+            std::string text;
+            for (const Check* check : failed) text += check->verdict + ": " + check->message + "\n";
+            xml += "      <failure message=\"" + XmlEscape(failed.front()->message) + "\" type=\"" +
+                   XmlEscape(failed.front()->verdict) + "\">" + XmlEscape(text) + "</failure>\n";
+        }
+        xml += "      <system-out>" + XmlEscape("working folder: " + step.folder) + "</system-out>\n";
     }
+    xml += "    </testcase>\n";
+    return xml;
+}
+
+}  // namespace
+
+std::string JUnitXml(const RunResult& run) {
+    int failures = 0, errors = 0, skipped = 0;
+    for (const StepResult& step : run.steps) {
+        if (step.status == StepStatus::kSkip) {
+            ++skipped;
+        } else if (step.status == StepStatus::kError) {
+            ++errors;
+        } else if (!step.Passed()) {
+            ++failures;
+        }
+    }
+    char time[32];
+    std::snprintf(time, sizeof time, "%.3f", run.info.seconds);
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    xml += "<testsuites name=\"" + XmlEscape(run.plan->name) + "\" tests=\"" + std::to_string(run.steps.size()) +
+           "\" failures=\"" + std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" time=\"" + time +
+           "\">\n";
+    xml += "  <testsuite name=\"" + XmlEscape(run.plan->name) + "\" tests=\"" + std::to_string(run.steps.size()) +
+           "\" failures=\"" + std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" skipped=\"" +
+           std::to_string(skipped) + "\" time=\"" + time + "\" timestamp=\"" + XmlEscape(run.info.startTime.substr(0, 19)) +
+           "\" hostname=\"" + XmlEscape(run.info.station.empty() ? "localhost" : run.info.station) + "\">\n";
+    xml += Properties(run);
+    for (const StepResult& step : run.steps) xml += TestCase(run, step);
     xml += "  </testsuite>\n</testsuites>\n";
     return xml;
 }

@@ -47,6 +47,25 @@ json Validators(const StepResult& step, const std::string& name) {
     return validators;
 }
 
+// The stream's reports as a series: each element the rate of one report interval.
+void WriteThroughput(OcpWriter& writer, const StepResult& step) {
+    const Transcript& t = step.transcript;
+    if (t.throughput.empty()) return;
+    const std::string id = StepId(step) + ".throughput";
+    writer.Write(StepArtifact(step, "measurementSeriesStart",
+                              {{"measurementSeriesId", id}, {"name", "stream.throughput"}, {"unit", "B/s"}}));
+    for (size_t i = 0; i < t.throughput.size(); ++i) {
+        const ThroughputReport& r = t.throughput[i];
+        json metadata = {{"bytes", r.bytes}, {"averageRate", r.rate}, {"errors", r.errors}, {"seconds", r.seconds}};
+        if (r.firstErrorPosition) metadata["firstErrorPosition"] = *r.firstErrorPosition;
+        const auto at = step.startPoint + std::chrono::milliseconds(static_cast<long long>(r.seconds * 1000));
+        writer.Write(StepArtifact(step, "measurementSeriesElement",
+                                  {{"index", i}, {"measurementSeriesId", id}, {"value", r.intervalRate},
+                                   {"timestamp", IsoTime(at)}, {"metadata", metadata}}));
+    }
+    writer.Write(StepArtifact(step, "measurementSeriesEnd", {{"measurementSeriesId", id}, {"totalCount", t.throughput.size()}}));
+}
+
 // A limit's marginal band and the value's place in it go into the measurement's metadata,
 // not its validators: a value in the margin passes.
 void AddBand(const StepResult& step, const std::string& name, json& body) {
@@ -100,12 +119,12 @@ void OcpWriter::RunStart(const RunResult& run) {
         {"operator", run.info.operatorName}, {"outputFolder", run.info.outDir}, {"recorded", run.info.recorded},
     };
     if (!run.info.scenario.empty()) parameters["virtualScanner"] = run.info.scenario;
-    parameters["limitsDigest"] = LimitsDigest(plan);
+    parameters["limitsDigest"] = LimitsDigest(*run.plan);
     json metadata = json::object();
     for (const auto& [key, value] : plan.dut) metadata[key] = value;
     for (const auto& [key, value] : plan.dutInfo) metadata[key] = value;   // [dut.info], the line's own keys
     metadata["scanner"] = run.info.source;
-    metadata["limitsDigest"] = LimitsDigest(plan);
+    metadata["limitsDigest"] = LimitsDigest(*run.plan);
     if (!run.info.station.empty()) metadata["station"] = run.info.station;
     if (!run.info.operatorName.empty()) metadata["operator"] = run.info.operatorName;
     json hardware = {{"hardwareInfoId", "dut"}, {"name", plan.Dut("part").empty() ? "scanner" : plan.Dut("part")}};
@@ -164,27 +183,7 @@ void OcpWriter::StepEnd(const RunResult& run, const StepResult& step) {
         AddBand(step, m.name, body);
         Write(StepArtifact(step, "measurement", body));
     }
-    if (!t.throughput.empty()) {
-        const std::string id = StepId(step) + ".throughput";
-        Write(StepArtifact(step, "measurementSeriesStart",
-                           {{"measurementSeriesId", id}, {"name", "stream.throughput"}, {"unit", "B/s"}}));
-        uint64_t lastBytes = 0;
-        double lastSeconds = 0;
-        for (size_t i = 0; i < t.throughput.size(); ++i) {
-            const ThroughputReport& r = t.throughput[i];
-            const double span = r.seconds - lastSeconds;
-            const double rate = span > 0 ? static_cast<double>(r.bytes - lastBytes) / span : 0.0;
-            json metadata = {{"bytes", r.bytes}, {"averageRate", r.rate}, {"errors", r.errors}, {"seconds", r.seconds}};
-            if (r.firstErrorPosition) metadata["firstErrorPosition"] = *r.firstErrorPosition;
-            const auto at = step.startPoint + std::chrono::milliseconds(static_cast<long long>(r.seconds * 1000));
-            Write(StepArtifact(step, "measurementSeriesElement",
-                               {{"index", i}, {"measurementSeriesId", id}, {"value", rate}, {"timestamp", IsoTime(at)},
-                                {"metadata", metadata}}));
-            lastBytes = r.bytes;
-            lastSeconds = r.seconds;
-        }
-        Write(StepArtifact(step, "measurementSeriesEnd", {{"measurementSeriesId", id}, {"totalCount", t.throughput.size()}}));
-    }
+    WriteThroughput(*this, step);
     for (const DeviceError& error : t.errors) {
         std::string message = error.text;
         if (error.code) message += " (code " + std::to_string(*error.code) + ")";

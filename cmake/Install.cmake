@@ -13,6 +13,8 @@
 #   interface           include/kelvoscanusb.h, <datadir>/pkgconfig/kelvoscanusb.pc
 #   test plans          bin/kelvotest-plan, its man pages (1, 5), completion, <docdir>/examples/
 #                       (plan/CMakeLists.txt)
+#   the line's          bin/kelvotest-line, its man page,    (not built for Windows)
+#     collector         completion (line/CMakeLists.txt)
 #   documents           man pages, bash completion,         README.txt, LICENSE.txt,
 #                       <docdir>: README.md, copyright      THIRD-PARTY-NOTICES.txt
 #
@@ -44,6 +46,10 @@ set(kelvo_data_permissions OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
 # ---- everywhere --------------------------------------------------------------------------
 install(TARGETS kelvotest kelvotrace RUNTIME DESTINATION ${KELVO_INSTALL_BIN_DIR})
+# kelvotest-line, the line's collector, where it is built (line/: Linux, with SOCI).
+if(TARGET kelvotest-line)
+  install(TARGETS kelvotest-line RUNTIME DESTINATION ${KELVO_INSTALL_BIN_DIR})
+endif()
 # kelvotest-plan, where it is built (plan/), with its sample plan.
 set(kelvo_plan_programs)
 if(TARGET kelvotest-plan)
@@ -176,6 +182,10 @@ if(TARGET kelvotest-plan)
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/kelvotest-plan.bash-completion
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kelvotest-plan)
 endif()
+if(TARGET kelvotest-line)
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/kelvotest-line.bash-completion
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kelvotest-line)
+endif()
 
 # Manual pages and the Debian change log go in compressed with gzip -9n, as Debian wants
 # them: -n keeps the name and time out, so the same sources give the same bytes.
@@ -186,7 +196,7 @@ if(TARGET kelvotest-plan)
   list(APPEND man_pages doc/kelvotest-plan.1 doc/kelvotest-plan.5)
 endif()
 if(TARGET kelvotest-line)
-  list(APPEND man_pages doc/kelvotest-line-stats.7)
+  list(APPEND man_pages doc/kelvotest-line.1 doc/kelvotest-line-stats.7)
 endif()
 foreach(source ${man_pages} packaging/changelog.Debian)
   get_filename_component(name ${source} NAME)

@@ -61,14 +61,18 @@ else()
     "training and dry runs without hardware."
     ""
     "kelvotest-plan runs a test plan with limits through the tool and reports"
-    "pass or fail, with OCP, JUnit and HTML reports, for production lines.")
+    "pass or fail, with OCP, JUnit and HTML reports, for production lines."
+    ""
+    "kelvotest-line collects the stations' runs into SQLite or PostgreSQL and"
+    "answers from them: a unit's history, lists of runs for spreadsheets.")
 
   # The Depends line is computed from the ELF files. The one library dpkg-shlibdeps cannot
   # place is libkelvoscanusb.so.1, which the tool needs and which no Debian package provides:
   # it is the scanner maker's. The virtual scanner in the private folder has the same soname,
   # and a library found inside the package being built adds no dependency, so the search is
   # pointed there. The tool still never loads it from there (it has no run-path); the
-  # description tells what to install.
+  # description tells what to install. kelvotest-line's SOCI libraries (libsoci-core4.0,
+  # libsoci-sqlite3-4.0, libsoci-postgresql4.0) come into the line the same way.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS usr/${KELVO_INSTALL_VIRTUAL_DIR})
 endif()

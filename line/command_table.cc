@@ -3,6 +3,8 @@
 #include "line/command_table.h"
 #include "line/stats_commands.h"
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -88,7 +90,16 @@ bool ReadOptions(const char* command, const Arguments& args, std::span<const Opt
     return true;
 }
 
+void KeepTheHeap() {
+    // Each run's records are freed as a whole; the C library would then hand the top of the
+    // heap back to the kernel and take it again for the next run, and on a virtual machine
+    // each round trip flushes every CPU's TLB: a third of ingest's time.
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
+    mallopt(M_TOP_PAD, 16 << 20);
+}
+
 int RunLineCommand(int argc, char** argv) {
+    KeepTheHeap();
     if (argc < 2) {
         Usage(stderr);
         return kExitFailed;

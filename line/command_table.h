@@ -25,6 +25,7 @@ struct Command {
 
 std::span<const Command> Commands();
 int RunLineCommand(int argc, char** argv);   // main's only call
+void KeepTheHeap();   // the allocator's settings of a long ingest (RunLineCommand sets them)
 
 // Options: each known option with or without a value ("--db URL", "--json"); everything else
 // that does not start with "--" is an operand. "--" ends the options.

@@ -13,6 +13,7 @@ struct Dialect {
     const char* key;             // the runs' own key column
     const char* integer;         // a 64-bit integer column
     const char* real;            // a double column
+    const char* clustered;       // after a table's columns: stored in its key's order, with no second copy of the key
     const char* beginWrite;      // a transaction that writes
     const char* migrationLock;   // taken inside the migration's transaction ("" when the begin locks)
     // Rows from a JSON array of arrays bound as the parameter :rows: the FROM

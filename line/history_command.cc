@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "line/command_table.h"
+#include "line/history.h"
 #include "line/text.h"
 
 namespace line {
@@ -13,58 +14,13 @@ namespace {
 
 using nlohmann::json;
 
-struct Failure {
-    std::string step, verdict, message, value, unit;
-    std::optional<double> limitMin, limitMax;
-    std::string expected;
-};
-
-struct HistoryRun {
-    std::string runId, startedAt, station, operatorName, plan, revision, result, source;
-    std::vector<Failure> failures;
-};
-
-std::optional<double> OptReal(const Row& row, size_t column) {
-    if (row.IsNull(column)) return std::nullopt;
-    return row.Real(column);
-}
-
-bool LoadHistory(Store& store, const std::string& serial, std::vector<HistoryRun>* runs, std::string* error) {
-    std::map<int64_t, size_t> byId;
-    if (!store.Query("SELECT id, run_id, started_at, station, operator, plan_name, plan_revision, result, source"
-                     " FROM runs WHERE serial = :1 ORDER BY started_at, id",
-                     {serial},
-                     [&](const Row& r) {
-                         byId[r.Int(0)] = runs->size();
-                         runs->push_back({r.Text(1), r.Text(2), r.Text(3), r.Text(4), r.Text(5), r.Text(6), r.Text(7),
-                                          r.Text(8), {}});
-                     },
-                     error)) {
-        return false;
-    }
-    return store.Query(
-        "SELECT f.run, s.name, f.verdict, f.message, m.value_text, m.unit, m.limit_min, m.limit_max, m.expected"
-        " FROM failures f JOIN runs r ON r.id = f.run"
-        " LEFT JOIN steps s ON s.run = f.run AND s.idx = f.step"
-        " LEFT JOIN measurements m ON m.run = f.run AND m.step = f.step AND m.name = f.measurement"
-        " WHERE r.serial = :1 ORDER BY f.run, f.seq",
-        {serial},
-        [&](const Row& r) {
-            const auto it = byId.find(r.Int(0));
-            if (it == byId.end()) return;
-            (*runs)[it->second].failures.push_back(
-                {r.Text(1), r.Text(2), r.Text(3), r.Text(4), r.Text(5), OptReal(r, 6), OptReal(r, 7), r.Text(8)});
-        },
-        error);
-}
-
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.10g", value);
     return text;
 }
 
-std::string Limits(const Failure& f) {
+std::string Limits(const HistoryFailure& f) {
     if (f.limitMin && f.limitMax) return "limits [" + Number(*f.limitMin) + ", " + Number(*f.limitMax) + "]";
     if (f.limitMin) return "limit min " + Number(*f.limitMin);
     if (f.limitMax) return "limit max " + Number(*f.limitMax);
@@ -81,7 +37,7 @@ void PrintText(const std::string& serial, const std::vector<HistoryRun>& runs) {
                     Shown(run.revision.empty() ? "-" : run.revision).c_str(),
                     run.source == "hardware" ? "" : ("  (" + run.source + ", not hardware)").c_str(),
                     Shown(run.runId).c_str());
-        for (const Failure& f : run.failures) {
+        for (const HistoryFailure& f : run.failures) {
             std::string detail;
             if (!f.value.empty()) detail = "value " + f.value + (f.unit.empty() ? "" : " " + f.unit);
             const std::string limits = Limits(f);
@@ -96,7 +52,7 @@ void PrintJson(const std::string& serial, const std::vector<HistoryRun>& runs) {
     json list = json::array();
     for (const HistoryRun& run : runs) {
         json failures = json::array();
-        for (const Failure& f : run.failures) {
+        for (const HistoryFailure& f : run.failures) {
             json entry = {{"step", f.step}, {"verdict", f.verdict}, {"message", f.message}};
             if (!f.value.empty()) entry["value"] = json::parse(f.value, nullptr, false);
             if (!f.unit.empty()) entry["unit"] = f.unit;

@@ -274,6 +274,43 @@ int OpenRegular(const std::string& path, std::string* error) {
     return fd;
 }
 
+// Reads the file in pieces, hands each whole line to the reader and leaves a last line
+// without its newline in *pending. False with *why on a read error or a refused line.
+bool ReadLines(int fd, Reader& reader, Sha256& hash, size_t* number, std::string* pending, std::string* why) {
+    char buffer[65536];
+    uint64_t total = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            *why = std::strerror(errno);
+            return false;
+        }
+        if (got == 0) return true;
+        total += static_cast<uint64_t>(got);
+        if (total > kMaxFileBytes) {
+            *why = "grew past " + std::to_string(kMaxFileBytes >> 20) + " MiB while read: not a run's output";
+            return false;
+        }
+        hash.Add(std::string_view(buffer, static_cast<size_t>(got)));
+        for (const char* p = buffer; p < buffer + got;) {
+            const char* end = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(buffer + got - p)));
+            const size_t take = static_cast<size_t>((end ? end : buffer + got) - p);
+            if (pending->size() + take > kMaxLineBytes) {
+                *why = "line " + std::to_string(*number + 1) + " is longer than " + std::to_string(kMaxLineBytes >> 20) +
+                       " MiB: not a run's output";
+                return false;
+            }
+            pending->append(p, take);
+            p += take;
+            if (end == nullptr) break;
+            ++p;
+            if (!reader.Line(*pending, ++*number, why)) return false;
+            pending->clear();
+        }
+    }
+}
+
 }  // namespace
 
 bool ReadOcpRun(const std::string& path, RunRecord* run, std::string* error) {
@@ -289,43 +326,7 @@ bool ReadOcpRun(const std::string& path, RunRecord* run, std::string* error) {
     Sha256 hash;
     std::string pending;
     size_t number = 0;
-    uint64_t total = 0;
-    char buffer[65536];
-    bool ok = true;
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            why = std::strerror(errno);
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        total += static_cast<uint64_t>(got);
-        if (total > kMaxFileBytes) {
-            why = "grew past " + std::to_string(kMaxFileBytes >> 20) + " MiB while read: not a run's output";
-            ok = false;
-            break;
-        }
-        hash.Add(std::string_view(buffer, static_cast<size_t>(got)));
-        for (const char* p = buffer; ok && p < buffer + got;) {
-            const char* end = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(buffer + got - p)));
-            const size_t take = static_cast<size_t>((end ? end : buffer + got) - p);
-            if (pending.size() + take > kMaxLineBytes) {
-                why = "line " + std::to_string(number + 1) + " is longer than " + std::to_string(kMaxLineBytes >> 20) +
-                      " MiB: not a run's output";
-                ok = false;
-                break;
-            }
-            pending.append(p, take);
-            p += take;
-            if (end == nullptr) break;
-            ++p;
-            ok = reader.Line(pending, ++number, &why);
-            pending.clear();
-        }
-        if (!ok) break;
-    }
+    bool ok = ReadLines(fd, reader, hash, &number, &pending, &why);
     ::close(fd);
     // A last line without its newline was cut by a writer that died: what came before stands.
     if (ok && !pending.empty()) {

@@ -23,9 +23,9 @@ std::string PostgresField(int k, const char* type) {
 }
 
 const Dialect kDialects[] = {
-    {Engine::kSqlite, "INTEGER PRIMARY KEY", "INTEGER", "REAL", "BEGIN IMMEDIATE", "",
+    {Engine::kSqlite, "INTEGER PRIMARY KEY", "INTEGER", "REAL", " WITHOUT ROWID", "BEGIN IMMEDIATE", "",
      "json_each(:rows) AS e", SqliteField},
-    {Engine::kPostgresql, "BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY", "BIGINT", "DOUBLE PRECISION",
+    {Engine::kPostgresql, "BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY", "BIGINT", "DOUBLE PRECISION", "",
      "BEGIN", "SELECT pg_advisory_xact_lock(7401)", "json_array_elements(CAST(:rows AS json)) AS e",
      PostgresField},
 };
@@ -143,7 +143,7 @@ std::unique_ptr<Store> Store::Open(const std::string& url, std::string* error) {
             }
             session->open(soci::sqlite3, "db=" + quoted + "\" timeout=30");
             *session << "PRAGMA journal_mode = WAL";
-            *session << "PRAGMA synchronous = FULL";
+            *session << "PRAGMA synchronous = NORMAL";
             *session << "PRAGMA foreign_keys = ON";
         } else {
             session->open(soci::postgresql, target);
@@ -158,47 +158,52 @@ std::unique_ptr<Store> Store::Open(const std::string& url, std::string* error) {
     return store;
 }
 
+bool Store::ReadVersion(int64_t* version, std::string* error) {
+    *version = 0;
+    return Query("SELECT COALESCE(MAX(version), 0) FROM schema_version", {},
+                 [&](const Row& row) { *version = row.Int(0); }, error);
+}
+
 bool Store::Migrate(std::string* error) {
     const Dialect& dialect = DialectOf(engine_);
+    const int64_t ours = CurrentSchemaVersion();
+    int64_t version = 0;
     if (!Execute("CREATE TABLE IF NOT EXISTS schema_version (version " + std::string(dialect.integer) +
                      " NOT NULL PRIMARY KEY, applied_at TEXT NOT NULL)",
-                 {}, error)) {
-        *error = "cannot create the schema of " + name_ + ": " + *error;
+                 {}, error) ||
+        !ReadVersion(&version, error)) {
+        *error = "cannot read the schema of " + name_ + ": " + *error;
         return false;
     }
-    if (!Begin(error)) return false;
-    if (*dialect.migrationLock && !Execute(dialect.migrationLock, {}, error)) {
-        Rollback();
-        return false;
+    // Up to date (the common case) needs no write lock; a migration takes it and looks again,
+    // since another collector may have migrated in between.
+    if (version < ours) {
+        if (!Begin(error)) return false;
+        if ((*dialect.migrationLock && !Execute(dialect.migrationLock, {}, error)) || !ReadVersion(&version, error)) {
+            Rollback();
+            return false;
+        }
+        for (int64_t v = version; v < ours; ++v) {
+            for (const std::string& statement : Migrations()[static_cast<size_t>(v)].statements) {
+                if (!Execute(ForEngine(statement, dialect), {}, error)) {
+                    Rollback();
+                    *error = "cannot migrate " + name_ + " to schema version " + std::to_string(v + 1) + ": " + *error;
+                    return false;
+                }
+            }
+            if (!Execute("INSERT INTO schema_version (version, applied_at) VALUES (:1, :2)", {v + 1, NowUtc()}, error)) {
+                Rollback();
+                return false;
+            }
+        }
+        if (!Commit(error)) return false;
     }
-    int64_t version = 0;
-    if (!Query("SELECT COALESCE(MAX(version), 0) FROM schema_version", {},
-               [&](const Row& row) { version = row.Int(0); }, error)) {
-        Rollback();
-        return false;
-    }
-    const int64_t ours = CurrentSchemaVersion();
     if (version > ours) {
-        Rollback();
         *error = name_ + " has schema version " + std::to_string(version) + ", newer than this program's " +
                  std::to_string(ours) + ": use a newer kelvotest-line";
         return false;
     }
-    for (int64_t v = version; v < ours; ++v) {
-        for (const std::string& statement : Migrations()[static_cast<size_t>(v)].statements) {
-            if (!Execute(ForEngine(statement, dialect), {}, error)) {
-                Rollback();
-                *error = "cannot migrate " + name_ + " to schema version " + std::to_string(v + 1) + ": " + *error;
-                return false;
-            }
-        }
-        if (!Execute("INSERT INTO schema_version (version, applied_at) VALUES (:1, :2)",
-                     {v + 1, NowUtc()}, error)) {
-            Rollback();
-            return false;
-        }
-    }
-    return Commit(error);
+    return true;
 }
 
 bool Store::Query(const std::string& sql, const std::vector<Param>& params,

@@ -37,7 +37,8 @@
 //                 "run-aborted"), message, measurement (the measurement the verdict names, when
 //                 the step has it)
 // Indexes: runs(serial, started_at), runs(started_at), runs(plan_name, started_at),
-// runs(station, started_at), measurements(name), failures(verdict).
+// runs(station, started_at), failures(verdict); steps, measurements and failures are kept in
+// their key's order (SQLite: WITHOUT ROWID).
 // Views (for a dashboard): runs_per_hour(hour, plan_name, station, source, runs, passed,
 // failed, aborted) and measurement_limits(run_id, serial, station, plan_name, plan_revision,
 // limits_digest, source, started_at, step, name, value, unit, limit_min, limit_max,
@@ -111,6 +112,7 @@ public:
 private:
     Store(Engine engine, std::string name, std::unique_ptr<soci::session> session);
     bool Migrate(std::string* error);
+    bool ReadVersion(int64_t* version, std::string* error);
 
     Engine engine_;
     std::string name_;

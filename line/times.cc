@@ -4,7 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
-#include <regex>
+#include <regex>   // the spans of --since and --until
 
 namespace line {
 
@@ -24,29 +24,65 @@ std::string Format(sys_time<milliseconds> t) {
     return text;
 }
 
-// Date, time (optional), fraction (optional), zone (optional): the groups of kTime.
-const std::regex kTime(R"(^(\d{4})-(\d{2})-(\d{2})(?:[T t](\d{2}):(\d{2})(?::(\d{2})(?:\.(\d{1,9}))?)?)?)"
-                       R"(([Zz]|[+-]\d{2}:\d{2})?$)");
-
-std::optional<std::string> Parse(const std::string& text, bool needTime) {
-    std::smatch m;
-    if (!std::regex_match(text, m, kTime)) return std::nullopt;
-    if (needTime && (!m[4].matched || !m[6].matched || !m[8].matched)) return std::nullopt;
-    const year_month_day ymd{year{std::stoi(m[1])}, month{static_cast<unsigned>(std::stoi(m[2]))},
-                             day{static_cast<unsigned>(std::stoi(m[3]))}};
-    if (!ymd.ok()) return std::nullopt;
-    const int h = m[4].matched ? std::stoi(m[4]) : 0, min = m[5].matched ? std::stoi(m[5]) : 0;
-    const int s = m[6].matched ? std::stoi(m[6]) : 0;
-    if (h > 23 || min > 59 || s > 60) return std::nullopt;
-    int ms = 0;
-    if (m[7].matched) ms = std::stoi((m[7].str() + "00").substr(0, 3));
-    sys_time<milliseconds> t = sys_days{ymd} + hours{h} + minutes{min} + seconds{s} + milliseconds{ms};
-    const std::string zone = m[8];
-    if (zone.size() == 6) {
-        const minutes offset = hours{std::stoi(zone.substr(1, 2))} + minutes{std::stoi(zone.substr(4, 2))};
-        t += zone[0] == '+' ? -offset : offset;
+// Reads `count` digits at text[at] into *value.
+bool Digits(const std::string& text, size_t at, size_t count, int* value) {
+    if (at + count > text.size()) return false;
+    *value = 0;
+    for (size_t i = at; i < at + count; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        *value = *value * 10 + (text[i] - '0');
     }
-    return Format(t);
+    return true;
+}
+
+// "YYYY-MM-DD" then, optionally, [T t space]"HH:MM" [":SS" [".fraction"]], then an optional
+// zone (Z or +HH:MM); with needTime, the seconds and the zone are required (RFC 3339). By
+// hand, not with <regex>: ingest reads a time stamp from every line of a run.
+std::optional<std::string> Parse(const std::string& text, bool needTime) {
+    int y = 0, mo = 0, d = 0, h = 0, min = 0, s = 0, ms = 0;
+    if (!Digits(text, 0, 4, &y) || text.size() < 10 || text[4] != '-' || !Digits(text, 5, 2, &mo) || text[7] != '-' ||
+        !Digits(text, 8, 2, &d)) {
+        return std::nullopt;
+    }
+    size_t at = 10;
+    bool haveSeconds = false, haveZone = false;
+    if (at < text.size() && (text[at] == 'T' || text[at] == 't' || text[at] == ' ')) {
+        if (!Digits(text, at + 1, 2, &h) || text.size() < at + 6 || text[at + 3] != ':' || !Digits(text, at + 4, 2, &min)) {
+            return std::nullopt;
+        }
+        at += 6;
+        if (at < text.size() && text[at] == ':') {
+            if (!Digits(text, at + 1, 2, &s)) return std::nullopt;
+            haveSeconds = true;
+            at += 3;
+            if (at < text.size() && text[at] == '.') {
+                const size_t first = ++at;
+                for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+                    if (at - first < 3) ms = ms * 10 + (text[at] - '0');
+                }
+                if (at == first || at - first > 9) return std::nullopt;
+                for (size_t n = at - first; n < 3; ++n) ms *= 10;
+            }
+        }
+    }
+    minutes offset{0};
+    if (at < text.size() && (text[at] == 'Z' || text[at] == 'z')) {
+        haveZone = true;
+        ++at;
+    } else if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+        int oh = 0, om = 0;
+        if (text.size() != at + 6 || !Digits(text, at + 1, 2, &oh) || text[at + 3] != ':' || !Digits(text, at + 4, 2, &om)) {
+            return std::nullopt;
+        }
+        offset = (text[at] == '+' ? 1 : -1) * (hours{oh} + minutes{om});
+        haveZone = true;
+        at += 6;
+    }
+    const year_month_day ymd{year{y}, month{static_cast<unsigned>(mo)}, day{static_cast<unsigned>(d)}};
+    if (at != text.size() || !ymd.ok() || h > 23 || min > 59 || s > 60 || (needTime && (!haveSeconds || !haveZone))) {
+        return std::nullopt;
+    }
+    return Format(sys_days{ymd} + hours{h} + minutes{min} + seconds{s} + milliseconds{ms} - offset);
 }
 
 }  // namespace

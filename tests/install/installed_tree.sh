@@ -73,8 +73,15 @@ check_installed() {
         fail "the sample plan did not pass against the installed kelvotest-virtual"
       MANWIDTH=80 man --warnings -M "$data/man" 5 kelvotest-plan >out.txt 2>err.txt || fail "man 5 kelvotest-plan failed"
       [ ! -s err.txt ] && grep -q "^NAME" out.txt || fail "man 5 kelvotest-plan: warnings or no page"
+      # The line's collector stores that run and shows it.
+      if [ -x "$bin/kelvotest-line" ]; then
+        "$bin/kelvotest-line" ingest --db line.db plan-run >out.txt 2>err.txt &&
+          "$bin/kelvotest-line" runs --db line.db --format csv >out.txt 2>err.txt && [ "$(wc -l <out.txt)" = 2 ] ||
+          fail "the installed kelvotest-line did not store the sample plan's run: $(cat err.txt)"
+      fi
     fi
-    for page in kelvotest kelvotest-virtual kelvotest-record kelvotrace $([ -x "$bin/kelvotest-plan" ] && echo kelvotest-plan); do
+    for page in kelvotest kelvotest-virtual kelvotest-record kelvotrace $([ -x "$bin/kelvotest-plan" ] && echo kelvotest-plan) \
+                $([ -x "$bin/kelvotest-line" ] && echo kelvotest-line); do
       MANWIDTH=80 man --warnings -M "$data/man" "$page" >out.txt 2>err.txt || fail "man $page failed"
       [ ! -s err.txt ] && grep -q "^NAME" out.txt || fail "man $page: warnings or no page"
     done

@@ -1,6 +1,7 @@
 // line/command_table.cc: the table of subcommands, the usage text made from it, and the
 // option reading every command shares.
 #include "line/command_table.h"
+#include "line/stats_commands.h"
 
 #include <malloc.h>
 
@@ -19,6 +20,13 @@ const Command kCommands[] = {
      "[--db URL] [--since T] [--until T] [--plan NAME] [--station S] [--serial SN] "
      "[--result PASS|FAIL|ABORTED] [--format text|csv|json]",
      "a list of runs, for scripts and spreadsheets", RunRuns},
+    {"yield", KELVO_LINE_STATS_USAGE " [--by day|shift|station|step] [--format text|csv|json]",
+     "units tested, first-pass and final yield, retest rate, aborted runs", RunYield},
+    {"capability", "[MEASUREMENT...] " KELVO_LINE_STATS_USAGE " [--format text|csv|json]",
+     "n, mean, σ overall and within, Ppk and Cpk per measurement and limits digest, worst first", RunCapability},
+    {"pareto", KELVO_LINE_STATS_USAGE " [--format text|csv|json]", "failure verdicts by units failed, with the cumulative share", RunPareto},
+    {"report", KELVO_LINE_STATS_USAGE " [--by day|shift] [--out line.html]",
+     "the line report: yield, Pareto, capability and stations in one HTML file (default: last 7 days)", RunReport},
 };
 
 void Usage(FILE* out) {

@@ -53,6 +53,17 @@ std::string LimitText(const Limit& limit) {
     return "<= " + Number(*limit.max);
 }
 
+std::string BandText(const Limit& limit) {
+    const std::string low = limit.marginalMin ? Number(*limit.marginalMin) : limit.min ? Number(*limit.min) : "";
+    const std::string high = limit.marginalMax ? Number(*limit.marginalMax) : limit.max ? Number(*limit.max) : "";
+    if (!low.empty() && !high.empty()) return "[" + low + ", " + high + "]";
+    return low.empty() ? "<= " + high : ">= " + low;
+}
+
+std::string MarginalNote(const Check& check) {
+    return "pass (marginal: " + check.name + " = " + (check.value ? WithUnit(*check.value, check.unit) : "") + ")";
+}
+
 std::string DisplayValue(const std::string& name, const Value& value, const std::string& unit) {
     std::string text = ValueText(value) + (unit.empty() ? "" : " " + unit);
     const bool hexName = name.rfind("reg.", 0) == 0 || name.rfind("eeprom.", 0) == 0 ||
@@ -148,6 +159,11 @@ Check LimitCheck(const std::string& name, const Limit& limit, const Transcript& 
         check.verdict = name + (low ? "-low" : "-high");
         check.message = name + " = " + WithUnit(m->value, m->unit) + (low ? ", below" : ", above") + " its limits " +
                         LimitText(limit);
+    } else if ((limit.marginalMin && value < *limit.marginalMin) || (limit.marginalMax && value > *limit.marginalMax)) {
+        check.marginal = true;
+        check.verdict = name + "-marginal";
+        check.message = name + " = " + WithUnit(m->value, m->unit) + ", inside its limits " + LimitText(limit) +
+                        " but outside its marginal band " + BandText(limit);
     }
     return check;
 }

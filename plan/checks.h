@@ -20,6 +20,11 @@ inline constexpr const char* kBringUpCheck = "bringup.complete";
 std::vector<Check> EvaluateStep(const StepPlan& step, const Transcript& transcript, int exitCode);
 
 std::string LimitText(const Limit& limit);
+// The marginal band, each missing edge taken from its limit: "[3.22, 3.38]". Only for a limit
+// with a band.
+std::string BandText(const Limit& limit);
+// "pass (marginal: adc.3v3 = 3.21 V)": a check that passed outside its marginal band.
+std::string MarginalNote(const Check& check);
 // A value for people: registers, EEPROM bytes, versions and status bytes also in hex.
 std::string DisplayValue(const std::string& name, const Value& value, const std::string& unit);   // "[3.2, 3.4]", ">= 3.8e+07", "<= 400"
 

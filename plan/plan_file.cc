@@ -36,6 +36,31 @@ std::optional<double> Number(const toml::node& node) {
     return std::nullopt;
 }
 
+// The slot of a limit's table that a key names, or nullptr.
+std::optional<double>* LimitBound(Limit& limit, std::string_view key) {
+    if (key == "min") return &limit.min;
+    if (key == "max") return &limit.max;
+    if (key == "marginal_min") return &limit.marginalMin;
+    if (key == "marginal_max") return &limit.marginalMax;
+    return nullptr;
+}
+
+// A marginal band lies inside its limits: each edge needs the limit on its side, and sits
+// between the limits; or the plan is wrong.
+const char* BandProblem(const Limit& limit) {
+    if (limit.marginalMin && !limit.min) return "marginal_min needs a min";
+    if (limit.marginalMax && !limit.max) return "marginal_max needs a max";
+    for (const std::optional<double>& edge : {limit.marginalMin, limit.marginalMax}) {
+        if (edge && ((limit.min && *edge < *limit.min) || (limit.max && *edge > *limit.max))) {
+            return "the marginal band lies outside the limits";
+        }
+    }
+    if (limit.marginalMin && limit.marginalMax && *limit.marginalMin > *limit.marginalMax) {
+        return "marginal_min is above marginal_max";
+    }
+    return nullptr;
+}
+
 // Entries of a table in the order the file gives them (toml++ keeps them sorted by key).
 std::vector<std::pair<std::string, const toml::node*>> InFileOrder(const toml::table& table) {
     std::vector<std::pair<std::string, const toml::node*>> entries;
@@ -182,11 +207,13 @@ bool ReadLimits(const toml::table& table, const std::string& path, StepPlan& ste
             } else if (const toml::table* bounds = node->as_table()) {
                 for (const auto& [bound, value] : *bounds) {
                     const auto number = Number(value);
-                    if (bound.str() != "min" && bound.str() != "max") {
-                        return errors.Fail(path, LineOf(value), rawKey, "a bound is min or max, not '" + std::string(bound.str()) + "'");
+                    std::optional<double>* slot = LimitBound(limit, bound.str());
+                    if (slot == nullptr) {
+                        return errors.Fail(path, LineOf(value), rawKey, "a bound is min, max, marginal_min or marginal_max, not '" +
+                                                                            std::string(bound.str()) + "'");
                     }
                     if (!number) return errors.Fail(path, LineOf(value), rawKey, std::string(bound.str()) + " must be a number");
-                    (bound.str() == "min" ? limit.min : limit.max) = number;
+                    *slot = number;
                 }
                 if (!limit.min && !limit.max) return errors.Fail(path, LineOf(*node), rawKey, "give min, max or both");
             } else {
@@ -200,6 +227,7 @@ bool ReadLimits(const toml::table& table, const std::string& path, StepPlan& ste
             if (limit.min && limit.max && *limit.min > *limit.max) {
                 return errors.Fail(path, LineOf(*node), rawKey, "min is above max");
             }
+            if (const char* problem = BandProblem(limit)) return errors.Fail(path, LineOf(*node), rawKey, problem);
             step.limits.emplace_back(key, limit);
         }
     }

@@ -14,6 +14,10 @@ namespace plan {
 struct Limit {
     std::optional<double> min;
     std::optional<double> max;
+    // The marginal band inside the limits: a value between a limit and the band passes, but is
+    // marked marginal (it is drifting toward the limit).
+    std::optional<double> marginalMin{};
+    std::optional<double> marginalMax{};
 };
 
 struct StepPlan {

@@ -28,6 +28,7 @@ std::string ConsoleSummary(const RunResult& run) {
             out += "       " + TerminalText(step.statusMessage) + "\n";
         }
         for (const Check* check : step.Failures()) out += "       " + TerminalText(check->message) + "\n";
+        for (const Check* check : step.Marginals()) out += "       " + TerminalText(MarginalNote(*check)) + "\n";
     }
     out += "\n";
     if (run.info.source != "hardware") out += "NOTE: " + run.info.sourceNote + "\n";

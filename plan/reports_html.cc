@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "plan/checks.h"
+#include "plan/limits_digest.h"
 #include "plan/reports.h"
 
 namespace plan {
@@ -195,7 +196,7 @@ std::string RailRow(const Rail& rail, double row, double width) {
                "\" text-anchor=\"middle\" font-size=\"10\">" + Fmt("%g", *bound) + "</text>\n";
     }
     if (std::isfinite(value)) {
-        const char* colour = c.passed ? "#1b5e20" : "#c62828";
+        const char* colour = !c.passed ? "#c62828" : c.marginal ? "#e08e00" : "#1b5e20";
         svg += "<circle class=\"value\" cx=\"" + Fmt("%.1f", x(value)) + "\" cy=\"" + Fmt("%.1f", barY + 9) +
                "\" r=\"7\" fill=\"" + colour + "\"/>\n";
         svg += "<text x=\"" + Fmt("%.1f", x(value)) + "\" y=\"" + Fmt("%.1f", barY - 4) +
@@ -235,6 +236,7 @@ std::string FailedChecksCell(const StepResult& step) {
     std::string failed;
     if (step.status != StepStatus::kComplete) failed += H(step.statusMessage) + "<br>";
     for (const Check* check : step.Failures()) failed += H(check->message) + "<br>";
+    for (const Check* check : step.Marginals()) failed += "<span class=\"marginal\">" + H(check->message) + "</span><br>";
     return failed;
 }
 
@@ -256,6 +258,7 @@ td { overflow-wrap: anywhere; }
 th, td.num, td.short { white-space: nowrap; overflow-wrap: normal; }
 th { background: #eee; }
 tr.failed td { background: #ffebee; }
+tr.marginal td { background: #fff3e0; } .marginal { color: #b26a00; font-weight: bold; }
 td.num, td.value { text-align: right; font-family: monospace; }
 .muted { color: #666; }
 h2 { margin-top: 28px; border-bottom: 1px solid #ccc; }
@@ -288,6 +291,7 @@ std::string InfoTable(const RunResult& run) {
     row("ended", run.info.endTime);
     row("tool", run.info.toolPath);
     row("kelvotest-plan", run.info.version);
+    row("limits digest", LimitsDigest(*run.plan));
     return html + "</table>\n";
 }
 
@@ -359,18 +363,24 @@ std::string MeasurementsTable(const RunResult& run) {
             std::string wanted = check.limit      ? LimitText(*check.limit)
                                  : check.expected ? "= " + DisplayValue(check.name, *check.expected, "")
                                                   : "";
+            if (check.limit && (check.limit->marginalMin || check.limit->marginalMax)) {
+                wanted += ", marginal " + BandText(*check.limit);
+            }
             if (wanted.size() > 120) wanted = wanted.substr(0, 117) + "...";
-            rows.push_back({check.passed ? 1 : 0,
-                            std::string("<tr") + (check.passed ? "" : " class=\"failed\"") + "><td>" + H(step.plan->name) +
-                                "</td><td class=\"short\">" + H(check.name) + "</td><td class=\"value\"><code>" + H(value) + "</code></td><td><code>" +
-                                H(wanted) + "</code></td><td>" + (check.passed ? "pass" : "<strong>FAIL</strong> " + H(check.verdict)) +
-                                "</td></tr>\n"});
+            const char* rowClass = !check.passed ? " class=\"failed\"" : check.marginal ? " class=\"marginal\"" : "";
+            const std::string result = !check.passed   ? "<strong>FAIL</strong> " + H(check.verdict)
+                                       : check.marginal ? "pass <span class=\"marginal\">marginal</span>"
+                                                        : "pass";
+            rows.push_back({!check.passed ? 0 : check.marginal ? 1 : 2,
+                            std::string("<tr") + rowClass + "><td>" + H(step.plan->name) + "</td><td class=\"short\">" +
+                                H(check.name) + "</td><td class=\"value\"><code>" + H(value) + "</code></td><td><code>" +
+                                H(wanted) + "</code></td><td>" + result + "</td></tr>\n"});
         }
         for (const Measurement& m : step.transcript.measurements) {
             if (std::find(checked.begin(), checked.end(), m.name) != checked.end()) continue;
             std::string value = DisplayValue(m.name, m.value, m.unit);
             if (value.size() > 120) value = value.substr(0, 117) + "...";
-            rows.push_back({2, "<tr><td>" + H(step.plan->name) + "</td><td class=\"short\">" + H(m.name) + "</td><td class=\"value\"><code>" +
+            rows.push_back({3, "<tr><td>" + H(step.plan->name) + "</td><td class=\"short\">" + H(m.name) + "</td><td class=\"value\"><code>" +
                                    H(value) + "</code></td><td class=\"muted\">not checked</td><td></td></tr>\n"});
         }
     }
@@ -416,6 +426,9 @@ std::string HtmlReport(const RunResult& run) {
     if (run.info.source != "hardware") html += "<div class=\"banner\">" + H(run.info.sourceNote) + "</div>\n";
     html += "<div class=\"verdict " + std::string(passed ? "pass" : "fail") + "\" id=\"verdict\">" + verdict + "</div>\n";
     if (run.info.aborted) html += "<p><strong>" + H(run.info.abortMessage) + "</strong></p>\n";
+    for (const StepResult& step : run.steps) {
+        for (const Check* check : step.Marginals()) html += "<p class=\"marginal\">" + H(MarginalNote(*check)) + "</p>\n";
+    }
     html += InfoTable(run) + FailuresSummary(run) + StepsTable(run) + PlotsSection(run) + MeasurementsTable(run) +
             DeviceErrorsTable(run);
     html += "<p class=\"muted\">Each step's transcript (stderr.txt) and kelvotest.log are in its folder under " +

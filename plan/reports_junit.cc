@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "plan/checks.h"
+#include "plan/limits_digest.h"
 #include "plan/reports.h"
 #include "plan/utf8_text.h"
 
@@ -87,6 +88,11 @@ std::string Properties(const RunResult& run) {
     if (run.info.source != "hardware") property("scanner.note", run.info.sourceNote);
     if (!run.info.scenario.empty()) property("scanner.scenario", run.info.scenario);
     property("result", run.info.aborted ? "ABORTED" : run.Passed() ? "PASS" : "FAIL");
+    property("limitsDigest", LimitsDigest(*run.plan));
+    property("marginal", run.Marginal() ? "true" : "false");
+    for (const StepResult& step : run.steps) {
+        for (const Check* check : step.Marginals()) property("marginal." + check->name, check->message);
+    }
     xml += "    </properties>\n";
     return xml;
 }

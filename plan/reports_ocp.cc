@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "plan/checks.h"
+#include "plan/limits_digest.h"
 #include "plan/reports.h"
 
 namespace plan {
@@ -65,6 +66,19 @@ void WriteThroughput(OcpWriter& writer, const StepResult& step) {
     writer.Write(StepArtifact(step, "measurementSeriesEnd", {{"measurementSeriesId", id}, {"totalCount", t.throughput.size()}}));
 }
 
+// A limit's marginal band and the value's place in it go into the measurement's metadata,
+// not its validators: a value in the margin passes.
+void AddBand(const StepResult& step, const std::string& name, json& body) {
+    for (const Check& check : step.checks) {
+        if (check.name != name || !check.limit) continue;
+        if (!check.limit->marginalMin && !check.limit->marginalMax) continue;
+        json& metadata = body["metadata"];
+        if (check.limit->marginalMin) metadata["marginalMin"] = *check.limit->marginalMin;
+        if (check.limit->marginalMax) metadata["marginalMax"] = *check.limit->marginalMax;
+        metadata["marginal"] = check.marginal;
+    }
+}
+
 }  // namespace
 
 OcpWriter::~OcpWriter() { Close(); }
@@ -112,10 +126,12 @@ void OcpWriter::RunStart(const RunResult& run) {
         {"operator", run.info.operatorName}, {"outputFolder", run.info.outDir}, {"recorded", run.info.recorded},
     };
     if (!run.info.scenario.empty()) parameters["virtualScanner"] = run.info.scenario;
+    parameters["limitsDigest"] = LimitsDigest(*run.plan);
     json metadata = json::object();
     for (const auto& [key, value] : plan.dut) metadata[key] = value;
     for (const auto& [key, value] : plan.dutInfo) metadata[key] = value;   // [dut.info], the line's own keys
     metadata["scanner"] = run.info.source;
+    metadata["limitsDigest"] = LimitsDigest(*run.plan);
     if (!run.info.station.empty()) metadata["station"] = run.info.station;
     if (!run.info.operatorName.empty()) metadata["operator"] = run.info.operatorName;
     json hardware = {{"hardwareInfoId", "dut"}, {"name", plan.Dut("part").empty() ? "scanner" : plan.Dut("part")}};
@@ -171,6 +187,7 @@ void OcpWriter::StepEnd(const RunResult& run, const StepResult& step) {
         json validators = Validators(step, m.name);
         if (!validators.empty()) body["validators"] = validators;
         if (m.line > 0) body["metadata"] = {{"transcriptLine", m.line}};
+        AddBand(step, m.name, body);
         Write(StepArtifact(step, "measurement", body));
     }
     WriteThroughput(*this, step);
@@ -196,6 +213,9 @@ void OcpWriter::StepEnd(const RunResult& run, const StepResult& step) {
         failed = true;
         Write(StepArtifact(step, "diagnosis", {{"verdict", check.verdict}, {"type", "FAIL"}, {"message", check.message}}));
     }
+    for (const Check* check : step.Marginals()) {
+        Write(StepArtifact(step, "diagnosis", {{"verdict", check->verdict}, {"type", "PASS"}, {"message", check->message}}));
+    }
     if (!failed && step.status == StepStatus::kComplete) {
         Write(StepArtifact(step, "diagnosis", {{"verdict", "pass"}, {"type", "PASS"},
                                                {"message", "every check of step '" + step.plan->name + "' passed"}}));
@@ -204,6 +224,13 @@ void OcpWriter::StepEnd(const RunResult& run, const StepResult& step) {
 }
 
 void OcpWriter::RunEnd(const RunResult& run) {
+    // The run's metadata went out with its start, before any value was known: its marginal
+    // flag comes last, beside the marginal diagnoses of its steps.
+    for (const StepResult& step : run.steps) {
+        for (const Check* check : step.Marginals()) {
+            Write(json{{"testRunArtifact", {{"log", {{"severity", "WARNING"}, {"message", "marginal: " + check->message}}}}}});
+        }
+    }
     if (run.info.aborted) {
         Write(json{{"testRunArtifact", {{"error", {{"symptom", "run-aborted"}, {"message", run.info.abortMessage}}}}}});
     }

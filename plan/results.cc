@@ -29,6 +29,21 @@ std::vector<const Check*> StepResult::Failures() const {
     return failures;
 }
 
+std::vector<const Check*> StepResult::Marginals() const {
+    std::vector<const Check*> marginals;
+    for (const Check& check : checks) {
+        if (check.passed && check.marginal) marginals.push_back(&check);
+    }
+    return marginals;
+}
+
+bool RunResult::Marginal() const {
+    for (const StepResult& step : steps) {
+        if (!step.Marginals().empty()) return true;
+    }
+    return false;
+}
+
 bool RunResult::Passed() const {
     if (info.aborted || steps.empty()) return false;
     for (const StepResult& step : steps) {

@@ -16,6 +16,7 @@ namespace plan {
 struct Check {
     std::string name;              // measurement name, or "tool.exit_code", "bringup.complete", "errors.count"
     bool passed = false;
+    bool marginal = false;         // passed, but outside the limit's marginal band
     bool found = true;             // false: the measurement was not in the transcript
     std::optional<Value> value;
     std::string unit;
@@ -46,6 +47,7 @@ struct StepResult {
 
     bool Passed() const;
     std::vector<const Check*> Failures() const;
+    std::vector<const Check*> Marginals() const;
 };
 
 struct RunInfo {
@@ -74,6 +76,7 @@ struct RunResult {
     std::vector<StepResult> steps;
 
     bool Passed() const;           // every step complete and passed, and not aborted
+    bool Marginal() const;         // a check of a step passed outside its marginal band
     int ExitCode() const;          // 0, 1, 2 (kelvotest-plan(1), EXIT STATUS)
 };
 

@@ -1,0 +1,47 @@
+#!/bin/sh
+# tests/line/report_browser_test.sh LINE-PROGRAM CHROMIUM DATA-DIR WORK-DIR: stores two runs of
+# the example plan (a passing and a failing one, on the virtual scanner), writes the line
+# report over them, renders it in headless chromium to a PNG, and checks that the page logged
+# nothing to the console, fetched nothing, runs no script, and holds every plot: yield over
+# time, the failure Pareto, each measurement's histogram and individuals chart, the stations,
+# the marks of figures on fewer than 25 values, and the rules. Exit 77 (skipped) without chromium.
+set -u
+program=$1 chromium=$2 data=$3 work=$4
+if [ -z "$chromium" ] || ! command -v "$chromium" >/dev/null 2>&1; then
+    echo "SKIP: chromium not found (Debian: apt-get install chromium); the line report was not rendered"
+    exit 77
+fi
+rm -rf "$work" && mkdir -p "$work" || exit 1
+cd "$work" || exit 1
+fail() { echo "FAIL: $*"; exit 1; }
+
+"$program" ingest --db line.db "$data/run1.jsonl" "$data/run2.jsonl" >ingest.txt 2>&1 || { cat ingest.txt; fail "ingest"; }
+"$program" report --db line.db --since 2026-01-01 --include-virtual --out line.html >report.txt 2>&1 ||
+    { cat report.txt; fail "kelvotest-line report"; }
+[ -s line.html ] || fail "no line.html"
+
+profile=$(mktemp -d "${TMPDIR:-/tmp}/kelvo-chromium.XXXXXX") || exit 1
+trap 'rm -rf "$profile"' EXIT
+flags="--headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking
+       --disable-component-update --disable-sync --disable-dev-shm-usage --user-data-dir=$profile"
+url="file://$work/line.html"
+# shellcheck disable=SC2086
+timeout 120 "$chromium" $flags --enable-logging=stderr --v=0 --window-size=1160,3000 \
+    --screenshot="$work/line.png" "$url" >screenshot.txt 2>&1 || { cat screenshot.txt; fail "chromium did not render the page"; }
+# shellcheck disable=SC2086
+timeout 120 "$chromium" $flags --enable-logging=stderr --v=0 --dump-dom "$url" >dom.html 2>dom.txt ||
+    { cat dom.txt; fail "chromium did not load the page"; }
+
+if grep -h "CONSOLE" screenshot.txt dom.txt; then fail "the page wrote to the console (above)"; fi
+if grep -h -i "Failed to load\|ERR_FILE_NOT_FOUND\|net::ERR" screenshot.txt dom.txt; then fail "the page fetched something (above)"; fi
+[ -s line.png ] || fail "no picture"
+[ "$(head -c 8 line.png | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] || fail "line.png is not a PNG"
+[ "$(wc -c <line.png)" -gt 20000 ] || fail "line.png is nearly empty"
+for plot in 'id="yield-0"' 'class="first-pass"' 'class="units"' 'id="pareto"' 'class="cumulative"' \
+            'id="histogram-0"' 'class="bin"' 'class="limit"' 'id="individuals-0"' 'class="control"' \
+            'id="stations"' 'class="few"' 'id="rules"' 'adc.3v3-low'; do
+    grep -q "$plot" dom.html || fail "the rendered page lacks $plot"
+done
+if grep -q '<script' dom.html; then fail "the page has a script"; fi
+grep -q 'virtual scanner and replays are included' dom.html || fail "the page does not say that virtual runs are in"
+echo "line.html rendered: $work/line.png"

@@ -5,6 +5,8 @@
 #include <set>
 #include <sstream>
 
+#include "plan/serial_check.h"
+
 // Errors are values here, not exceptions.
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
@@ -247,6 +249,10 @@ bool ParsePlan(const std::string& text, const std::string& path, PlanFile* plan,
         for (const auto& [key, node] : InFileOrder(*table)) {
             std::string value;
             if (!Text(*node, path, "dut." + key, &value, errors)) return false;
+            if (key == "serial_pattern") {
+                const std::string problem = SerialPatternError(value);
+                if (!problem.empty()) return errors.Fail(path, LineOf(*node), "dut." + key, problem);
+            }
             plan->dut.emplace_back(key, value);
         }
     }

@@ -1,0 +1,46 @@
+// tests/plan/station_test.cc: the parts of a station that need no process: the serial's
+// check, the station file, the shift's tally and the verdict block.
+#include <gtest/gtest.h>
+
+#include "plan/plan_file.h"
+#include "plan/serial_check.h"
+
+namespace {
+
+using namespace plan;
+
+TEST(SerialCheck, PatternRefusesWithThePatternShownAndSpotsADoubleScan) {
+    SerialCheck check("^SC3-[0-9]{6}$");
+    struct Case {
+        const char* serial;
+        const char* refusal;   // "" accepted
+    } const kCases[] = {
+        {"SC3-000042", ""},
+        {"SC3-42", "serial 'SC3-42' does not match the plan's serial_pattern ^SC3-[0-9]{6}$"},
+        {"SC3-0000421", "serial 'SC3-0000421' does not match the plan's serial_pattern ^SC3-[0-9]{6}$"},
+        {"SC3-00\x1b[2J", "serial 'SC3-00\\x1b[2J' does not match the plan's serial_pattern ^SC3-[0-9]{6}$"},
+        {"", "the serial is empty"},
+    };
+    for (const Case& c : kCases) EXPECT_EQ(c.refusal, check.Refusal(c.serial)) << c.serial;
+    EXPECT_NE("", check.Refusal(std::string(kMaxSerialBytes + 1, 'S')));
+    EXPECT_EQ("", SerialCheck("").Refusal("anything at all"));
+
+    EXPECT_FALSE(check.IsRepeat("SC3-000042"));
+    check.Accepted("SC3-000042");
+    EXPECT_TRUE(check.IsRepeat("SC3-000042"));
+    EXPECT_FALSE(check.IsRepeat("SC3-000043"));
+    EXPECT_EQ("test SC3-000042 again? [y/N]", RepeatQuestion("SC3-000042"));
+}
+
+TEST(SerialCheck, ABadPatternIsAPlanError) {
+    PlanFile plan;
+    std::string error;
+    const std::string head = "name = \"t\"\n[dut]\nserial_pattern = ";
+    const std::string steps = "\n[[step]]\nname = \"a\"\nargs = []\n";
+    EXPECT_FALSE(ParsePlan(head + "\"^SC3-[0-9{6}$\"" + steps, "p.toml", &plan, &error));
+    EXPECT_EQ(0u, error.find("p.toml:3: key 'dut.serial_pattern': is not a regular expression")) << error;
+    ASSERT_TRUE(ParsePlan(head + "\"^SC3-[0-9]{6}$\"" + steps, "p.toml", &plan, &error)) << error;
+    EXPECT_EQ("^SC3-[0-9]{6}$", plan.Dut("serial_pattern"));
+}
+
+}  // namespace

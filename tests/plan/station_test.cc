@@ -2,8 +2,12 @@
 // check, the station file, the shift's tally and the verdict block.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "plan/plan_file.h"
 #include "plan/serial_check.h"
+#include "plan/station_lock.h"
+#include "tests/support/temp_files.h"
 
 namespace {
 
@@ -41,6 +45,26 @@ TEST(SerialCheck, ABadPatternIsAPlanError) {
     EXPECT_EQ(0u, error.find("p.toml:3: key 'dut.serial_pattern': is not a regular expression")) << error;
     ASSERT_TRUE(ParsePlan(head + "\"^SC3-[0-9]{6}$\"" + steps, "p.toml", &plan, &error)) << error;
     EXPECT_EQ("^SC3-[0-9]{6}$", plan.Dut("serial_pattern"));
+}
+
+TEST(StationLock, ASecondHolderIsRefusedWithTheFirstOnesProcessAndPlan) {
+    TempDir data;
+    const std::string folder = data.File("kelvotest");
+    std::string error;
+    auto first = std::make_unique<StationLock>();
+    ASSERT_TRUE(first->Take(folder, "bench 3", "/lines/final.toml", &error)) << error;
+    EXPECT_EQ(folder + "/station-bench_3.lock", StationLockPath(folder, "bench 3"));
+
+    StationLock second;
+    EXPECT_FALSE(second.Take(folder, "bench 3", "/lines/other.toml", &error));
+    EXPECT_EQ("station 'bench 3' is in use by kelvotest-plan process " + std::to_string(ProcessId()) +
+                  ", running the plan /lines/final.toml; one plan runs per station (give another --station "
+                  "for a second fixture)",
+              error);
+    EXPECT_TRUE(StationLock().Take(folder, "bench 4", "/lines/other.toml", &error)) << error;
+
+    first.reset();
+    EXPECT_TRUE(second.Take(folder, "bench 3", "/lines/other.toml", &error)) << error;
 }
 
 }  // namespace

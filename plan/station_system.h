@@ -14,6 +14,7 @@ namespace plan {
 std::string DataFolder();
 std::string HostName();   // empty: unknown
 long ProcessId();
+std::string TodayIso();   // the local date, 2026-12-09: a calibration falls due by the station's calendar
 
 // An exclusive lock on a file that the operating system releases when the process ends,
 // however it ends. The file's text is the holder's own note; readable while it is held.

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "plan/station_system.h"
 
@@ -29,6 +30,15 @@ std::string HostName() {
 }
 
 long ProcessId() { return static_cast<long>(getpid()); }
+
+std::string TodayIso() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+    return text;
+}
 
 FileLock::~FileLock() { Release(); }
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "plan/station_system.h"
 
@@ -38,6 +39,15 @@ std::string HostName() {
 }
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
+std::string TodayIso() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_s(&local, &now);
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+    return text;
+}
 
 FileLock::~FileLock() { Release(); }
 

@@ -6,6 +6,7 @@
 
 #include "plan/plan_file.h"
 #include "plan/serial_check.h"
+#include "plan/station_file.h"
 #include "plan/station_lock.h"
 #include "tests/support/temp_files.h"
 
@@ -45,6 +46,39 @@ TEST(SerialCheck, ABadPatternIsAPlanError) {
     EXPECT_EQ(0u, error.find("p.toml:3: key 'dut.serial_pattern': is not a regular expression")) << error;
     ASSERT_TRUE(ParsePlan(head + "\"^SC3-[0-9]{6}$\"" + steps, "p.toml", &plan, &error)) << error;
     EXPECT_EQ("^SC3-[0-9]{6}$", plan.Dut("serial_pattern"));
+}
+
+TEST(StationFile, ReadsFixtureCalibrationAndFreeKeysAndRefusesWhatCannotBeMeant) {
+    StationIdentity station;
+    std::string error;
+    ASSERT_TRUE(ParseStationFile("[station]\nfixture_id = \"FX-07\"\ncalibration_date = 2026-06-01\n"
+                                 "calibration_due = \"2027-06-01\"\nline = \"L2\"\nbay = 4\n",
+                                 "station.toml", &station, &error))
+        << error;
+    EXPECT_EQ("FX-07", station.fixtureId);
+    EXPECT_EQ("2026-06-01", station.calibrationDate);
+    EXPECT_EQ("2027-06-01", station.calibrationDue);
+    const std::vector<std::pair<std::string, std::string>> keys{{"line", "L2"}, {"bay", "4"}};
+    EXPECT_EQ(keys, station.keys);   // file order
+    EXPECT_FALSE(station.PastDue("2027-06-01"));
+    EXPECT_TRUE(station.PastDue("2027-06-02"));
+
+    struct Case {
+        const char* text;
+        const char* error;
+    } const kCases[] = {
+        {"[station]\ncalibration_due = \"2027-02-29\"\n",
+         "s.toml:2: key 'station.calibration_due': must be a date in ISO form, e.g. 2026-06-01"},
+        {"[station]\ncalibration_date = 2027-06-01\ncalibration_due = 2026-06-01\n",
+         "s.toml:3: key 'station.calibration_due': is before calibration_date"},
+        {"[statoin]\nfixture_id = \"FX\"\n", "s.toml:1: key 'statoin': unknown key (the file holds [station])"},
+        {"fixture_id = \"FX\"\n", "s.toml:1: key 'fixture_id': unknown key (the file holds [station])"},
+        {"[station]\nfixture = [1, 2]\n", "s.toml:2: key 'station.fixture': must be a text, a number, true/false or a date"},
+    };
+    for (const Case& c : kCases) {
+        EXPECT_FALSE(ParseStationFile(c.text, "s.toml", &station, &error)) << c.text;
+        EXPECT_EQ(c.error, error);
+    }
 }
 
 TEST(StationLock, ASecondHolderIsRefusedWithTheFirstOnesProcessAndPlan) {

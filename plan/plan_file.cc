@@ -76,14 +76,43 @@ bool Text(const toml::node& node, const std::string& path, const std::string& ke
     return errors.Fail(path, LineOf(node), key, "must be a text");
 }
 
+// An operator's prompt instead of the tool, and the retries of a failed step.
+bool ReadPromptAndRetries(const toml::table& table, const std::string& path, StepPlan& step, Errors& errors) {
+    const std::string where = "step '" + step.name + "'";
+    if (const toml::node* prompt = table.get("prompt")) {
+        if (!prompt->is_string() || prompt->as_string()->get().empty()) {
+            return errors.Fail(path, LineOf(*prompt), "prompt", "must be a text that is not empty");
+        }
+        if (table.get("args") != nullptr) {
+            return errors.Fail(path, LineOf(*prompt), "prompt", where + " is a prompt for the operator: it has no args");
+        }
+        for (const char* key : {"duration", "timeout", "allow_errors", "limits", "expect"}) {
+            if (const toml::node* node = table.get(key)) {
+                return errors.Fail(path, LineOf(*node), key, where + " is a prompt for the operator: it runs no tool");
+            }
+        }
+        step.prompt = prompt->as_string()->get();
+    }
+    if (const toml::node* retries = table.get("retries")) {
+        const auto* count = retries->as_integer();
+        if (count == nullptr || count->get() < 0 || count->get() > 10) {
+            return errors.Fail(path, LineOf(*retries), "retries", "must be a whole number from 0 to 10");
+        }
+        step.retries = static_cast<int>(count->get());
+    }
+    return true;
+}
+
 bool ReadStep(const toml::table& table, const std::string& path, std::set<std::string>& names, StepPlan& step,
               Errors& errors) {
     step.line = LineOf(table);
-    static const std::set<std::string> kKeys{"name", "args", "duration", "timeout", "allow_errors", "limits", "expect"};
+    static const std::set<std::string> kKeys{"name",         "args",   "duration", "timeout", "allow_errors",
+                                             "limits",       "expect", "prompt",   "retries"};
     for (const auto& [key, node] : InFileOrder(table)) {
         if (kKeys.count(key) == 0) {
             return errors.Fail(path, LineOf(*node), "step." + key,
-                 "unknown key (a step has name, args, duration, timeout, allow_errors, limits, expect)");
+                 "unknown key (a step has name, args or prompt, duration, timeout, allow_errors, limits, expect, "
+                 "retries)");
         }
     }
     const toml::node* name = table.get("name");
@@ -96,6 +125,8 @@ bool ReadStep(const toml::table& table, const std::string& path, std::set<std::s
         return errors.Fail(path, LineOf(*name), "step.name", "'" + step.name + "' names two steps; step names are unique");
     }
     const std::string where = "step '" + step.name + "'";
+    if (!ReadPromptAndRetries(table, path, step, errors)) return false;
+    if (!step.prompt.empty()) return true;
 
     const toml::node* args = table.get("args");
     if (args == nullptr) return errors.Fail(path, step.line, "args", where + " has no args (the tool's arguments; [] for none)");

@@ -27,6 +27,7 @@ std::string ConsoleSummary(const RunResult& run) {
             out += "       " + step.statusMessage + "\n";
         }
         for (const Check* check : step.Failures()) out += "       " + check->message + "\n";
+        if (!step.AttemptNote().empty()) out += "       " + step.AttemptNote() + "\n";
     }
     out += "\n";
     if (run.info.source != "hardware") out += "NOTE: " + run.info.sourceNote + "\n";

@@ -174,6 +174,25 @@ std::string RailsPlot(const std::vector<Rail>& rails) {
     return svg;
 }
 
+// One row of the steps table; each attempt of a retried step has its own.
+std::string StepRow(const StepResult& step) {
+    std::string result = step.status == StepStatus::kSkip    ? "skipped"
+                         : step.status == StepStatus::kError ? "ERROR"
+                         : step.Passed()                     ? "pass"
+                                                             : "FAIL";
+    const std::string note = step.AttemptNote();
+    if (!note.empty()) result += "<br><span class=\"muted\">" + H(note) + "</span>";
+    std::string failed;
+    if (step.status != StepStatus::kComplete) failed += H(step.statusMessage) + "<br>";
+    for (const Check* check : step.Failures()) failed += H(check->message) + "<br>";
+    const std::string name = step.plan->name + (step.attemptsAllowed > 1 ? " (attempt " + std::to_string(step.attempt) +
+                                                                                " of " + std::to_string(step.attemptsAllowed) + ")"
+                                                                          : "");
+    return std::string("<tr") + (step.Passed() || step.status == StepStatus::kSkip ? "" : " class=\"failed\"") + "><td>" +
+           std::to_string(step.index + 1) + "</td><td>" + H(name) + "</td><td>" + result + "</td><td class=\"num\">" +
+           Fmt(step.seconds < 10 ? "%.2f s" : "%.1f s", step.seconds) + "</td><td>" + failed + "</td></tr>\n";
+}
+
 }  // namespace
 
 std::string HtmlReport(const RunResult& run) {
@@ -206,6 +225,10 @@ code { word-break: break-all; }
     if (run.info.source != "hardware") html += "<div class=\"banner\">" + H(run.info.sourceNote) + "</div>\n";
     html += "<div class=\"verdict " + verdictClass + "\" id=\"verdict\">" + verdict + "</div>\n";
     if (run.info.aborted) html += "<p><strong>" + H(run.info.abortMessage) + "</strong></p>\n";
+    if (run.info.uncalibrated) {
+        html += "<div class=\"banner\">UNCALIBRATED: the station's calibration was due " +
+                H(run.info.stationIdentity.calibrationDue) + "; this run was made with --allow-uncalibrated.</div>\n";
+    }
     html += "<table class=\"info\">\n";
     auto row = [&html](const std::string& key, const std::string& value) {
         if (!value.empty()) html += "<tr><th>" + H(key) + "</th><td>" + H(value) + "</td></tr>\n";
@@ -217,6 +240,7 @@ code { word-break: break-all; }
     row("scanner", run.info.source == "hardware" ? "hardware" : run.info.source == "virtual" ? "VIRTUAL SCANNER" : "REPLAY");
     row("scenario", run.info.scenario);
     row("station", run.info.station);
+    for (const auto& [key, value] : StationFacts(run.info)) row(key, value);
     row("operator", run.info.operatorName);
     row("plan", run.plan->path + (run.plan->revision.empty() ? "" : ", revision " + run.plan->revision));
     row("started", run.info.startTime);
@@ -227,16 +251,8 @@ code { word-break: break-all; }
 
     html += "<h2>Steps</h2>\n<table class=\"steps\">\n<tr><th>#</th><th>step</th><th>result</th><th>time</th><th>failed checks</th></tr>\n";
     for (const StepResult& step : run.steps) {
-        const std::string result = step.status == StepStatus::kSkip    ? "skipped"
-                                   : step.status == StepStatus::kError ? "ERROR"
-                                   : step.Passed()                     ? "pass"
-                                                                       : "FAIL";
-        std::string failed;
-        if (step.status != StepStatus::kComplete) failed += H(step.statusMessage) + "<br>";
-        for (const Check* check : step.Failures()) failed += H(check->message) + "<br>";
-        html += std::string("<tr") + (step.Passed() || step.status == StepStatus::kSkip ? "" : " class=\"failed\"") +
-                "><td>" + std::to_string(step.index + 1) + "</td><td>" + H(step.plan->name) + "</td><td>" + result +
-                "</td><td class=\"num\">" + Fmt(step.seconds < 10 ? "%.2f s" : "%.1f s", step.seconds) + "</td><td>" + failed + "</td></tr>\n";
+        for (const StepResult& earlier : step.earlierAttempts) html += StepRow(earlier);
+        html += StepRow(step);
     }
     html += "</table>\n";
 

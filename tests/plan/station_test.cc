@@ -8,6 +8,7 @@
 #include "plan/serial_check.h"
 #include "plan/station_file.h"
 #include "plan/station_lock.h"
+#include "plan/station_loop.h"
 #include "tests/support/temp_files.h"
 
 namespace {
@@ -46,6 +47,57 @@ TEST(SerialCheck, ABadPatternIsAPlanError) {
     EXPECT_EQ(0u, error.find("p.toml:3: key 'dut.serial_pattern': is not a regular expression")) << error;
     ASSERT_TRUE(ParsePlan(head + "\"^SC3-[0-9]{6}$\"" + steps, "p.toml", &plan, &error)) << error;
     EXPECT_EQ("^SC3-[0-9]{6}$", plan.Dut("serial_pattern"));
+}
+
+// The loop with the operator's lines scripted and a unit run that fails one serial.
+struct ScriptedShift {
+    std::vector<std::string> lines;
+    std::string screen;
+    std::vector<std::string> runs;
+    int exitCode = -1;
+
+    void Run(bool terminal) {
+        SerialCheck check("^SC3-[0-9]{6}$");
+        size_t next = 0;
+        OperatorSide side;
+        side.terminal = terminal;
+        side.readLine = [&]() -> std::optional<std::string> {
+            if (next == lines.size()) return std::nullopt;
+            return lines[next++];
+        };
+        side.write = [&](const std::string& text) { screen += text; };
+        exitCode = RunStationLoop(check, side, [&](const std::string& serial) {
+            runs.push_back(serial);
+            UnitVerdict verdict;
+            verdict.exitCode = serial == "SC3-000002" ? 1 : 0;
+            if (verdict.exitCode != 0) verdict.failures = {"adc.3v3 = 2.9 V, below its limits [3.2, 3.4]"};
+            return verdict;
+        });
+    }
+};
+
+TEST(StationLoop, RefusesMalformedSerialsAsksOnADoubleScanAndKeepsTheTally) {
+    ScriptedShift shift;
+    shift.lines = {"SC3-000001", "SC3-000002", "SC3-42", "SC3-000003", "SC3-000003", "n", "SC3-000003", "y",
+                   "SC3-000004"};
+    shift.Run(false);
+    const std::vector<std::string> runs{"SC3-000001", "SC3-000002", "SC3-000003", "SC3-000003", "SC3-000004"};
+    EXPECT_EQ(runs, shift.runs);
+    EXPECT_EQ(1, shift.exitCode);
+    EXPECT_NE(std::string::npos,
+              shift.screen.find("refused: serial 'SC3-42' does not match the plan's serial_pattern ^SC3-[0-9]{6}$"));
+    EXPECT_NE(std::string::npos, shift.screen.find("test SC3-000003 again? [y/N] not tested again"));
+    EXPECT_NE(std::string::npos, shift.screen.find("unit SC3-000002: FAIL\n  adc.3v3 = 2.9 V"));
+    EXPECT_NE(std::string::npos, shift.screen.find("end of the shift. shift: 4 units, 4 passed, 1 failed, first-pass "
+                                                   "yield 75.0 % (5 runs: units tested again)"));
+
+    ScriptedShift good;
+    good.lines = {"SC3-000001", ""};   // an empty serial ends the shift before the end of input
+    good.lines.push_back("SC3-000002");
+    good.Run(true);
+    EXPECT_EQ(0, good.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"SC3-000001"}, good.runs);
+    EXPECT_NE(std::string::npos, good.screen.find("  ####    ###    ####   ####\n"));   // P A S S, first row
 }
 
 TEST(StationFile, ReadsFixtureCalibrationAndFreeKeysAndRefusesWhatCannotBeMeant) {

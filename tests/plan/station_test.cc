@@ -2,6 +2,7 @@
 // check, the station file, the shift's tally and the verdict block.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "plan/plan_file.h"
@@ -9,6 +10,7 @@
 #include "plan/station_file.h"
 #include "plan/station_lock.h"
 #include "plan/station_loop.h"
+#include "plan/step_attempts.h"
 #include "tests/support/temp_files.h"
 
 namespace {
@@ -98,6 +100,87 @@ TEST(StationLoop, RefusesMalformedSerialsAsksOnADoubleScanAndKeepsTheTally) {
     EXPECT_EQ(0, good.exitCode);
     EXPECT_EQ(std::vector<std::string>{"SC3-000001"}, good.runs);
     EXPECT_NE(std::string::npos, good.screen.find("  ####    ###    ####   ####\n"));   // P A S S, first row
+}
+
+TEST(Prompt, EnterPassesNDeclinesAndWithoutATerminalOnlyYesAnswers) {
+    PlanFile plan;
+    std::string error;
+    ASSERT_TRUE(ParsePlan("name = \"t\"\n[[step]]\nname = \"cable\"\nprompt = \"Connect the fixture cable, then press Enter\"\n",
+                          "p.toml", &plan, &error))
+        << error;
+    struct Case {
+        bool terminal, yes;
+        std::optional<std::string> typed;
+        StepStatus status;
+        const char* answer;    // "" none recorded
+        const char* verdict;
+    } const kCases[] = {
+        {true, false, "", StepStatus::kComplete, "yes", ""},
+        {true, false, "n", StepStatus::kComplete, "no", "operator-declined"},
+        {true, false, std::nullopt, StepStatus::kError, "", ""},
+        {false, false, "", StepStatus::kError, "", ""},
+        {false, true, std::nullopt, StepStatus::kComplete, "--yes", ""},
+    };
+    for (const Case& c : kCases) {
+        PromptSide side;
+        side.terminal = c.terminal;
+        side.yes = c.yes;
+        side.readLine = [&c] { return c.typed; };
+        std::string screen;
+        side.write = [&screen](const std::string& text) { screen += text; };
+        StepResult step;
+        step.plan = &plan.steps[0];
+        RunPrompt(side, &step);
+        EXPECT_EQ(c.status, step.status) << screen;
+        EXPECT_EQ(std::string(c.verdict).empty() && c.status == StepStatus::kComplete, step.Passed()) << screen;
+        if (c.answer[0] != '\0') {
+            ASSERT_NE(nullptr, step.transcript.Find("operator.answer"));
+            EXPECT_EQ(Value{std::string(c.answer)}, step.transcript.Find("operator.answer")->value);
+            EXPECT_NE(nullptr, step.transcript.Find("operator.seconds"));
+            EXPECT_EQ(c.verdict, step.checks.at(0).verdict);
+        }
+    }
+    EXPECT_FALSE(ParsePlan("name = \"t\"\n[[step]]\nname = \"a\"\nprompt = \"x\"\nargs = []\n", "p.toml", &plan, &error));
+    EXPECT_EQ("p.toml:4: key 'prompt': step 'a' is a prompt for the operator: it has no args", error);
+}
+
+TEST(Retries, AFailedStepRunsAgainInAFolderOfItsOwnUntilItPassesOrNoAttemptIsLeft) {
+    PlanFile plan;
+    std::string error;
+    ASSERT_TRUE(ParsePlan("name = \"t\"\n[[step]]\nname = \"s\"\nargs = []\nretries = 2\n", "p.toml", &plan, &error))
+        << error;
+    for (const int passOn : {1, 3, 4}) {
+        StepResult step;
+        step.plan = &plan.steps[0];
+        step.folder = "01-s";
+        std::vector<std::string> folders;
+        RunAttempts(
+            &step,
+            [&](StepResult* attempt) {
+                folders.push_back(attempt->folder);
+                attempt->status = StepStatus::kComplete;
+                attempt->checks = {Check{}};
+                attempt->checks[0].passed = attempt->attempt >= passOn;
+            },
+            [] { return true; }, [](const StepResult&) {});
+        const int attempts = std::min(passOn, 3);
+        EXPECT_EQ(static_cast<size_t>(attempts), folders.size());
+        EXPECT_EQ(static_cast<size_t>(attempts - 1), step.earlierAttempts.size());
+        EXPECT_EQ(passOn <= 3, step.Passed());
+        EXPECT_EQ(3, step.attemptsAllowed);
+        if (passOn == 3) {
+            EXPECT_EQ((std::vector<std::string>{"01-s", "01-s.attempt2", "01-s.attempt3"}), folders);
+            EXPECT_EQ("passed on attempt 3 of 3", step.AttemptNote());
+            EXPECT_EQ(1, step.earlierAttempts[0].attempt);
+            EXPECT_FALSE(step.earlierAttempts[1].Passed());
+        }
+    }
+    StepResult stopped;
+    stopped.plan = &plan.steps[0];
+    int runs = 0;
+    RunAttempts(&stopped, [&](StepResult* attempt) { ++runs, attempt->status = StepStatus::kError; }, [] { return false; },
+                [](const StepResult&) {});
+    EXPECT_EQ(1, runs);   // a Ctrl-C: no retry
 }
 
 TEST(StationFile, ReadsFixtureCalibrationAndFreeKeysAndRefusesWhatCannotBeMeant) {

@@ -70,7 +70,7 @@ std::vector<Check> EvaluateStep(const StepPlan& step, const Transcript& transcri
     std::vector<Check> checks;
 
     Check exit;
-    exit.name = "tool.exit";
+    exit.name = kToolExitCheck;
     exit.value = int64_t{exitCode};
     exit.expected = int64_t{0};
     exit.passed = exitCode == 0;
@@ -89,7 +89,7 @@ std::vector<Check> EvaluateStep(const StepPlan& step, const Transcript& transcri
     checks.push_back(exit);
 
     Check bringUp;
-    bringUp.name = "bringup";
+    bringUp.name = kBringUpCheck;
     bringUp.value = transcript.bringUpComplete;
     bringUp.expected = true;
     bringUp.passed = transcript.bringUpComplete;
@@ -139,6 +139,13 @@ std::vector<Check> EvaluateStep(const StepPlan& step, const Transcript& transcri
             continue;
         }
         const double value = NumberOf(m->value);
+        if (!std::isfinite(value)) {
+            // No limit holds a value that is not a number: NaN would slip past both bounds.
+            check.verdict = name + "-not-finite";
+            check.message = name + " = " + WithUnit(m->value, m->unit) + " is not a finite number (limits " + LimitText(limit) + ")";
+            checks.push_back(check);
+            continue;
+        }
         const bool low = limit.min && value < *limit.min;
         const bool high = limit.max && value > *limit.max;
         check.passed = !low && !high;

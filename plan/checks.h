@@ -11,6 +11,11 @@
 
 namespace plan {
 
+// The names of the checks every step makes, the same in every report (kelvotest-plan(5),
+// "CHECKS OF EVERY STEP").
+inline constexpr const char* kToolExitCheck = "tool.exit_code";
+inline constexpr const char* kBringUpCheck = "bringup.complete";
+
 // exitCode: the tool's exit code, or -1 when it did not exit by itself.
 std::vector<Check> EvaluateStep(const StepPlan& step, const Transcript& transcript, int exitCode);
 

@@ -1,6 +1,8 @@
 #include "plan/plan_file.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cmath>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -10,6 +12,8 @@
 // Errors are values here, not exceptions.
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
+
+#include "device/scanner.h"
 
 namespace plan {
 namespace {
@@ -47,11 +51,20 @@ std::vector<std::pair<std::string, const toml::node*>> InFileOrder(const toml::t
 }
 
 // A measurement name as the parser produces it: register addresses in canonical hex, EEPROM
-// IDs in lower case.
+// IDs in lower case and EEPROM addresses in decimal without leading zeros ("eeprom.A0.007"
+// is "eeprom.a0.7", as the tool prints "Adr:7").
 std::string CanonicalName(const std::string& name) {
     std::string result = name;
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z' && result.rfind("eeprom.", 0) == 0) c = static_cast<char>(c - 'A' + 'a');
+    if (result.rfind("eeprom.", 0) == 0) {
+        for (char& c : result) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        const size_t dot = result.find('.', 7);
+        size_t digits = dot == std::string::npos ? dot : dot + 1;
+        while (digits != std::string::npos && digits + 1 < result.size() && result[digits] == '0' &&
+               std::isdigit(static_cast<unsigned char>(result[digits + 1]))) {
+            result.erase(digits, 1);
+        }
     }
     if (result.rfind("reg.", 0) == 0) {
         const size_t dot = result.find('.', 4);
@@ -74,6 +87,161 @@ bool Text(const toml::node& node, const std::string& path, const std::string& ke
         return true;
     }
     return errors.Fail(path, LineOf(node), key, "must be a text");
+}
+
+// The loops report once a second, counted from the loop's start, which comes after bring-up:
+// a measurement of their reports needs a duration that leaves room for the first one.
+constexpr double kFirstReportSeconds = 2.0 * kReportIntervalMs / 1000.0;
+
+bool FromLoopReport(const std::string& name) { return name.rfind("stream.", 0) == 0 || name.rfind("iic.", 0) == 0; }
+
+bool CheckFirstReport(const toml::table& table, const std::string& path, const StepPlan& step, Errors& errors) {
+    if (!step.duration || *step.duration >= kFirstReportSeconds) return true;
+    std::string needed;
+    for (const auto& [name, limit] : step.limits) {
+        if (FromLoopReport(name) && needed.empty()) needed = name;
+    }
+    for (const auto& [name, value] : step.expects) {
+        if (FromLoopReport(name) && needed.empty()) needed = name;
+    }
+    if (needed.empty()) return true;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", kFirstReportSeconds);
+    return errors.Fail(path, LineOf(*table.get("duration")), "duration",
+                       needed + " comes from the loop's once-a-second report, which a duration under " + seconds +
+                           " s may never see: give the step at least " + seconds + " s");
+}
+
+bool ReadArgs(const toml::table& table, const std::string& path, const std::string& where, StepPlan& step, Errors& errors) {
+    const toml::node* args = table.get("args");
+    if (args == nullptr) return errors.Fail(path, step.line, "args", where + " has no args (the tool's arguments; [] for none)");
+    const toml::array* list = args->as_array();
+    if (list == nullptr) return errors.Fail(path, LineOf(*args), "args", "must be a list of texts, e.g. [\"-adread\", \"-trd\"]");
+    for (const toml::node& word : *list) {
+        if (!word.is_string()) return errors.Fail(path, LineOf(word), "args", "must be a list of texts; quote every word");
+        step.args.push_back(word.as_string()->get());
+    }
+    step.toolArgs = ParseToolArgs(step.args);
+    if (!step.toolArgs.error.empty()) return errors.Fail(path, LineOf(*args), "args", step.toolArgs.error);
+    const std::string skipped = ActionSkippedByLoop(step.toolArgs);
+    if (!skipped.empty()) return errors.Fail(path, LineOf(*args), "args", skipped);
+
+    return true;
+}
+
+bool ReadTiming(const toml::table& table, const std::string& path, const std::string& where, StepPlan& step, Errors& errors) {
+    if (const toml::node* duration = table.get("duration")) {
+        const auto seconds = Number(*duration);
+        if (!seconds || *seconds <= 0 || *seconds > 86400) {
+            return errors.Fail(path, LineOf(*duration), "duration", "must be a number of seconds above 0 and at most 86400");
+        }
+        if (!step.toolArgs.RunsLoop()) {
+            return errors.Fail(path, LineOf(*duration), "duration",
+                 where + " runs no loop (-iictest, -scan, -scanfile): it ends by itself, without a duration");
+        }
+        step.duration = *seconds;
+    } else if (step.toolArgs.RunsLoop()) {
+        return errors.Fail(path, step.line, "duration", where + " runs a loop that ends only when stopped: give it a duration");
+    }
+    if (const toml::node* timeout = table.get("timeout")) {
+        const auto seconds = Number(*timeout);
+        if (!seconds || *seconds <= 0 || *seconds > 86400) {
+            return errors.Fail(path, LineOf(*timeout), "timeout", "must be a number of seconds above 0 and at most 86400");
+        }
+        step.timeout = *seconds;
+    } else if (step.duration) {
+        step.timeout = *step.duration + std::max(10.0, *step.duration);
+    }
+    if (step.duration && step.timeout <= *step.duration) {
+        return errors.Fail(path, LineOf(*table.get("timeout")), "timeout", "must be longer than the duration");
+    }
+    if (const toml::node* allow = table.get("allow_errors")) {
+        if (!allow->is_boolean()) return errors.Fail(path, LineOf(*allow), "allow_errors", "must be true or false");
+        step.allowErrors = allow->as_boolean()->get();
+    }
+
+    return true;
+}
+
+bool ReadLimits(const toml::table& table, const std::string& path, StepPlan& step, Errors& errors) {
+    if (const toml::node* limits = table.get("limits")) {
+        const toml::table* entries = limits->as_table();
+        if (entries == nullptr) return errors.Fail(path, LineOf(*limits), "limits", "must be a table ([step.limits])");
+        for (const auto& [rawKey, node] : InFileOrder(*entries)) {
+            const std::string key = CanonicalName(rawKey);
+            char kind = 0;
+            if (!IsKnownMeasurement(key, &kind)) {
+                return errors.Fail(path, LineOf(*node), rawKey, "no such measurement (see kelvotest-plan(5))");
+            }
+            if (kind != 'n') {
+                return errors.Fail(path, LineOf(*node), rawKey, "is not a number: check it with [step.expect] instead");
+            }
+            Limit limit;
+            if (const toml::array* pair = node->as_array()) {
+                if (pair->size() != 2 || !Number(*pair->get(0)) || !Number(*pair->get(1))) {
+                    return errors.Fail(path, LineOf(*node), rawKey, "a range is two numbers, [min, max]");
+                }
+                limit.min = Number(*pair->get(0));
+                limit.max = Number(*pair->get(1));
+            } else if (const toml::table* bounds = node->as_table()) {
+                for (const auto& [bound, value] : *bounds) {
+                    const auto number = Number(value);
+                    if (bound.str() != "min" && bound.str() != "max") {
+                        return errors.Fail(path, LineOf(value), rawKey, "a bound is min or max, not '" + std::string(bound.str()) + "'");
+                    }
+                    if (!number) return errors.Fail(path, LineOf(value), rawKey, std::string(bound.str()) + " must be a number");
+                    (bound.str() == "min" ? limit.min : limit.max) = number;
+                }
+                if (!limit.min && !limit.max) return errors.Fail(path, LineOf(*node), rawKey, "give min, max or both");
+            } else {
+                return errors.Fail(path, LineOf(*node), rawKey, "a limit is [min, max], { min = ... } or { max = ... }");
+            }
+            // NaN compares false both ways, so a NaN bound would pass every reading; an
+            // infinite one is no limit at all, and OCP's validators cannot carry it.
+            if ((limit.min && !std::isfinite(*limit.min)) || (limit.max && !std::isfinite(*limit.max))) {
+                return errors.Fail(path, LineOf(*node), rawKey, "a limit must be a finite number (not nan or inf)");
+            }
+            if (limit.min && limit.max && *limit.min > *limit.max) {
+                return errors.Fail(path, LineOf(*node), rawKey, "min is above max");
+            }
+            step.limits.emplace_back(key, limit);
+        }
+    }
+    return true;
+}
+
+bool ReadExpects(const toml::table& table, const std::string& path, StepPlan& step, Errors& errors) {
+    if (const toml::node* expect = table.get("expect")) {
+        const toml::table* entries = expect->as_table();
+        if (entries == nullptr) return errors.Fail(path, LineOf(*expect), "expect", "must be a table ([step.expect])");
+        for (const auto& [rawKey, node] : InFileOrder(*entries)) {
+            const std::string key = CanonicalName(rawKey);
+            char kind = 0;
+            if (!IsKnownMeasurement(key, &kind)) {
+                return errors.Fail(path, LineOf(*node), rawKey, "no such measurement (see kelvotest-plan(5))");
+            }
+            Value value;
+            if (const auto* b = node->as_boolean()) {
+                value = b->get();
+            } else if (const auto* i = node->as_integer()) {
+                value = static_cast<int64_t>(i->get());
+            } else if (const auto* f = node->as_floating_point()) {
+                value = f->get();
+            } else if (const auto* s = node->as_string()) {
+                value = s->get();
+            } else {
+                return errors.Fail(path, LineOf(*node), rawKey, "an expected value is a number, true/false or a text");
+            }
+            const char given = std::holds_alternative<bool>(value) ? 'b' : IsNumber(value) ? 'n' : 's';
+            if (given != kind) {
+                static const char* const kNames[] = {"a number", "true or false", "a text"};
+                const char* wanted = kind == 'n' ? kNames[0] : kind == 'b' ? kNames[1] : kNames[2];
+                return errors.Fail(path, LineOf(*node), rawKey, std::string("is ") + wanted + ", so its expected value must be too");
+            }
+            step.expects.emplace_back(key, value);
+        }
+    }
+    return true;
 }
 
 // An operator's prompt instead of the tool, and the retries of a failed step.
@@ -127,117 +295,9 @@ bool ReadStep(const toml::table& table, const std::string& path, std::set<std::s
     const std::string where = "step '" + step.name + "'";
     if (!ReadPromptAndRetries(table, path, step, errors)) return false;
     if (!step.prompt.empty()) return true;
-
-    const toml::node* args = table.get("args");
-    if (args == nullptr) return errors.Fail(path, step.line, "args", where + " has no args (the tool's arguments; [] for none)");
-    const toml::array* list = args->as_array();
-    if (list == nullptr) return errors.Fail(path, LineOf(*args), "args", "must be a list of texts, e.g. [\"-adread\", \"-trd\"]");
-    for (const toml::node& word : *list) {
-        if (!word.is_string()) return errors.Fail(path, LineOf(word), "args", "must be a list of texts; quote every word");
-        step.args.push_back(word.as_string()->get());
-    }
-    step.toolArgs = ParseToolArgs(step.args);
-    if (!step.toolArgs.error.empty()) return errors.Fail(path, LineOf(*args), "args", step.toolArgs.error);
-
-    if (const toml::node* duration = table.get("duration")) {
-        const auto seconds = Number(*duration);
-        if (!seconds || *seconds <= 0 || *seconds > 86400) {
-            return errors.Fail(path, LineOf(*duration), "duration", "must be a number of seconds above 0 and at most 86400");
-        }
-        if (!step.toolArgs.RunsLoop()) {
-            return errors.Fail(path, LineOf(*duration), "duration",
-                 where + " runs no loop (-iictest, -scan, -scanfile): it ends by itself, without a duration");
-        }
-        step.duration = *seconds;
-    } else if (step.toolArgs.RunsLoop()) {
-        return errors.Fail(path, step.line, "duration", where + " runs a loop that ends only when stopped: give it a duration");
-    }
-    if (const toml::node* timeout = table.get("timeout")) {
-        const auto seconds = Number(*timeout);
-        if (!seconds || *seconds <= 0 || *seconds > 86400) {
-            return errors.Fail(path, LineOf(*timeout), "timeout", "must be a number of seconds above 0 and at most 86400");
-        }
-        step.timeout = *seconds;
-    } else if (step.duration) {
-        step.timeout = *step.duration + std::max(10.0, *step.duration);
-    }
-    if (step.duration && step.timeout <= *step.duration) {
-        return errors.Fail(path, LineOf(*table.get("timeout")), "timeout", "must be longer than the duration");
-    }
-    if (const toml::node* allow = table.get("allow_errors")) {
-        if (!allow->is_boolean()) return errors.Fail(path, LineOf(*allow), "allow_errors", "must be true or false");
-        step.allowErrors = allow->as_boolean()->get();
-    }
-
-    if (const toml::node* limits = table.get("limits")) {
-        const toml::table* entries = limits->as_table();
-        if (entries == nullptr) return errors.Fail(path, LineOf(*limits), "limits", "must be a table ([step.limits])");
-        for (const auto& [rawKey, node] : InFileOrder(*entries)) {
-            const std::string key = CanonicalName(rawKey);
-            char kind = 0;
-            if (!IsKnownMeasurement(key, &kind)) {
-                return errors.Fail(path, LineOf(*node), rawKey, "no such measurement (see kelvotest-plan(5))");
-            }
-            if (kind != 'n') {
-                return errors.Fail(path, LineOf(*node), rawKey, "is not a number: check it with [step.expect] instead");
-            }
-            Limit limit;
-            if (const toml::array* pair = node->as_array()) {
-                if (pair->size() != 2 || !Number(*pair->get(0)) || !Number(*pair->get(1))) {
-                    return errors.Fail(path, LineOf(*node), rawKey, "a range is two numbers, [min, max]");
-                }
-                limit.min = Number(*pair->get(0));
-                limit.max = Number(*pair->get(1));
-            } else if (const toml::table* bounds = node->as_table()) {
-                for (const auto& [bound, value] : *bounds) {
-                    const auto number = Number(value);
-                    if (bound.str() != "min" && bound.str() != "max") {
-                        return errors.Fail(path, LineOf(value), rawKey, "a bound is min or max, not '" + std::string(bound.str()) + "'");
-                    }
-                    if (!number) return errors.Fail(path, LineOf(value), rawKey, std::string(bound.str()) + " must be a number");
-                    (bound.str() == "min" ? limit.min : limit.max) = number;
-                }
-                if (!limit.min && !limit.max) return errors.Fail(path, LineOf(*node), rawKey, "give min, max or both");
-            } else {
-                return errors.Fail(path, LineOf(*node), rawKey, "a limit is [min, max], { min = ... } or { max = ... }");
-            }
-            if (limit.min && limit.max && *limit.min > *limit.max) {
-                return errors.Fail(path, LineOf(*node), rawKey, "min is above max");
-            }
-            step.limits.emplace_back(key, limit);
-        }
-    }
-    if (const toml::node* expect = table.get("expect")) {
-        const toml::table* entries = expect->as_table();
-        if (entries == nullptr) return errors.Fail(path, LineOf(*expect), "expect", "must be a table ([step.expect])");
-        for (const auto& [rawKey, node] : InFileOrder(*entries)) {
-            const std::string key = CanonicalName(rawKey);
-            char kind = 0;
-            if (!IsKnownMeasurement(key, &kind)) {
-                return errors.Fail(path, LineOf(*node), rawKey, "no such measurement (see kelvotest-plan(5))");
-            }
-            Value value;
-            if (const auto* b = node->as_boolean()) {
-                value = b->get();
-            } else if (const auto* i = node->as_integer()) {
-                value = static_cast<int64_t>(i->get());
-            } else if (const auto* f = node->as_floating_point()) {
-                value = f->get();
-            } else if (const auto* s = node->as_string()) {
-                value = s->get();
-            } else {
-                return errors.Fail(path, LineOf(*node), rawKey, "an expected value is a number, true/false or a text");
-            }
-            const char given = std::holds_alternative<bool>(value) ? 'b' : IsNumber(value) ? 'n' : 's';
-            if (given != kind) {
-                static const char* const kNames[] = {"a number", "true or false", "a text"};
-                const char* wanted = kind == 'n' ? kNames[0] : kind == 'b' ? kNames[1] : kNames[2];
-                return errors.Fail(path, LineOf(*node), rawKey, std::string("is ") + wanted + ", so its expected value must be too");
-            }
-            step.expects.emplace_back(key, value);
-        }
-    }
-    return true;
+    return ReadArgs(table, path, where, step, errors) && ReadTiming(table, path, where, step, errors) &&
+           ReadLimits(table, path, step, errors) && ReadExpects(table, path, step, errors) &&
+           CheckFirstReport(table, path, step, errors);
 }
 
 }  // namespace
@@ -248,6 +308,46 @@ std::string PlanFile::Dut(const std::string& key) const {
     }
     return "";
 }
+
+namespace {
+
+bool ReadTexts(const toml::table& table, const std::string& path, const std::string& prefix,
+               std::vector<std::pair<std::string, std::string>>& texts, Errors& errors) {
+    for (const auto& [key, node] : InFileOrder(table)) {
+        std::string value;
+        if (!Text(*node, path, prefix + key, &value, errors)) return false;
+        texts.emplace_back(key, value);
+    }
+    return true;
+}
+
+// [dut] has fixed keys, so that a typo ("serail") is an error instead of a unit without a
+// serial; anything else a line wants to carry goes into [dut.info].
+bool ReadDut(const toml::node& dut, const std::string& path, PlanFile* plan, Errors& errors) {
+    const toml::table* table = dut.as_table();
+    if (table == nullptr) return errors.Fail(path, LineOf(dut), "dut", "must be a table ([dut])");
+    for (const auto& [key, node] : InFileOrder(*table)) {
+        if (key == "info") {
+            const toml::table* info = node->as_table();
+            if (info == nullptr) return errors.Fail(path, LineOf(*node), "dut.info", "must be a table ([dut.info])");
+            if (!ReadTexts(*info, path, "dut.info.", plan->dutInfo, errors)) return false;
+        } else if (key != "part" && key != "serial" && key != "serial_pattern") {
+            return errors.Fail(path, LineOf(*node), "dut." + key,
+                               "unknown key ([dut] has part, serial and serial_pattern; put other keys in [dut.info])");
+        } else {
+            std::string value;
+            if (!Text(*node, path, "dut." + key, &value, errors)) return false;
+            if (key == "serial_pattern") {
+                const std::string problem = SerialPatternError(value);
+                if (!problem.empty()) return errors.Fail(path, LineOf(*node), "dut." + key, problem);
+            }
+            plan->dut.emplace_back(key, value);
+        }
+    }
+    return true;
+}
+
+}  // namespace
 
 bool ParsePlan(const std::string& text, const std::string& path, PlanFile* plan, std::string* error) {
     Errors errors{error};
@@ -275,17 +375,7 @@ bool ParsePlan(const std::string& text, const std::string& path, PlanFile* plan,
         if (!Text(*revision, path, "revision", &plan->revision, errors)) return false;
     }
     if (const toml::node* dut = root.get("dut")) {
-        const toml::table* table = dut->as_table();
-        if (table == nullptr) return errors.Fail(path, LineOf(*dut), "dut", "must be a table ([dut])");
-        for (const auto& [key, node] : InFileOrder(*table)) {
-            std::string value;
-            if (!Text(*node, path, "dut." + key, &value, errors)) return false;
-            if (key == "serial_pattern") {
-                const std::string problem = SerialPatternError(value);
-                if (!problem.empty()) return errors.Fail(path, LineOf(*node), "dut." + key, problem);
-            }
-            plan->dut.emplace_back(key, value);
-        }
+        if (!ReadDut(*dut, path, plan, errors)) return false;
     }
     const toml::node* steps = root.get("step");
     if (steps == nullptr) return errors.Fail(path, 1, "step", "the plan has no steps ([[step]])");

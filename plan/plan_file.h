@@ -34,7 +34,8 @@ struct PlanFile {
     std::string path;
     std::string name;
     std::string revision;
-    std::vector<std::pair<std::string, std::string>> dut;   // [dut] keys in file order ("part", "serial", ...)
+    std::vector<std::pair<std::string, std::string>> dut;       // [dut]: "part", "serial", in file order
+    std::vector<std::pair<std::string, std::string>> dutInfo;   // [dut.info]: the DUT's free metadata
     std::vector<StepPlan> steps;
 
     std::string Dut(const std::string& key) const;

@@ -237,6 +237,7 @@ code { word-break: break-all; }
     for (const auto& [key, value] : run.plan->dut) {
         if (key != "serial") row("DUT " + key, value);
     }
+    for (const auto& [key, value] : run.plan->dutInfo) row("DUT " + key, value);
     row("scanner", run.info.source == "hardware" ? "hardware" : run.info.source == "virtual" ? "VIRTUAL SCANNER" : "REPLAY");
     row("scenario", run.info.scenario);
     row("station", run.info.station);

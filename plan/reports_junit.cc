@@ -1,4 +1,5 @@
-// JUnit XML: one testsuite for the plan with tests, failures, errors, skipped and time; one
+// JUnit XML as the common CI schema allows it: one testsuite for the plan with tests, failures,
+// errors, skipped and time (the testsuites around it carries no skipped count); one
 // testcase per step, with a failure that carries every failed check; the DUT and the station
 // as properties.
 #include <cerrno>
@@ -8,12 +9,17 @@
 
 #include "plan/checks.h"
 #include "plan/reports.h"
+#include "plan/utf8_text.h"
 
 namespace plan {
 
-std::string XmlEscape(const std::string& text) {
+std::string XmlEscape(const std::string& raw) {
+    // Bytes that are not UTF-8 would make the whole file unreadable; they are shown as U+FFFD,
+    // as in ocp.jsonl.
+    const std::string text = ValidUtf8(raw);
     std::string out;
-    for (const char c : text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         switch (c) {
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;
@@ -21,9 +27,14 @@ std::string XmlEscape(const std::string& text) {
             case '"': out += "&quot;"; break;
             case '\'': out += "&#39;"; break;
             default:
-                // XML 1.0 allows no control characters but tab, line feed and carriage return.
+                // XML 1.0 allows no control characters but tab, line feed and carriage return,
+                // and neither U+FFFE nor U+FFFF.
                 if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') {
                     out += '?';
+                } else if (text.compare(i, 2, "\xEF\xBF") == 0 && i + 2 < text.size() &&
+                           (text[i + 2] == '\xBE' || text[i + 2] == '\xBF')) {
+                    out += "\xEF\xBF\xBD";
+                    i += 2;
                 } else {
                     out += c;
                 }
@@ -90,8 +101,8 @@ std::string JUnitXml(const RunResult& run) {
     std::snprintf(time, sizeof time, "%.3f", run.info.seconds);
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     xml += "<testsuites name=\"" + XmlEscape(run.plan->name) + "\" tests=\"" + std::to_string(run.steps.size()) +
-           "\" failures=\"" + std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" skipped=\"" +
-           std::to_string(skipped) + "\" time=\"" + time + "\">\n";
+           "\" failures=\"" + std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" time=\"" + time +
+           "\">\n";
     xml += "  <testsuite name=\"" + XmlEscape(run.plan->name) + "\" tests=\"" + std::to_string(run.steps.size()) +
            "\" failures=\"" + std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" skipped=\"" +
            std::to_string(skipped) + "\" time=\"" + time + "\" timestamp=\"" + XmlEscape(run.info.startTime.substr(0, 19)) +
@@ -106,6 +117,7 @@ std::string JUnitXml(const RunResult& run) {
         if (key != "serial") property("dut." + key, value);
     }
     property("dut.serial", run.info.serial);
+    for (const auto& [key, value] : run.plan->dutInfo) property("dut.info." + key, value);
     property("station", run.info.station);
     property("operator", run.info.operatorName);
     property("scanner", run.info.source);

@@ -2,6 +2,7 @@
 // sequence number (from 0, one more each line) and an RFC 3339 time stamp, flushed line by
 // line so that a run that is killed leaves every finished step readable.
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include "plan/checks.h"
@@ -15,7 +16,9 @@ using nlohmann::json;
 json ValueJson(const Value& value) {
     if (const bool* b = std::get_if<bool>(&value)) return *b;
     if (const int64_t* i = std::get_if<int64_t>(&value)) return *i;
-    if (const double* d = std::get_if<double>(&value)) return *d;
+    // JSON has no NaN or infinity (the library would write null, which OCP refuses): a
+    // reading that is not finite goes in as the tool printed it, a text.
+    if (const double* d = std::get_if<double>(&value)) return std::isfinite(*d) ? json(*d) : json(ValueText(value));
     return std::get<std::string>(value);
 }
 
@@ -88,6 +91,7 @@ void OcpWriter::RunStart(const RunResult& run) {
     if (!run.info.scenario.empty()) parameters["virtualScanner"] = run.info.scenario;
     json metadata = json::object();
     for (const auto& [key, value] : plan.dut) metadata[key] = value;
+    for (const auto& [key, value] : plan.dutInfo) metadata[key] = value;   // [dut.info], the line's own keys
     metadata["scanner"] = run.info.source;
     if (!run.info.station.empty()) metadata["station"] = run.info.station;
     if (!run.info.operatorName.empty()) metadata["operator"] = run.info.operatorName;
@@ -139,9 +143,9 @@ void OcpWriter::StepEnd(const RunResult& run, const StepResult& step) {
     }
     // The tool's own exit and bring-up, then every value the transcript gave.
     for (const Check& check : step.checks) {
-        if ((check.name == "tool.exit" || check.name == "bringup") && check.value) {
+        if ((check.name == kToolExitCheck || check.name == kBringUpCheck) && check.value) {
             Write(StepArtifact(step, "measurement",
-                               {{"name", check.name == "tool.exit" ? "tool.exit_code" : "bringup.complete"},
+                               {{"name", check.name},
                                 {"value", ValueJson(*check.value)},
                                 {"validators", json::array({{{"type", "EQUAL"}, {"value", ValueJson(*check.expected)}}})}}));
         }

@@ -15,7 +15,7 @@ namespace plan {
 
 // One check of a step: a limit, an expectation, or one of the checks every step makes.
 struct Check {
-    std::string name;              // measurement name, or "tool.exit", "bringup", "errors.count"
+    std::string name;              // measurement name, or "tool.exit_code", "bringup.complete", "errors.count"
     bool passed = false;
     bool found = true;             // false: the measurement was not in the transcript
     std::optional<Value> value;

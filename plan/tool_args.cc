@@ -10,20 +10,27 @@ namespace {
 
 enum class Kind { kFlag, kHex, kDecimal, kText };
 
+// `stage`: where the option's action runs in the tool's fixed order of actions (its main
+// sequence): register commands, EEPROM, the I2C stress loop, converter and sensor, motor,
+// line count, status, the stream. 0: a value for other options, not an action.
 struct Option {
     const char* name;
     Kind kind;
+    int stage;
 };
 
 constexpr Option kOptions[] = {
-    {"?", Kind::kFlag},      {"rb", Kind::kHex},        {"rw", Kind::kHex},      {"rwi", Kind::kHex},
-    {"rd", Kind::kHex},      {"rdi", Kind::kHex},       {"wb", Kind::kHex},      {"ww", Kind::kHex},
-    {"wwi", Kind::kHex},     {"wd", Kind::kHex},        {"wdi", Kind::kHex},     {"val", Kind::kHex},
-    {"prg", Kind::kText},    {"ini", Kind::kText},      {"scanfile", Kind::kText}, {"scan", Kind::kFlag},
-    {"id", Kind::kHex},      {"wre", Kind::kDecimal},   {"rde", Kind::kDecimal}, {"dumpe", Kind::kFlag},
-    {"iictest", Kind::kFlag}, {"stat", Kind::kFlag},    {"dao", Kind::kDecimal}, {"adread", Kind::kFlag},
-    {"tinit", Kind::kDecimal}, {"trd", Kind::kFlag},    {"motor", Kind::kDecimal}, {"lines", Kind::kFlag},
+    {"?", Kind::kFlag, 0},        {"rb", Kind::kHex, 1},       {"rw", Kind::kHex, 1},      {"rwi", Kind::kHex, 1},
+    {"rd", Kind::kHex, 1},        {"rdi", Kind::kHex, 1},      {"wb", Kind::kHex, 1},      {"ww", Kind::kHex, 1},
+    {"wwi", Kind::kHex, 1},       {"wd", Kind::kHex, 1},       {"wdi", Kind::kHex, 1},     {"val", Kind::kHex, 0},
+    {"prg", Kind::kText, 0},      {"ini", Kind::kText, 0},     {"scanfile", Kind::kText, 8}, {"scan", Kind::kFlag, 8},
+    {"id", Kind::kHex, 0},        {"wre", Kind::kDecimal, 2},  {"rde", Kind::kDecimal, 2}, {"dumpe", Kind::kFlag, 2},
+    {"iictest", Kind::kFlag, 3},  {"stat", Kind::kFlag, 7},    {"dao", Kind::kDecimal, 4}, {"adread", Kind::kFlag, 4},
+    {"tinit", Kind::kDecimal, 4}, {"trd", Kind::kFlag, 4},     {"motor", Kind::kDecimal, 5}, {"lines", Kind::kFlag, 6},
 };
+
+// The loops end only by a stop request, and a stop request skips every action after them.
+constexpr const char* kLoops[] = {"iictest", "scan", "scanfile"};
 
 const Option* Find(const std::string& name) {
     for (const Option& option : kOptions) {
@@ -129,6 +136,20 @@ ToolArgs ParseToolArgs(const std::vector<std::string>& args) {
     }
     if (result.Has("?")) result.error = "'-?' only prints the tool's usage text";
     return result;
+}
+
+std::string ActionSkippedByLoop(const ToolArgs& args) {
+    for (const char* loop : kLoops) {
+        if (!args.Has(loop)) continue;
+        const int loopStage = Find(loop)->stage;
+        for (const Option& option : kOptions) {
+            if (option.stage > loopStage && args.Has(option.name)) {
+                return "'-" + std::string(option.name) + "' runs after the loop '-" + loop +
+                       "', which only its stop ends, and the stop skips it: give it a step of its own";
+            }
+        }
+    }
+    return "";
 }
 
 std::string HexAddress(uint32_t address) {

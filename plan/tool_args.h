@@ -31,6 +31,10 @@ struct ToolArgs {
 // option takes the next word). On an error, `error` says what is wrong.
 ToolArgs ParseToolArgs(const std::vector<std::string>& args);
 
+// Empty, or why the step can never complete: an action that the tool runs after one of its
+// loops (-iictest before -trd), which the loop's stop request skips.
+std::string ActionSkippedByLoop(const ToolArgs& args);
+
 // A register address as measurement names carry it: 0x and lower-case hex digits, no leading
 // zeros ("0x20"). Normalises what a user wrote ("0X020" -> "0x20"); nullopt if not hex.
 std::optional<std::string> CanonicalHexAddress(const std::string& text);

@@ -3,6 +3,7 @@
 // scenario in its name), the plan file's errors, the checks, and the reports.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -10,6 +11,7 @@
 #include "plan/plan_file.h"
 #include "plan/reports.h"
 #include "plan/transcript.h"
+#include "plan/utf8_text.h"
 #include "tests/plan/ocp_validator.h"
 
 namespace {
@@ -32,6 +34,13 @@ Value Get(const Transcript& t, const std::string& name) {
     const Measurement* m = t.Find(name);
     EXPECT_NE(nullptr, m) << name;
     return m ? m->value : Value{std::string("missing")};
+}
+
+// A transcript of a tool that brought the scanner up and then printed `lines`.
+std::string BroughtUp(const std::string& lines) {
+    return "ksutest: Init_Interface success!\nksutest: \nHardwareVersion:            0x0300\n"
+           "FirmwareVersion:            0x0104\nDllVersion:                 0x0104\n"
+           "USB-DriverVersion:          0x0210!\n\n" + lines;
 }
 
 // ---- parser -----------------------------------------------------------------------------
@@ -273,7 +282,67 @@ TEST(PlanFile, ErrorsNameFileLineAndKey) {
     EXPECT_NE(std::string::npos, PlanErrorOf("name = \"t\"\n").find("no steps"));
 }
 
+// Plans whose steps could never pass, or that lose what they say: refused before any step runs.
+TEST(PlanFile, RefusesStepsThatCanNeverPass) {
+    const std::string head = "name = \"t\"\n[[step]]\nname = \"a\"\n";
+    const struct {
+        std::string body;
+        const char* error;
+    } kCases[] = {
+        {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = [nan, nan]\n", "p.toml:6: key 'adc.3v3': a limit must be a finite number"},
+        {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = { min = nan }\n", "a limit must be a finite number"},
+        {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = { max = nan }\n", "a limit must be a finite number"},
+        {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = [-inf, inf]\n", "a limit must be a finite number"},
+        {"args = [\"-iictest\", \"-trd\"]\nduration = 5\n[step.limits]\n\"temp.raw\" = [0, 60]\n",
+         "p.toml:4: key 'args': '-trd' runs after the loop '-iictest'"},
+        {"args = [\"-iictest\", \"-scan\"]\nduration = 5\n", "'-scan' runs after the loop '-iictest'"},
+        {"args = [\"-iictest\", \"-stat\"]\nduration = 5\n", "'-stat' runs after the loop '-iictest'"},
+        {"args = [\"-scan\"]\nduration = 1\n[step.limits]\n\"stream.errors\" = [0, 0]\n",
+         "p.toml:5: key 'duration': stream.errors comes from the loop's once-a-second report"},
+        {"args = [\"-iictest\"]\nduration = 1.5\n[step.expect]\n\"iic.errors\" = 0\n", "iic.errors comes from the loop's"},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_NE(std::string::npos, PlanErrorOf(head + c.body).find(c.error)) << c.body << PlanErrorOf(head + c.body);
+    }
+    EXPECT_NE(std::string::npos, PlanErrorOf("name = \"t\"\n[dut]\nserail = \"SN1\"\n[[step]]\nname = \"a\"\nargs = []\n")
+                                     .find("p.toml:3: key 'dut.serail': unknown key"));
+    // What the tool runs before its loop, a loop long enough for its report, and free DUT
+    // keys in [dut.info] are fine.
+    const PlanFile plan = MustParse("name = \"t\"\n[dut]\nserial = \"SN1\"\n[dut.info]\nline = \"L2\"\n[[step]]\nname = \"a\"\n"
+                                    "args = [\"-rd\", \"0\", \"-rde\", \"5\", \"-id\", \"A0\", \"-iictest\"]\nduration = 2\n"
+                                    "[step.limits]\n\"iic.errors\" = [0, 0]\n\"eeprom.A0.05\" = [0, 255]\n");
+    EXPECT_EQ("SN1", plan.Dut("serial"));
+    EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{"line", "L2"}}), plan.dutInfo);
+    // The EEPROM address is named as the tool prints it ("Adr:5"), so that the check finds it.
+    ASSERT_EQ(2u, plan.steps[0].limits.size());
+    EXPECT_EQ("eeprom.a0.5", plan.steps[0].limits[1].first);
+    const Transcript t = ParseTranscript(BroughtUp("ksutest: I2C_PROM_read success ID:A0 Adr:5 Val:0x2a!\n"), plan.steps[0].toolArgs);
+    EXPECT_NE(nullptr, t.Find(plan.steps[0].limits[1].first));
+}
+
 // ---- checks -----------------------------------------------------------------------------
+
+// Limits are inclusive at both ends, and a reading that is not finite passes none.
+TEST(Checks, AValueOnALimitPassesAndOneNotFiniteFails) {
+    const struct {
+        std::optional<double> min, max;
+        double value;
+        bool passes;
+    } kCases[] = {
+        {3.2, 3.4, 3.2, true},          {3.2, 3.4, 3.4, true},           {3.2, 3.4, 3.1999999, false},
+        {3.2, 3.4, 3.4000001, false},   {0, 0, 0, true},                 {std::nullopt, 400, 400, true},
+        {22.8, std::nullopt, 22.8, true}, {3.2, 3.4, NAN, false},        {std::nullopt, 400, -INFINITY, false},
+        {22.8, std::nullopt, INFINITY, false},
+    };
+    for (const auto& c : kCases) {
+        StepPlan step;
+        step.limits.push_back({"adc.3v3", Limit{c.min, c.max}});
+        Transcript t;
+        t.measurements.push_back({"adc.3v3", c.value, "V", 1});
+        const auto checks = EvaluateStep(step, t, 0);
+        EXPECT_EQ(c.passes, checks.back().passed) << c.value << " against " << LimitText(step.limits[0].second);
+    }
+}
 
 TEST(Checks, LimitsExpectationsAndTheChecksOfEveryStep) {
     const PlanFile plan = MustParse(kGoodPlan);
@@ -394,6 +463,51 @@ TEST(Reports, JUnitCountsAndEscapes) {
     EXPECT_NE(std::string::npos, xml.find("bench &lt;1&gt; &amp; &quot;2&quot;"));
     EXPECT_NE(std::string::npos, xml.find("<property name=\"dut.serial\" value=\"SN1\"/>"));
     EXPECT_NE(std::string::npos, xml.find("<skipped message=\"--stop-on-fail\"/>"));
+}
+
+// A byte that is not UTF-8 is shown as U+FFFD, one for each piece that cannot be read, exactly
+// as the JSON writer of ocp.jsonl shows it; valid text is unchanged.
+TEST(Reports, BytesThatAreNotUtf8AreShownAsOcpShowsThem) {
+    const std::string r = "\xEF\xBF\xBD";
+    const struct {
+        std::string raw, shown;
+    } kCases[] = {
+        {"SN\xff", "SN" + r},                   {"Ger\xe4t", "Ger" + r + "t"},
+        {"\xe2\x82", r},                        {"\xe2\x82\xac 5", "\xe2\x82\xac 5"},
+        {"\xc0\xaf", r + r},                    {"\xed\xa0\x80", r + r + r},
+        {"\xf4\x90\x80\x80", r + r + r + r},   {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},
+        {"a\x80\x80" "b", "a" + r + r + "b"},     {"\xf0\x9f\x98", r},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(c.shown, ValidUtf8(c.raw)) << c.raw;
+        EXPECT_EQ(nlohmann::json(c.shown).dump(), nlohmann::json(c.raw).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+            << c.raw;
+        EXPECT_EQ(XmlEscape(c.shown), XmlEscape(c.raw));
+    }
+    EXPECT_EQ("a?b" + r, XmlEscape("a\x01" "b\xEF\xBF\xBE"));   // XML 1.0 cannot carry U+0001 or U+FFFE
+}
+
+// The checks every step makes carry the names kelvotest-plan(5) lists in every report.
+TEST(Reports, TheChecksOfEveryStepHaveOneNameEverywhere) {
+    SampleRun sample;
+    sample.run.steps[0].checks = EvaluateStep(*sample.run.steps[0].plan, Transcript{}, 2);
+    const std::string path = testing::TempDir() + "/plan_unit_names.jsonl";
+    {
+        OcpWriter writer;
+        std::string error;
+        ASSERT_TRUE(writer.Open(path, &error)) << error;
+        writer.StepStart(sample.run.steps[0]);
+        writer.StepEnd(sample.run, sample.run.steps[0]);
+    }
+    std::ifstream file(path);
+    std::stringstream ocp;
+    ocp << file.rdbuf();
+    const std::string html = HtmlReport(sample.run);
+    for (const char* name : {"tool.exit_code", "bringup.complete"}) {
+        EXPECT_NE(std::string::npos, ocp.str().find(std::string("\"name\":\"") + name + "\"")) << name;
+        EXPECT_NE(std::string::npos, html.find(std::string("<td>") + name + "</td>")) << name;
+    }
+    for (const char* other : {"<td>tool.exit</td>", "<td>bringup</td>"}) EXPECT_EQ(std::string::npos, html.find(other));
 }
 
 TEST(Reports, HtmlIsSelfContainedWithPlotAndRails) {

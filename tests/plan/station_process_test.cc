@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/plan/ocp_validator.h"
+#include "tests/plan/report_schemas.h"
 #include "tests/support/pty_process.h"
 #include "tests/support/temp_files.h"
 
@@ -120,6 +121,7 @@ std::vector<std::string> RunVerdicts(const std::string& dir, std::vector<std::st
             if (r.contains("testRunEnd")) verdict = r["testRunEnd"]["result"];
         }
         EXPECT_TRUE(ocp::Validate(ReadFileText(ocpPath)).empty()) << ocpPath;
+        ExpectReportsValid(std::filesystem::path(ocpPath).parent_path());
         runs.emplace_back(start, serial + " " + verdict);
     }
     std::sort(runs.begin(), runs.end());
@@ -179,6 +181,7 @@ TEST(StationProcess, AStepThatPassesOnItsThirdAttemptIsThreeAttemptsInEveryRepor
         EXPECT_TRUE(FileExists(station.dir.File(folder) + "/stderr.txt")) << folder;
     }
 
+    ExpectReportsValid(station.dir.File("out"));
     const std::string ocpText = ReadFileText(station.dir.File("out/ocp.jsonl"));
     const auto problems = ocp::Validate(ocpText);
     EXPECT_TRUE(problems.empty()) << problems.front();
@@ -260,6 +263,7 @@ TEST(StationProcess, TheGuidesStationRunsOnTheVirtualScanner) {
     EXPECT_NE(std::string::npos, r.out.find("shift: 2 units, 2 passed, 0 failed, first-pass yield 100.0 %"));
     const std::vector<std::string> junits = FilesNamed(dir.Path(), "junit.xml");
     ASSERT_EQ(2u, junits.size());
+    for (const std::string& junit : junits) ExpectReportsValid(std::filesystem::path(junit).parent_path());
     EXPECT_NE(std::string::npos, ReadFileText(junits[0]).find("<property name=\"station.fixture_id\" value=\"FX-SC3-07\"/>"));
 }
 

@@ -27,6 +27,7 @@ public:
     void RunEnd(const RunResult& run);
     void Close();
     bool Failed() const { return failed_; }   // a write failed (disk full): the file is incomplete
+    const std::string& Problem() const { return problem_; }   // the first failed write's reason
 
     // The artifacts as lines, for tests: each call writes one line.
     void Write(const nlohmann::json& artifact);
@@ -35,6 +36,7 @@ private:
     std::FILE* file_ = nullptr;
     long long sequence_ = 0;
     bool failed_ = false;
+    std::string problem_;
 };
 
 // The measurements of a transcript as JSON (kelvotest-plan --read).

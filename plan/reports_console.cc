@@ -4,12 +4,13 @@
 
 #include "plan/checks.h"
 #include "plan/reports.h"
+#include "plan/terminal_text.h"
 
 namespace plan {
 
 std::string ConsoleSummary(const RunResult& run) {
     size_t width = 4;
-    for (const StepResult& step : run.steps) width = std::max(width, step.plan->name.size());
+    for (const StepResult& step : run.steps) width = std::max(width, DisplayWidth(TerminalText(step.plan->name)));
     width = std::min<size_t>(width, 40);
     std::string out;
     char line[512];
@@ -20,13 +21,13 @@ std::string ConsoleSummary(const RunResult& run) {
                              : step.status == StepStatus::kError ? "ERROR"
                              : step.Passed()                     ? "pass"
                                                                  : "FAIL";
-        std::snprintf(line, sizeof line, "%3zu  %-*.*s  %-6s %7.2f s\n", step.index + 1, static_cast<int>(width),
-                      static_cast<int>(width), step.plan->name.c_str(), result, step.seconds);
+        std::snprintf(line, sizeof line, "%3zu  %s  %-6s %7.2f s\n", step.index + 1,
+                      PadToWidth(TerminalText(step.plan->name), width).c_str(), result, step.seconds);
         out += line;
         if (step.status == StepStatus::kError || step.status == StepStatus::kSkip) {
-            out += "       " + step.statusMessage + "\n";
+            out += "       " + TerminalText(step.statusMessage) + "\n";
         }
-        for (const Check* check : step.Failures()) out += "       " + check->message + "\n";
+        for (const Check* check : step.Failures()) out += "       " + TerminalText(check->message) + "\n";
         if (!step.AttemptNote().empty()) out += "       " + step.AttemptNote() + "\n";
     }
     out += "\n";
@@ -35,10 +36,10 @@ std::string ConsoleSummary(const RunResult& run) {
     const char* verdict = run.info.aborted ? "ABORTED" : run.Passed() ? "PASS" : "FAIL";
     int passed = 0;
     for (const StepResult& step : run.steps) passed += step.Passed() ? 1 : 0;
-    std::snprintf(line, sizeof line, "%s: %s, %d of %zu steps passed (%.1f s)\n", verdict, run.plan->name.c_str(), passed,
+    std::snprintf(line, sizeof line, "%s: %s, %d of %zu steps passed (%.1f s)\n", verdict, TerminalText(run.plan->name).c_str(), passed,
                   run.steps.size(), run.info.seconds);
     out += line;
-    if (run.info.aborted) out += run.info.abortMessage + "\n";
+    if (run.info.aborted) out += TerminalText(run.info.abortMessage) + "\n";
     out += "reports in " + run.info.outDir + ": ocp.jsonl, junit.xml, report.html\n";
     return out;
 }

@@ -233,6 +233,7 @@ code { word-break: break-all; }
     auto row = [&html](const std::string& key, const std::string& value) {
         if (!value.empty()) html += "<tr><th>" + H(key) + "</th><td>" + H(value) + "</td></tr>\n";
     };
+    row("run id", run.info.runId);
     row("DUT serial", run.info.serial.empty() ? "(not given)" : run.info.serial);
     for (const auto& [key, value] : run.plan->dut) {
         if (key != "serial") row("DUT " + key, value);

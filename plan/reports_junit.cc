@@ -53,7 +53,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
     const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed) {
-        *error = part + ": write failed (disk full?)";
+        *error = part + ": " + std::strerror(errno);
         std::remove(part.c_str());
         return false;
     }
@@ -116,6 +116,7 @@ std::string JUnitXml(const RunResult& run) {
     for (const auto& [key, value] : run.plan->dut) {
         if (key != "serial") property("dut." + key, value);
     }
+    property("runId", run.info.runId);
     property("dut.serial", run.info.serial);
     for (const auto& [key, value] : run.plan->dutInfo) property("dut.info." + key, value);
     property("station", run.info.station);

@@ -61,12 +61,16 @@ bool OcpWriter::Open(const std::string& path, std::string* error) {
     }
     sequence_ = 0;
     Write(json{{"schemaVersion", {{"major", 2}, {"minor", 0}}}});
+    if (failed_) *error = path + ": " + problem_;
     return !failed_;
 }
 
 void OcpWriter::Close() {
     if (file_ == nullptr) return;
-    if (std::fclose(file_) != 0) failed_ = true;
+    if (std::fclose(file_) != 0 && !failed_) {
+        failed_ = true;
+        problem_ = std::strerror(errno);
+    }
     file_ = nullptr;
 }
 
@@ -78,13 +82,16 @@ void OcpWriter::Write(const json& artifact) {
     const std::string text = line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
     // One write of the whole line, then out of the C library's buffer: a killed run leaves
     // whole lines only (and at most the last one cut by a full disk).
-    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) failed_ = true;
+    if ((std::fwrite(text.data(), 1, text.size(), file_) != text.size() || std::fflush(file_) != 0) && !failed_) {
+        failed_ = true;
+        problem_ = std::strerror(errno);
+    }
 }
 
 void OcpWriter::RunStart(const RunResult& run) {
     const PlanFile& plan = *run.plan;
     json parameters = {
-        {"plan", plan.path},          {"planName", plan.name},   {"revision", plan.revision},
+        {"runId", run.info.runId},    {"plan", plan.path},          {"planName", plan.name},   {"revision", plan.revision},
         {"tool", run.info.toolPath},  {"scanner", run.info.source}, {"station", run.info.station},
         {"operator", run.info.operatorName}, {"outputFolder", run.info.outDir}, {"recorded", run.info.recorded},
     };

@@ -57,6 +57,7 @@ struct StepResult {
 };
 
 struct RunInfo {
+    std::string runId;             // random, 128 bits, as hex: this run's name in every report
     std::string commandLine;
     std::string version;           // kelvotest-plan's
     std::string toolPath;

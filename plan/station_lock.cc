@@ -1,9 +1,11 @@
 // plan/station_lock.cc: the station lock's file and the note that names its holder.
 #include "plan/station_lock.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace plan {
 namespace {
@@ -11,11 +13,16 @@ namespace {
 // "pid 1234\nplan /lines/final.toml\n" as written by the holder; either part may be missing
 // when the holder was killed between taking the lock and writing it, or is writing it now.
 std::string HolderOf(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::string line, pid, planPath;
-    while (std::getline(file, line)) {
-        if (line.rfind("pid ", 0) == 0) pid = line.substr(4);
-        if (line.rfind("plan ", 0) == 0) planPath = line.substr(5);
+    std::string pid, planPath;
+    // A holder that has just taken the lock writes its note at once: give it a moment.
+    for (int tries = 0; tries < 20 && (pid.empty() || planPath.empty()); ++tries) {
+        if (tries > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::ifstream file(path, std::ios::binary);
+        std::string line;
+        while (std::getline(file, line)) {
+            if (line.rfind("pid ", 0) == 0) pid = line.substr(4);
+            if (line.rfind("plan ", 0) == 0) planPath = line.substr(5);
+        }
     }
     if (pid.empty()) return "another kelvotest-plan (its process id is not written yet)";
     return "kelvotest-plan process " + pid + (planPath.empty() ? "" : ", running the plan " + planPath);

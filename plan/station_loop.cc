@@ -41,7 +41,7 @@ std::string Large(const std::string& word) {
 }
 
 const char* VerdictWord(const UnitVerdict& verdict) {
-    if (verdict.interrupted || verdict.exitCode == 2) return "ABORTED";
+    if (verdict.interrupted || verdict.endShift || verdict.exitCode == 2) return "ABORTED";
     return verdict.exitCode == 0 ? "PASS" : "FAIL";
 }
 
@@ -121,6 +121,10 @@ int RunStationLoop(SerialCheck& check, OperatorSide& side, const std::function<U
         tally.Add(*serial, verdict.exitCode == 0);
         ShowVerdict(side, *serial, verdict);
         side.write(tally.Line() + "\n\n");
+        if (verdict.endShift) {
+            side.write("the station was told to stop; the shift ends\n");
+            break;
+        }
         if (verdict.interrupted) {
             if (!Ask(side, "the unit was stopped; go on with the next unit? [y/N]")) break;
         } else if (verdict.exitCode == 2) {

@@ -16,7 +16,8 @@ namespace plan {
 // What one unit's run gave, as the loop needs it.
 struct UnitVerdict {
     int exitCode = 2;                      // the run's: 0 PASS, 1 FAIL, 2 not run or ABORTED
-    bool interrupted = false;              // stopped by Ctrl-C (ABORTED)
+    bool interrupted = false;              // stopped by Ctrl-C (ABORTED): the operator is asked whether to go on
+    bool endShift = false;                 // stopped by SIGTERM or SIGHUP: the station is being shut down
     std::string message;                   // why it did not run, or why it was stopped
     std::vector<std::string> failures;     // the failed checks, one sentence each
 };

@@ -1,9 +1,12 @@
 // plan/step_runner.h: running one step as a process, and what kelvotest-plan needs from the
 // operating system. One implementation per system: step_runner_posix.cc (a process group of
-// its own, SIGINT as the stop request) and step_runner_windows.cc (a process group of its
-// own, CTRL_BREAK_EVENT as the stop request).
+// its own under a supervisor that outlives kelvotest-plan, SIGINT as the stop request) and
+// step_runner_windows.cc (a process group of its own in a job object that ends with
+// kelvotest-plan, CTRL_BREAK_EVENT as the stop request). Either way no part of a step keeps
+// running once kelvotest-plan has died, however it died.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -35,6 +38,7 @@ struct RunOutcome {
     std::string stopProblem;              // the stop request could not be given: the program was killed
     double seconds = 0;
     std::string err;                      // standard error, whole
+    std::string writeProblem;             // stdout.txt or stderr.txt could not be written whole: why
 };
 
 // Runs the program to its end; calls progress(elapsed seconds) about four times a second.
@@ -44,6 +48,14 @@ RunOutcome RunProcess(const StepLaunch& launch, const std::function<void(double)
 // kelvotest-plan: a running step is sent the stop request; a second one is passed on too.
 void InstallInterruptHandler();
 int Interrupts();
+// What the last interrupt was, for the reports: "Ctrl-C", "SIGTERM", "SIGHUP", ...
+std::string InterruptName();
+
+// Creates a file that must not exist yet (never through a link) with this content; false with
+// the reason, e.g. "...: File exists", if it cannot.
+bool CreateNewFile(const std::string& path, const std::string& content, std::string* error);
+// Bytes from the operating system's random source.
+bool RandomBytes(unsigned char* data, size_t size, std::string* error);
 
 std::string OwnExecutablePath();
 bool IsExecutableFile(const std::string& path);

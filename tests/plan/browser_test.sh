@@ -33,7 +33,7 @@ duration = 4
 "stream.errors" = [0, 0]
 "stream.rate" = { min = 1.5e6 }
 PLAN
-KELVOSIM="adc.ch1 = 2.9; stream.rate = 2000000; stream.corrupt = 1 every 3000000" \
+KELVOSIM="adc.ch1 = 2.9; stream.rate = 2000000; stream.fifo = 40000000; stream.corrupt = 1 every 3000000" \
     "$program" plan.toml --virtual --serial BROWSER1 --out out >plan.txt 2>&1
 status=$?
 [ "$status" = 1 ] || { cat plan.txt; fail "kelvotest-plan exited $status, not 1"; }

@@ -2,7 +2,6 @@
 // the virtual scanner (--virtual): the sample plan passes; the rail fault fails it with all
 // three reports agreeing; the OCP output follows the 2.0 rules; a recorded run replays to the
 // same verdict; Ctrl-C and SIGKILL during a stream step; plan errors; time-outs; --read.
-#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 #include "plan/tool_args.h"
 #include "plan/transcript.h"
 #include "tests/plan/ocp_validator.h"
+#include "tests/plan/plan_run.h"
 #include "tests/support/pty_process.h"
 #include "tests/support/temp_files.h"
 
@@ -27,66 +27,9 @@ namespace {
 
 using nlohmann::json;
 
-const std::string kPlanProgram = KELVOTEST_PLAN_PATH;
+using namespace plan_test;
+
 const std::string kSamplePlan = KELVO_SAMPLE_PLAN;
-
-ToolRun Plan(std::vector<std::string> args, std::vector<std::string> env = {}, std::string dir = "") {
-    return ToolRun{std::move(args), std::move(env), std::move(dir), kPlanProgram};
-}
-
-std::vector<json> Artifacts(const std::string& path) {
-    std::vector<json> artifacts;
-    std::istringstream lines(ReadFileText(path));
-    std::string line;
-    while (std::getline(lines, line)) artifacts.push_back(json::parse(line));
-    return artifacts;
-}
-
-// The verdicts of the FAIL diagnoses, step by step ("1:adc.3v3-low").
-std::vector<std::string> FailVerdicts(const std::vector<json>& artifacts) {
-    std::vector<std::string> verdicts;
-    for (const json& a : artifacts) {
-        if (!a.contains("testStepArtifact") || !a["testStepArtifact"].contains("diagnosis")) continue;
-        const json& d = a["testStepArtifact"]["diagnosis"];
-        if (d["type"] == "FAIL") verdicts.push_back(a["testStepArtifact"]["testStepId"].get<std::string>() + ":" + d["verdict"].get<std::string>());
-    }
-    return verdicts;
-}
-
-std::string RunResultOf(const std::vector<json>& artifacts) {
-    for (const json& a : artifacts) {
-        if (a.contains("testRunArtifact") && a["testRunArtifact"].contains("testRunEnd")) {
-            return a["testRunArtifact"]["testRunEnd"]["result"];
-        }
-    }
-    return "none";
-}
-
-bool WaitForFileText(const std::string& path, const std::string& text, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (FileExists(path) && ReadFileText(path).find(text) != std::string::npos) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
-// Processes whose working folder is `dir` (a tool left running there).
-int ProcessesIn(const std::string& dir) {
-    int count = 0;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) return 0;
-    char target[4096];
-    while (dirent* entry = readdir(proc)) {
-        const std::string link = std::string("/proc/") + entry->d_name + "/cwd";
-        const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-        if (n <= 0) continue;
-        target[n] = '\0';
-        if (dir == target) ++count;
-    }
-    closedir(proc);
-    return count;
-}
 
 constexpr const char* kShortPlan = R"(name = "short"
 [dut]
@@ -139,9 +82,8 @@ TEST(PlanProcess, SamplePlanPassesAgainstTheVirtualScanner) {
     ASSERT_EQ(0, r.exitCode) << r.out << r.err;
     EXPECT_NE(std::string::npos, r.out.find("PASS: scanner final test, 6 of 6 steps passed")) << r.out;
     EXPECT_NE(std::string::npos, r.out.find("VIRTUAL SCANNER")) << r.out;
+    ExpectReportsValid(dir.File("out"));
     const std::string ocpText = ReadFileText(dir.File("out/ocp.jsonl"));
-    const auto problems = ocp::Validate(ocpText);
-    EXPECT_TRUE(problems.empty()) << problems.front();
     const auto artifacts = Artifacts(dir.File("out/ocp.jsonl"));
     EXPECT_EQ("PASS", RunResultOf(artifacts));
     EXPECT_TRUE(FailVerdicts(artifacts).empty());
@@ -165,8 +107,7 @@ TEST(PlanProcess, RailFaultFailsTheSamplePlanAndAllReportsAgree) {
     EXPECT_NE(std::string::npos, r.out.find(message)) << r.out;
     EXPECT_NE(std::string::npos, r.out.find("FAIL: scanner final test, 5 of 6 steps passed")) << r.out;
 
-    const auto problems = ocp::Validate(ReadFileText(dir.File("out/ocp.jsonl")));
-    EXPECT_TRUE(problems.empty()) << problems.front();
+    ExpectReportsValid(dir.File("out"));
     const auto artifacts = Artifacts(dir.File("out/ocp.jsonl"));
     EXPECT_EQ("FAIL", RunResultOf(artifacts));
     EXPECT_EQ(std::vector<std::string>{"1:adc.3v3-low"}, FailVerdicts(artifacts));
@@ -205,9 +146,11 @@ TEST(PlanProcess, RecordedRunReplaysToTheSameVerdict) {
         const ProcessResult rec = RunToTheEnd(
             Plan({dir.File("short.toml"), "--virtual", "--record", "--out", recorded}, {"KELVOSIM=" + scenario}), 60000);
         ASSERT_EQ(scenario.empty() ? 0 : 1, rec.exitCode) << rec.out << rec.err;
+        ExpectReportsValid(recorded);
         EXPECT_TRUE(FileExists(recorded + "/01-rails/session.kvtrace"));
         const ProcessResult rep = RunToTheEnd(Plan({dir.File("short.toml"), "--replay", recorded, "--out", replayed}), 60000);
         EXPECT_EQ(rec.exitCode, rep.exitCode) << rep.out << rep.err;
+        ExpectReportsValid(replayed);
         EXPECT_NE(std::string::npos, rep.out.find("REPLAY")) << rep.out;
         const auto recordedArtifacts = Artifacts(recorded + "/ocp.jsonl");
         const auto replayedArtifacts = Artifacts(replayed + "/ocp.jsonl");
@@ -241,9 +184,7 @@ TEST(PlanProcess, KilledDuringAStreamStepLeavesEveryFinishedStepReadable) {
     plan.Signal(SIGKILL);
     EXPECT_EQ(128 + SIGKILL, plan.WaitForExit(5000));
 
-    const std::string text = ReadFileText(out + "/ocp.jsonl");
-    const auto problems = ocp::Validate(text, /*finished=*/false);
-    EXPECT_TRUE(problems.empty()) << problems.front();
+    ExpectReportsValid(out, /*finished=*/false);
     const auto artifacts = Artifacts(out + "/ocp.jsonl");
     int ended = 0;
     bool streamStarted = false;
@@ -255,24 +196,23 @@ TEST(PlanProcess, KilledDuringAStreamStepLeavesEveryFinishedStepReadable) {
     EXPECT_EQ(2, ended);
     EXPECT_TRUE(streamStarted);
     // The tool got its stop request when kelvotest-plan died: it closed its file and ended.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (ProcessesIn(out + "/03-stream") > 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    EXPECT_EQ(0, ProcessesIn(out + "/03-stream"));
+    EXPECT_TRUE(WaitUntilNoProcessIn(out + "/03-stream", 10000));
 }
 
 TEST(PlanProcess, CtrlCStopsTheStepCleanlyReportsWhatRanAndExits2) {
+    // SIGTERM and SIGHUP stop a run as Ctrl-C does, and are named as what they are.
+    for (const auto& [number, name] : {std::pair{SIGINT, "Ctrl-C"}, std::pair{SIGTERM, "SIGTERM"}}) {
+    SCOPED_TRACE(name);
     TempDir dir;
     dir.WriteText("stream.toml", kStreamPlan);
     const std::string out = dir.File("out");
     ChildProcess plan = ChildProcess::StartWithPipes(Plan({dir.File("stream.toml"), "--virtual", "--out", out}));
     ASSERT_TRUE(WaitForFileText(out + "/03-stream/stderr.txt", "Total bytes transferred", 15000));
-    plan.Signal(SIGINT);
+    plan.Signal(number);
     EXPECT_EQ(2, plan.WaitForExit(15000)) << plan.Out() << plan.Err();
     EXPECT_NE(std::string::npos, plan.Out().find("ABORTED")) << plan.Out();
-    const auto problems = ocp::Validate(ReadFileText(out + "/ocp.jsonl"));
-    EXPECT_TRUE(problems.empty()) << problems.front();
+    EXPECT_TRUE(std::regex_search(plan.Out(), std::regex(std::string("stopped by ") + name + " after [0-9]+\\.[0-9]{2} s\n"))) << plan.Out();
+    ExpectReportsValid(out);
     const std::string ocpText = ReadFileText(out + "/ocp.jsonl");
     EXPECT_NE(std::string::npos, ocpText.find("\"testRunEnd\":{\"result\":\"FAIL\",\"status\":\"ERROR\"}"));
     const std::string junit = ReadFileText(out + "/junit.xml");
@@ -285,6 +225,7 @@ TEST(PlanProcess, CtrlCStopsTheStepCleanlyReportsWhatRanAndExits2) {
     EXPECT_EQ(0, std::get<int64_t>(t.Find("stream.errors")->value));
     EXPECT_GE(ReadFileBytes(out + "/03-stream/stream.bin").size(), static_cast<size_t>(std::get<int64_t>(t.Find("stream.bytes")->value)));
     EXPECT_NE(std::string::npos, ReadFileText(out + "/report.html").find("ABORTED"));
+    }
 }
 
 TEST(PlanProcess, PlanErrorsExit2BeforeAnyStep) {
@@ -307,6 +248,7 @@ TEST(PlanProcess, EarlierReportsAreNeverOverwritten) {
     TempDir dir;
     dir.WriteText("p.toml", "name = \"p\"\n[[step]]\nname = \"s\"\nargs = [\"-adread\"]\n");
     ASSERT_EQ(0, RunToTheEnd(Plan({dir.File("p.toml"), "--virtual", "--out", dir.File("out")})).exitCode);
+    ExpectReportsValid(dir.File("out"));
     const ProcessResult again = RunToTheEnd(Plan({dir.File("p.toml"), "--virtual", "--out", dir.File("out")}));
     EXPECT_EQ(2, again.exitCode);
     EXPECT_NE(std::string::npos, again.err.find("already holds the reports")) << again.err;
@@ -329,8 +271,7 @@ TEST(PlanProcess, StopOnFailSkipsTheRest) {
     EXPECT_EQ(1, r.exitCode);
     EXPECT_NE(std::string::npos, ReadFileText(dir.File("out/junit.xml")).find("failures=\"1\" errors=\"0\" skipped=\"3\""));
     EXPECT_FALSE(FileExists(dir.File("out/02-registers/stderr.txt")));
-    const auto problems = ocp::Validate(ReadFileText(dir.File("out/ocp.jsonl")));
-    EXPECT_TRUE(problems.empty()) << problems.front();
+    ExpectReportsValid(dir.File("out"));
 }
 
 TEST(PlanProcess, AStepFarPastItsDurationIsKilledAndAnError) {
@@ -342,8 +283,191 @@ TEST(PlanProcess, AStepFarPastItsDurationIsKilledAndAnError) {
                             "[[step]]\nname = \"next\"\nargs = []\n");
     const ProcessResult r = RunToTheEnd(Plan({dir.File("p.toml"), "--tool", dir.File("stubborn"), "--out", dir.File("out")}), 30000);
     EXPECT_EQ(1, r.exitCode) << r.out << r.err;
-    EXPECT_NE(std::string::npos, r.out.find("still running after 2 s (timeout) although its duration had ended; it was stopped and killed")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("still running after 1.5 s (timeout) although its duration had ended; it was stopped and killed")) << r.out;
     EXPECT_NE(std::string::npos, ReadFileText(dir.File("out/junit.xml")).find("errors=\"1\""));
+    ExpectReportsValid(dir.File("out"));
+}
+
+// A stand-in for the tool that prints a transcript whose checks pass, for the tests of what
+// kelvotest-plan itself does; `extra` runs after it.
+std::string FakeTool(const TempDir& dir, const std::string& name, const std::string& extra = "") {
+    dir.WriteText(name, "#!/bin/sh\ncat '" + std::string(KELVO_PLAN_TRANSCRIPTS) + "/rails.txt' >&2\n" + extra + "\n");
+    chmod(dir.File(name).c_str(), 0755);
+    return dir.File(name);
+}
+
+int TestRunStarts(const std::string& folder) {
+    int starts = 0;
+    for (const json& a : Artifacts(folder + "/ocp.jsonl")) {
+        starts += a.contains("testRunArtifact") && a["testRunArtifact"].contains("testRunStart") ? 1 : 0;
+    }
+    return starts;
+}
+
+std::string ReportsFolder(const std::string& out) {
+    std::smatch match;
+    return std::regex_search(out, match, std::regex("reports in ([^\n:]+)\n")) ? match[1].str() : "";
+}
+
+TEST(PlanProcess, TwoRunsStartedAtOnceNeverShareAFolder) {
+    TempDir dir;
+    const std::string tool = FakeTool(dir, "tool");
+    dir.WriteText("p.toml", "name = \"p\"\n[[step]]\nname = \"s\"\nargs = []\n");
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        // The same --out: one run has it, the other is refused.
+        const std::string out = dir.File("out" + std::to_string(round));
+        // Each on a station of its own: one plan per station would refuse the second before its folder.
+        ChildProcess a = ChildProcess::StartWithPipes(Plan({dir.File("p.toml"), "--tool", tool, "--out", out, "--station", "a"}));
+        ChildProcess b = ChildProcess::StartWithPipes(Plan({dir.File("p.toml"), "--tool", tool, "--out", out, "--station", "b"}));
+        const int codes[] = {a.WaitForExit(30000), b.WaitForExit(30000)};
+        EXPECT_EQ(1, (codes[0] == 0) + (codes[1] == 0)) << a.Out() << a.Err() << b.Out() << b.Err();
+        EXPECT_EQ(1, (codes[0] == 2) + (codes[1] == 2));
+        EXPECT_EQ(1, TestRunStarts(out));
+        // The default name: each run its own folder.
+        const std::string serial = "SN" + std::to_string(round);
+        ChildProcess c = ChildProcess::StartWithPipes(
+            Plan({dir.File("p.toml"), "--tool", tool, "--serial", serial, "--station", "c"}, {}, dir.Path()));
+        ChildProcess d = ChildProcess::StartWithPipes(
+            Plan({dir.File("p.toml"), "--tool", tool, "--serial", serial, "--station", "d"}, {}, dir.Path()));
+        EXPECT_EQ(0, c.WaitForExit(30000)) << c.Out() << c.Err();
+        EXPECT_EQ(0, d.WaitForExit(30000)) << d.Out() << d.Err();
+        const std::string folders[] = {ReportsFolder(c.Out()), ReportsFolder(d.Out())};
+        EXPECT_NE(folders[0], folders[1]);
+        for (const std::string& folder : folders) EXPECT_EQ(1, TestRunStarts(folder)) << folder;
+    }
+    // Each run is named: a random runId, the same in all three reports.
+    const std::string ocpText = ReadFileText(dir.File("out0/ocp.jsonl"));
+    std::smatch id;
+    ASSERT_TRUE(std::regex_search(ocpText, id, std::regex("\"runId\":\"([0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12})\"")));
+    EXPECT_NE(std::string::npos, ReadFileText(dir.File("out0/junit.xml")).find("<property name=\"runId\" value=\"" + id[1].str() + "\"/>"));
+    EXPECT_NE(std::string::npos, ReadFileText(dir.File("out0/report.html")).find(id[1].str()));
+    EXPECT_EQ(std::string::npos, ReadFileText(dir.File("out1/ocp.jsonl")).find(id[1].str()));
+    ExpectReportsValid(dir.File("out0"));
+}
+
+TEST(PlanProcess, NoPartOfAStepOutlivesThePlan) {
+    TempDir dir;
+    // What a step's program leaves running in its group ends with it.
+    dir.WriteText("p.toml", "name = \"p\"\n[[step]]\nname = \"s\"\nargs = []\n");
+    const std::string tool = FakeTool(dir, "tool", "sleep 300 &");
+    const ProcessResult r = RunToTheEnd(Plan({dir.File("p.toml"), "--tool", tool, "--out", dir.File("left")}));
+    EXPECT_EQ(0, r.exitCode) << r.out << r.err;
+    EXPECT_TRUE(WaitUntilNoProcessIn(dir.File("left/01-s"), 2000));
+    // SIGKILL during a recorded stream step: the recorder ignores INT, the tool does not.
+    dir.WriteText("stream.toml", kStreamPlan);
+    const std::string out = dir.File("out");
+    ChildProcess plan = ChildProcess::StartWithPipes(Plan({dir.File("stream.toml"), "--virtual", "--record", "--out", out}));
+    ASSERT_TRUE(WaitForFileText(out + "/03-stream/stderr.txt", "Total bytes transferred", 15000)) << plan.Out() << plan.Err();
+    plan.Signal(SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, plan.WaitForExit(5000));
+    const auto killed = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WaitUntilNoProcessIn(out + "/03-stream", 10000));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - killed).count();
+    EXPECT_LT(seconds, 2.0) << "the tool ended " << seconds << " s after kelvotest-plan was killed";
+    ExpectReportsValid(out, /*finished=*/false);
+}
+
+TEST(PlanProcess, ABrokenOrAnotherRecordingCouldNotRun) {
+    TempDir dir;
+    dir.WriteText("short.toml", kShortPlan);
+    const std::string recorded = dir.File("rec");
+    ASSERT_EQ(0, RunToTheEnd(Plan({dir.File("short.toml"), "--virtual", "--record", "--out", recorded}), 60000).exitCode);
+    // A plan whose steps differ from the recording's is refused, naming the first that differs.
+    std::string changed = kShortPlan;
+    changed.replace(changed.find("\"-rd\", \"20\""), 11, "\"-rd\", \"24\"");
+    dir.WriteText("changed.toml", changed);
+    const ProcessResult other = RunToTheEnd(Plan({dir.File("changed.toml"), "--replay", recorded, "--out", dir.File("o")}));
+    EXPECT_EQ(2, other.exitCode) << other.out;
+    EXPECT_NE(std::string::npos, other.err.find("step 2 'registers'")) << other.err;
+    // A cut trace and an empty one: the replay's own reason, exit 2.
+    const std::string trace = recorded + "/01-rails/session.kvtrace";
+    const std::string whole = ReadFileText(trace);
+    for (const std::string& bytes : {whole.substr(0, whole.size() / 2), std::string()}) {
+        SCOPED_TRACE(bytes.size());
+        dir.WriteText("rec/01-rails/session.kvtrace", bytes);
+        const std::string out = dir.File("rep" + std::to_string(bytes.size()));
+        const ProcessResult r = RunToTheEnd(Plan({dir.File("short.toml"), "--replay", recorded, "--out", out}));
+        EXPECT_EQ(2, r.exitCode) << r.out;
+        EXPECT_NE(std::string::npos, r.out.find("the replay could not run: " + trace)) << r.out;
+        EXPECT_EQ(std::string::npos, r.out.find("was not found")) << r.out;
+        ExpectReportsValid(out);
+    }
+}
+
+TEST(PlanProcess, PathsAreTakenFromTheWorkingFolderAndStayInTheRun) {
+    TempDir dir;
+    FakeTool(dir, "fake.sh");
+    dir.WriteText("p.toml", "name = \"p\"\n[[step]]\nname = \"a\"\nargs = []\n");
+    const ProcessResult relative = RunToTheEnd(Plan({"p.toml", "--tool", "./fake.sh", "--out", "rel"}, {}, dir.Path()));
+    EXPECT_EQ(0, relative.exitCode) << relative.out << relative.err;
+    // A link already in --out is never written through: such a folder is not this run's.
+    ASSERT_EQ(0, mkdir(dir.File("o3").c_str(), 0755));
+    ASSERT_EQ(0, mkdir(dir.File("victim").c_str(), 0755));
+    ASSERT_EQ(0, symlink(dir.File("victim").c_str(), dir.File("o3/01-a").c_str()));
+    EXPECT_EQ(2, RunToTheEnd(Plan({"p.toml", "--tool", "./fake.sh", "--out", "o3"}, {}, dir.Path())).exitCode);
+    EXPECT_FALSE(FileExists(dir.File("victim/stderr.txt")));
+    // A step's file stays in its folder.
+    for (const char* file : {"/tmp/x.bin", "../../x.bin"}) {
+        dir.WriteText("s.toml", std::string("name = \"s\"\n[[step]]\nname = \"s\"\nargs = [\"-scanfile\", \"") + file +
+                                    "\"]\nduration = 1\n");
+        const ProcessResult r = RunToTheEnd(Plan({"s.toml", "--virtual", "--out", "s"}, {}, dir.Path()));
+        EXPECT_EQ(2, r.exitCode) << file;
+        EXPECT_NE(std::string::npos, r.err.find("plan error: s.toml:2: key 'args': -scanfile '" + std::string(file))) << r.err;
+    }
+}
+
+TEST(PlanProcess, AFullDiskAndOddPlansAreSaidAsTheyAre) {
+    TempDir dir;
+    const std::string tool = FakeTool(dir, "tool", "yes transcript | head -c 40000 >&2");
+    dir.WriteText("p.toml", "name = \"p\"\n[[step]]\nname = \"a\"\nargs = []\n[[step]]\nname = \"b\"\nargs = []\n");
+    // A file size limit stands in for a full disk: the reports cannot be written whole.
+    const ProcessResult full = RunToTheEnd(ToolRun{{"-c", "ulimit -f 32; exec \"$0\" \"$@\"", PlanProgram(), "p.toml", "--tool",
+                                                    tool, "--out", "full"}, {}, dir.Path(), "/bin/sh"});
+    EXPECT_EQ(2, full.exitCode) << full.out << full.err;
+    EXPECT_EQ(std::string::npos, full.out.find("PASS")) << full.out;
+    EXPECT_NE(std::string::npos, full.err.find("stderr.txt: File too large")) << full.err;
+    // A plan from a pipe: read once, its copy written from what was read.
+    ASSERT_EQ(0, mkfifo(dir.File("fifo").c_str(), 0644));
+    const ProcessResult piped = RunToTheEnd(ToolRun{{"-c", "cat p.toml > fifo & exec \"$0\" \"$@\"", PlanProgram(), "fifo",
+                                                     "--tool", FakeTool(dir, "quiet"), "--out", "piped"}, {}, dir.Path(), "/bin/sh"});
+    EXPECT_EQ(0, piped.exitCode) << piped.out << piped.err;
+    EXPECT_EQ(ReadFileText(dir.File("p.toml")), ReadFileText(dir.File("piped/plan.toml")));
+    // A folder or a device is no plan.
+    for (const auto& [plan, message] : {std::pair{dir.Path(), ": is a folder"}, std::pair{std::string("/dev/zero"), ": is neither a file nor a pipe"}}) {
+        const ProcessResult r = RunToTheEnd(Plan({plan, "--tool", tool, "--out", dir.File("none")}));
+        EXPECT_EQ(2, r.exitCode);
+        EXPECT_NE(std::string::npos, r.err.find(plan + message)) << r.err;
+    }
+}
+
+TEST(PlanProcess, StepNamesReachTheTerminalEscapedAndAligned) {
+    TempDir dir;
+    const std::string tool = FakeTool(dir, "tool");
+    dir.WriteText("p.toml", "name = \"p\"\n[[step]]\nname = \"red\\u001b[31m\"\nargs = []\n[[step]]\nname = \"日本語\"\nargs = []\n"
+                            "[[step]]\nname = \"Größe\"\nargs = []\n");
+    const ProcessResult r = RunToTheEnd(Plan({dir.File("p.toml"), "--tool", tool, "--out", dir.File("out")}));
+    EXPECT_EQ(0, r.exitCode) << r.out;
+    EXPECT_EQ(std::string::npos, r.out.find('\x1b')) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("red\\x1b[31m")) << r.out;
+    // The summary's result column, in terminal columns: 日本語 takes six.
+    for (const char* row : {"  1  red\\x1b[31m  pass", "  2  日本語       pass", "  3  Größe        pass"}) {
+        EXPECT_NE(std::string::npos, r.out.find(row)) << row << "\n" << r.out;
+    }
+}
+
+TEST(PlanProcess, AStepThatTimedOutIsAnErrorThoughItsChecksPass) {
+    TempDir dir;
+    // Ignores the stop at the end of its duration, exits 0 on the next: the time-out's.
+    const std::string tool = FakeTool(dir, "late", "[ \"$1\" = -iictest ] || exit 0\nn=0\n"
+                                                   "trap 'n=$((n+1)); [ $n -ge 2 ] && exit 0' INT\nwhile :; do sleep 0.1; done");
+    dir.WriteText("p.toml", "name = \"p\"\n[[step]]\nname = \"loop\"\nargs = [\"-iictest\"]\nduration = 2\n");
+    const ProcessResult r = RunToTheEnd(Plan({dir.File("p.toml"), "--tool", tool, "--out", dir.File("out")}), 60000);
+    EXPECT_EQ(1, r.exitCode) << r.out << r.err;
+    // The default time-out of a short loop step: its duration and ten seconds.
+    EXPECT_NE(std::string::npos, r.out.find("still running after 12 s (timeout) although its duration had ended; it was stopped\n")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("FAIL: p, 0 of 1 steps passed")) << r.out;
+    ExpectReportsValid(dir.File("out"));
 }
 
 TEST(PlanProcess, ReadPrintsTheMeasurementsOfASavedTranscript) {

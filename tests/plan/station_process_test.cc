@@ -134,10 +134,14 @@ TEST(StationProcess, AScriptedShiftRunsEachGoodSerialOnceAndRefusesTheRest) {
     Station station("2");
     const std::string serials = station.dir.WriteText(
         "serials.txt", "SC3-000001\nSC3-000002\nSC3-42\nSC3-000003\nSC3-000003\nn\nSC3-000004\n");
-    const ProcessResult r = RunToTheEnd(station.Run({"--loop"}, serials), 60000);
+    const ProcessResult r = RunToTheEnd(station.Run({"--loop", "--out", "shift"}, serials), 60000);
     EXPECT_EQ(1, r.exitCode) << r.out << r.err;
+    std::vector<std::string> runIds;
     const std::vector<std::string> verdicts{"SC3-000001 PASS", "SC3-000002 FAIL", "SC3-000003 PASS", "SC3-000004 PASS"};
-    EXPECT_EQ(verdicts, RunVerdicts(station.dir.Path(), nullptr));
+    EXPECT_EQ(verdicts, RunVerdicts(station.dir.File("shift"), &runIds));
+    std::sort(runIds.begin(), runIds.end());
+    EXPECT_EQ(runIds.end(), std::adjacent_find(runIds.begin(), runIds.end()));   // each unit its own run
+    EXPECT_EQ(32u, runIds.front().size() - 4) << runIds.front();                  // UUID form, 128 bits
     EXPECT_NE(std::string::npos, r.out.find("refused: serial 'SC3-42' does not match the plan's serial_pattern ^SC3-[0-9]{6}$"));
     EXPECT_NE(std::string::npos, r.out.find("test SC3-000003 again? [y/N]"));
     EXPECT_NE(std::string::npos, r.out.find("unit SC3-000002: FAIL\n  adc.3v3 = 2.90997 V, below its limits [3.2, 3.4]"));
@@ -147,7 +151,7 @@ TEST(StationProcess, AScriptedShiftRunsEachGoodSerialOnceAndRefusesTheRest) {
     const ProcessResult bad = RunToTheEnd(station.Run({"--serial", "SC3-42"}), 30000);
     EXPECT_EQ(2, bad.exitCode);
     EXPECT_NE(std::string::npos, bad.err.find("serial 'SC3-42' does not match the plan's serial_pattern")) << bad.err;
-    EXPECT_EQ(4u, FilesNamed(station.dir.Path(), "ocp.jsonl").size());
+    EXPECT_EQ(4u, FilesNamed(station.dir.Path(), "ocp.jsonl").size());   // the shift's four, and no more
 }
 
 TEST(StationProcess, UnderATerminalTheOperatorAnswersAndSeesTheVerdictInLargeType) {

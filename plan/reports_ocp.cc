@@ -49,6 +49,14 @@ json Validators(const StepResult& step, const std::string& name) {
     return validators;
 }
 
+// testStepStart carries no metadata in OCP 2.0: a retried step's attempt is a measurement of
+// its own, first in the step, with the attempt and the attempts allowed as metadata.
+json AttemptMeasurement(const StepResult& step) {
+    return {{"name", "step.attempt"},
+            {"value", step.attempt},
+            {"metadata", {{"attempt", step.attempt}, {"of", step.attemptsAllowed}}}};
+}
+
 }  // namespace
 
 OcpWriter::~OcpWriter() { Close(); }
@@ -142,12 +150,7 @@ void OcpWriter::StepEnd(const RunResult& run, const StepResult& step) {
         return;
     }
     const Transcript& t = step.transcript;
-    // testStepStart carries no metadata in OCP 2.0: a retried step's attempt is a measurement
-    // of its own, first in the step, with the attempt and the attempts allowed as metadata.
-    if (step.attemptsAllowed > 1) {
-        Write(StepArtifact(step, "measurement", {{"name", "step.attempt"}, {"value", step.attempt},
-                                                 {"metadata", {{"attempt", step.attempt}, {"of", step.attemptsAllowed}}}}));
-    }
+    if (step.attemptsAllowed > 1) Write(StepArtifact(step, "measurement", AttemptMeasurement(step)));
     // The tool's own exit and bring-up, then every value the transcript gave.
     for (const Check& check : step.checks) {
         if ((check.name == kToolExitCheck || check.name == kBringUpCheck) && check.value) {

@@ -25,7 +25,8 @@ namespace {
 using nlohmann::json;
 
 // Plays rails.txt (3.32 V) as the tool's transcript, or rail_low.txt (2.91 V) on the runs
-// whose numbers FAIL_RUNS lists; the count of runs is kept in the station's folder.
+// whose numbers FAIL_RUNS lists, and waits to be stopped on those HOLD_RUNS lists; the count of
+// runs is kept in the station's folder.
 constexpr const char* kTool = R"(#!/bin/sh
 n=$(cat "$STATION_DIR/runs" 2>/dev/null || echo 0)
 n=$((n + 1))
@@ -33,6 +34,9 @@ echo "$n" > "$STATION_DIR/runs"
 case " $FAIL_RUNS " in
   *" $n "*) cat "$TRANSCRIPTS/rail_low.txt" >&2 ;;
   *) cat "$TRANSCRIPTS/rails.txt" >&2 ;;
+esac
+case " $HOLD_RUNS " in
+  *" $n "*) exec sleep 300 ;;
 esac
 )";
 
@@ -51,6 +55,7 @@ retries = RETRIES
 struct Station {
     TempDir dir;
     std::string plan;
+    std::string holdRuns;
 
     explicit Station(const std::string& failRuns, int retries = 0, const std::string& prompt = "") {
         std::string text = std::regex_replace(kPlan, std::regex("RETRIES"), std::to_string(retries));
@@ -65,7 +70,7 @@ struct Station {
     ToolRun Run(std::vector<std::string> args, const std::string& stdinFile = "") const {
         std::vector<std::string> all{plan, "--tool", dir.File("tool"), "--station", "bench-1"};
         all.insert(all.end(), args.begin(), args.end());
-        std::vector<std::string> env{"STATION_DIR=" + dir.Path(), "FAIL_RUNS=" + failRuns_,
+        std::vector<std::string> env{"STATION_DIR=" + dir.Path(), "FAIL_RUNS=" + failRuns_, "HOLD_RUNS=" + holdRuns,
                                      std::string("TRANSCRIPTS=") + KELVO_PLAN_TRANSCRIPTS,
                                      "XDG_DATA_HOME=" + dir.File("data"), "TERM=xterm"};
         if (stdinFile.empty()) return ToolRun{all, env, dir.Path(), KELVOTEST_PLAN_PATH};
@@ -173,6 +178,32 @@ TEST(StationProcess, UnderATerminalTheOperatorAnswersAndSeesTheVerdictInLargeTyp
     plan.Type("\r");
     EXPECT_EQ(1, plan.WaitForExit(30000)) << plan.Out();
     EXPECT_TRUE(plan.TerminalModesAsAtStart());
+    // The prompts are steps of the runs, with the operator's answers.
+    const std::vector<std::string> verdicts{"SC3-000001 PASS", "SC3-000002 FAIL"};
+    EXPECT_EQ(verdicts, RunVerdicts(station.dir.Path(), nullptr));
+    bool declined = false;
+    for (const std::string& ocpPath : FilesNamed(station.dir.Path(), "ocp.jsonl")) {
+        declined = declined || ReadFileText(ocpPath).find("\"verdict\":\"operator-declined\"") != std::string::npos;
+    }
+    EXPECT_TRUE(declined);
+}
+
+TEST(StationProcess, ACtrlCStopsTheUnitAndTheOperatorChoosesToGoOn) {
+    Station station("");
+    station.holdRuns = "1";
+    ChildProcess plan = ChildProcess::StartUnderPty(station.Run({"--loop"}));
+    ASSERT_TRUE(plan.WaitForText("serial (Enter to finish):", 30000)) << plan.Out();
+    plan.Type("SC3-000001\r");
+    ASSERT_TRUE(plan.WaitForText("[1/1] rails", 30000)) << plan.Out();
+    plan.Type("\x03");   // the terminal's Ctrl-C
+    ASSERT_TRUE(plan.WaitForText("the unit was stopped; go on with the next unit? [y/N]", 30000)) << plan.Out();
+    EXPECT_NE(std::string::npos, plan.Out().find("   ###   ####    ###   ####   #####  #####  ####\r\n"));   // ABORTED
+    plan.Type("y\r");
+    plan.Type("SC3-000002\r");
+    ASSERT_TRUE(plan.WaitForText("shift: 2 units, 1 passed, 1 failed, first-pass yield 50.0 %", 30000)) << plan.Out();
+    plan.Type("\r");
+    EXPECT_EQ(1, plan.WaitForExit(30000)) << plan.Out();
+    EXPECT_EQ((std::vector<std::string>{"SC3-000001 FAIL", "SC3-000002 PASS"}), RunVerdicts(station.dir.Path(), nullptr));
 }
 
 TEST(StationProcess, AStepThatPassesOnItsThirdAttemptIsThreeAttemptsInEveryReport) {

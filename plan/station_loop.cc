@@ -96,8 +96,8 @@ double ShiftTally::FirstPassYield() const { return units_.empty() ? 0.0 : 100.0 
 
 std::string ShiftTally::Line() const {
     char line[160];
-    std::snprintf(line, sizeof line, "shift: %d units, %d passed, %d failed, first-pass yield %.1f %%", Units(), passed_,
-                  Failed(), FirstPassYield());
+    std::snprintf(line, sizeof line, "shift: %d %s, %d passed, %d failed, first-pass yield %.1f %%", Units(),
+                  Units() == 1 ? "unit" : "units", passed_, Failed(), FirstPassYield());
     std::string text = line;
     if (runs_ != Units()) text += " (" + std::to_string(runs_) + " runs: units tested again)";
     return text;

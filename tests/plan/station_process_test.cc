@@ -167,7 +167,7 @@ TEST(StationProcess, UnderATerminalTheOperatorAnswersAndSeesTheVerdictInLargeTyp
     ASSERT_TRUE(plan.WaitForText("Connect the fixture cable, then press Enter [Enter, or n to decline]", 30000)) << plan.Out();
     plan.Type("\r");
     ASSERT_TRUE(plan.WaitForText("  ####    ###    ####   ####\r\n", 30000)) << plan.Out();   // PASS, its first row
-    ASSERT_TRUE(plan.WaitForText("shift: 1 units, 1 passed, 0 failed, first-pass yield 100.0 %", 30000)) << plan.Out();
+    ASSERT_TRUE(plan.WaitForText("shift: 1 unit, 1 passed, 0 failed, first-pass yield 100.0 %", 30000)) << plan.Out();
     plan.Type("SC3-000002\r");
     ASSERT_TRUE(WaitForCount(plan, "decline] ", 2)) << plan.Out();
     plan.Type("n\r");

@@ -134,6 +134,7 @@ std::string FindRecorder(const fs::path& ownDir) {
 #endif
 }
 
+#if !defined(_WIN32)
 // The installed kelvotest-virtual is a script that puts the virtual scanner in front of the
 // loader's path: the recording goes in front of that library, named by path, with the tool
 // itself.
@@ -153,6 +154,7 @@ void RecordBehindTheVirtualScript(const ToolChoice& tool, Recording* recording) 
         }
     }
 }
+#endif
 
 }  // namespace
 

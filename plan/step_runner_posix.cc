@@ -188,7 +188,7 @@ bool OpenStepFiles(const StepLaunch& launch, StepFds& fds, std::string* error) {
 // The step's program, in the child: its own group, its own folder, the plan's environment.
 [[noreturn]] void ExecStep(const StepLaunch& launch, const StepFds& fds) {
     setpgid(0, 0);
-    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGXFSZ}) ::signal(number, SIG_DFL);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGXFSZ, SIGCHLD}) ::signal(number, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -218,16 +218,28 @@ bool OpenStepFiles(const StepLaunch& launch, StepFds& fds, std::string* error) {
     _exit(127);
 }
 
+// In the supervisor: the leader's end wakes its poll at once.
+int gChildEnded = -1;
+void OnChildEnded(int) {
+    const int saved = errno;
+    (void)!write(gChildEnded, "x", 1);
+    errno = saved;
+}
+
 // The supervisor's watch over the group `leader` leads: signals as kelvotest-plan asks, the stop
 // request and later the kill when kelvotest-plan is gone. Returns the leader's wait status.
-int Supervise(pid_t leader, int control) {
+int Supervise(pid_t leader, int control, int childEnded) {
     int status = 0;
     bool orphaned = false;
     auto killAt = std::chrono::steady_clock::time_point::max();
     for (;;) {
         if (waitpid(leader, &status, WNOHANG) == leader) break;
-        pollfd fd{control, POLLIN, 0};
-        if (!orphaned && poll(&fd, 1, 50) > 0) {
+        pollfd fds[2] = {{childEnded, POLLIN, 0}, {orphaned ? -1 : control, POLLIN, 0}};
+        const int ready = poll(fds, 2, orphaned || childEnded < 0 ? 50 : 1000);
+        char drained[64];
+        if (ready > 0 && (fds[0].revents & POLLIN) != 0) (void)!read(childEnded, drained, sizeof drained);
+        pollfd& fd = fds[1];
+        if (!orphaned && ready > 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             char word = 0;
             const ssize_t n = read(control, &word, 1);
             if (n == 1) {
@@ -237,9 +249,8 @@ int Supervise(pid_t leader, int control) {
                 kill(-leader, SIGINT);
                 killAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGraceMs);
             }
-        } else if (orphaned) {
-            if (std::chrono::steady_clock::now() >= killAt) kill(-leader, SIGKILL);
-            usleep(50000);
+        } else if (orphaned && std::chrono::steady_clock::now() >= killAt) {
+            kill(-leader, SIGKILL);
         }
     }
     kill(-leader, SIGKILL);   // what the program left running in its group
@@ -255,6 +266,15 @@ int Supervise(pid_t leader, int control) {
     for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) ::signal(number, SIG_IGN);
     fds.Close(fds.controlPipe[1]);
     fds.Close(fds.statusPipe[0]);
+    int childEnded[2] = {-1, -1};
+    if (pipe2(childEnded, O_CLOEXEC | O_NONBLOCK) == 0) {
+        gChildEnded = childEnded[1];
+        struct sigaction action {};
+        action.sa_handler = OnChildEnded;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+        sigaction(SIGCHLD, &action, nullptr);
+    }
     const pid_t leader = fork();
     if (leader < 0) {
         const int error = errno;
@@ -270,7 +290,7 @@ int Supervise(pid_t leader, int control) {
     }
     setpgid(leader, leader);   // also here: the group exists before the first signal
     for (int* fd : {&fds.outPipe[1], &fds.errPipe[1], &fds.execPipe[1], &fds.outFile, &fds.errFile}) fds.Close(*fd);
-    const int status = Supervise(leader, fds.controlPipe[0]);
+    const int status = Supervise(leader, fds.controlPipe[0], childEnded[0]);
     (void)!write(fds.statusPipe[1], &status, sizeof status);
     _exit(0);
 }

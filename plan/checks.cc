@@ -66,117 +66,117 @@ std::string DisplayValue(const std::string& name, const Value& value, const std:
     return text;
 }
 
-std::vector<Check> EvaluateStep(const StepPlan& step, const Transcript& transcript, int exitCode) {
-    std::vector<Check> checks;
+namespace {
 
+Check ToolExitCheck(int exitCode) {
     Check exit;
     exit.name = kToolExitCheck;
     exit.value = int64_t{exitCode};
     exit.expected = int64_t{0};
     exit.passed = exitCode == 0;
-    if (!exit.passed) {
-        exit.verdict = "tool-exit";
-        if (exitCode < 0) {
-            exit.found = false;
-            exit.value.reset();
-            exit.message = "the tool did not exit by itself";
-        } else if (exitCode == 1) {
-            exit.message = "the tool exited 1: it refused its command line";
-        } else {
-            exit.message = "the tool exited " + std::to_string(exitCode) + ": the device interface did not close cleanly";
-        }
+    if (exit.passed) return exit;
+    exit.verdict = "tool-exit";
+    if (exitCode < 0) {
+        exit.found = false;
+        exit.value.reset();
+        exit.message = "the tool did not exit by itself";
+    } else if (exitCode == 1) {
+        exit.message = "the tool exited 1: it refused its command line";
+    } else {
+        exit.message = "the tool exited " + std::to_string(exitCode) + ": the device interface did not close cleanly";
     }
-    checks.push_back(exit);
+    return exit;
+}
 
+Check BringUpCheck(const Transcript& transcript) {
     Check bringUp;
     bringUp.name = kBringUpCheck;
     bringUp.value = transcript.bringUpComplete;
     bringUp.expected = true;
     bringUp.passed = transcript.bringUpComplete;
-    if (!bringUp.passed) {
-        bringUp.verdict = "bringup-incomplete";
-        std::string why = "bring-up did not complete";
-        for (const DeviceError& error : transcript.errors) {
-            why += ": " + error.text + (error.code ? " (" + std::to_string(*error.code) + ")" : "");
-            break;
-        }
-        if (!transcript.interfaceOpened && transcript.errors.empty()) why += ": the interface was not opened";
-        bringUp.message = why;
+    if (bringUp.passed) return bringUp;
+    bringUp.verdict = "bringup-incomplete";
+    std::string why = "bring-up did not complete";
+    if (!transcript.errors.empty()) {
+        const DeviceError& error = transcript.errors.front();
+        why += ": " + error.text + (error.code ? " (" + std::to_string(*error.code) + ")" : "");
     }
-    checks.push_back(bringUp);
+    if (!transcript.interfaceOpened && transcript.errors.empty()) why += ": the interface was not opened";
+    bringUp.message = why;
+    return bringUp;
+}
 
-    if (!step.allowErrors) {
-        Check errors;
-        errors.name = "errors.count";
-        errors.value = static_cast<int64_t>(transcript.errorCount);
-        errors.expected = int64_t{0};
-        errors.passed = transcript.errorCount == 0;
-        if (!errors.passed) {
-            const DeviceError& first = transcript.errors.front();
-            errors.verdict = "device-error";
-            errors.line = first.line;
-            errors.message = std::to_string(transcript.errorCount) + " device error" +
-                             (transcript.errorCount == 1 ? "" : "s") + ", the first: " + first.text +
-                             (first.code ? " (" + std::to_string(*first.code) + ")" : "") + " at line " +
-                             std::to_string(first.line);
-        }
-        checks.push_back(errors);
-    }
+Check DeviceErrorsCheck(const Transcript& transcript) {
+    Check errors;
+    errors.name = "errors.count";
+    errors.value = static_cast<int64_t>(transcript.errorCount);
+    errors.expected = int64_t{0};
+    errors.passed = transcript.errorCount == 0;
+    if (errors.passed) return errors;
+    const DeviceError& first = transcript.errors.front();
+    errors.verdict = "device-error";
+    errors.line = first.line;
+    errors.message = std::to_string(transcript.errorCount) + " device error" + (transcript.errorCount == 1 ? "" : "s") +
+                     ", the first: " + first.text + (first.code ? " (" + std::to_string(*first.code) + ")" : "") +
+                     " at line " + std::to_string(first.line);
+    return errors;
+}
 
-    for (const auto& [name, limit] : step.limits) {
-        Check check;
-        check.name = name;
-        check.limit = limit;
-        const Measurement* m = Measured(transcript, check, "limits " + LimitText(limit));
-        if (m == nullptr) {
-            checks.push_back(check);
-            continue;
-        }
-        if (!IsNumber(m->value)) {
-            check.verdict = name + "-not-a-number";
-            check.message = name + " = " + ValueText(m->value) + " is not a number";
-            checks.push_back(check);
-            continue;
-        }
-        const double value = NumberOf(m->value);
-        if (!std::isfinite(value)) {
-            // No limit holds a value that is not a number: NaN would slip past both bounds.
-            check.verdict = name + "-not-finite";
-            check.message = name + " = " + WithUnit(m->value, m->unit) + " is not a finite number (limits " + LimitText(limit) + ")";
-            checks.push_back(check);
-            continue;
-        }
-        const bool low = limit.min && value < *limit.min;
-        const bool high = limit.max && value > *limit.max;
-        check.passed = !low && !high;
-        if (!check.passed) {
-            check.verdict = name + (low ? "-low" : "-high");
-            check.message = name + " = " + WithUnit(m->value, m->unit) + (low ? ", below" : ", above") +
-                            " its limits " + LimitText(limit);
-        }
-        checks.push_back(check);
+// Limits are inclusive at both ends; a reading that is not a finite number passes none.
+Check LimitCheck(const std::string& name, const Limit& limit, const Transcript& transcript) {
+    Check check;
+    check.name = name;
+    check.limit = limit;
+    const Measurement* m = Measured(transcript, check, "limits " + LimitText(limit));
+    if (m == nullptr) return check;
+    if (!IsNumber(m->value)) {
+        check.verdict = name + "-not-a-number";
+        check.message = name + " = " + ValueText(m->value) + " is not a number";
+        return check;
     }
+    const double value = NumberOf(m->value);
+    if (!std::isfinite(value)) {
+        // NaN compares false both ways: it would slip past both bounds.
+        check.verdict = name + "-not-finite";
+        check.message = name + " = " + WithUnit(m->value, m->unit) + " is not a finite number (limits " + LimitText(limit) + ")";
+        return check;
+    }
+    const bool low = limit.min && value < *limit.min;
+    const bool high = limit.max && value > *limit.max;
+    check.passed = !low && !high;
+    if (!check.passed) {
+        check.verdict = name + (low ? "-low" : "-high");
+        check.message = name + " = " + WithUnit(m->value, m->unit) + (low ? ", below" : ", above") + " its limits " +
+                        LimitText(limit);
+    }
+    return check;
+}
 
-    for (const auto& [name, expected] : step.expects) {
-        Check check;
-        check.name = name;
-        check.expected = expected;
-        const Measurement* m = Measured(transcript, check, "expected " + ValueText(expected));
-        if (m == nullptr) {
-            checks.push_back(check);
-            continue;
-        }
-        check.passed = Equal(m->value, expected);
-        if (!check.passed) {
-            check.verdict = name + "-mismatch";
-            std::string shown = DisplayValue(name, m->value, m->unit);
-            std::string wanted = DisplayValue(name, expected, m->unit);
-            if (shown.size() > 80) shown = shown.substr(0, 77) + "...";
-            if (wanted.size() > 80) wanted = wanted.substr(0, 77) + "...";
-            check.message = name + " = " + shown + ", expected " + wanted;
-        }
-        checks.push_back(check);
+Check ExpectCheck(const std::string& name, const Value& expected, const Transcript& transcript) {
+    Check check;
+    check.name = name;
+    check.expected = expected;
+    const Measurement* m = Measured(transcript, check, "expected " + ValueText(expected));
+    if (m == nullptr) return check;
+    check.passed = Equal(m->value, expected);
+    if (!check.passed) {
+        check.verdict = name + "-mismatch";
+        std::string shown = DisplayValue(name, m->value, m->unit);
+        std::string wanted = DisplayValue(name, expected, m->unit);
+        if (shown.size() > 80) shown = shown.substr(0, 77) + "...";
+        if (wanted.size() > 80) wanted = wanted.substr(0, 77) + "...";
+        check.message = name + " = " + shown + ", expected " + wanted;
     }
+    return check;
+}
+
+}  // namespace
+
+std::vector<Check> EvaluateStep(const StepPlan& step, const Transcript& transcript, int exitCode) {
+    std::vector<Check> checks{ToolExitCheck(exitCode), BringUpCheck(transcript)};
+    if (!step.allowErrors) checks.push_back(DeviceErrorsCheck(transcript));
+    for (const auto& [name, limit] : step.limits) checks.push_back(LimitCheck(name, limit, transcript));
+    for (const auto& [name, expected] : step.expects) checks.push_back(ExpectCheck(name, expected, transcript));
     return checks;
 }
 

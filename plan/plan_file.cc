@@ -125,7 +125,6 @@ bool ReadArgs(const toml::table& table, const std::string& path, const std::stri
     if (!step.toolArgs.error.empty()) return errors.Fail(path, LineOf(*args), "args", step.toolArgs.error);
     const std::string skipped = ActionSkippedByLoop(step.toolArgs);
     if (!skipped.empty()) return errors.Fail(path, LineOf(*args), "args", skipped);
-
     return true;
 }
 
@@ -159,7 +158,6 @@ bool ReadTiming(const toml::table& table, const std::string& path, const std::st
         if (!allow->is_boolean()) return errors.Fail(path, LineOf(*allow), "allow_errors", "must be true or false");
         step.allowErrors = allow->as_boolean()->get();
     }
-
     return true;
 }
 
@@ -226,6 +224,9 @@ bool ReadExpects(const toml::table& table, const std::string& path, StepPlan& st
             } else if (const auto* i = node->as_integer()) {
                 value = static_cast<int64_t>(i->get());
             } else if (const auto* f = node->as_floating_point()) {
+                if (!std::isfinite(f->get())) {
+                    return errors.Fail(path, LineOf(*node), rawKey, "an expected number must be finite (not nan or inf)");
+                }
                 value = f->get();
             } else if (const auto* s = node->as_string()) {
                 value = s->get();

@@ -43,75 +43,107 @@ const Check* CheckOf(const StepResult& step, const std::string& name) {
     return nullptr;
 }
 
+// The y axis of a rate: its top and its step, the step 1, 2 or 5 times a power of ten, so
+// that the ticks fall on values a technician reads at a glance (0, 10, 20 ... 50 MB/s).
+struct RateAxis {
+    double top;
+    double step;
+};
+
+RateAxis NiceRateAxis(double highest) {
+    const double rough = std::max(highest, 1.0) / 5;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    double step = 10 * power;
+    for (const double factor : {1.0, 2.0, 5.0}) {
+        if (factor * power >= rough) {
+            step = factor * power;
+            break;
+        }
+    }
+    return {std::ceil(highest / step - 1e-9) * step, step};
+}
+
+// A tick label in the unit of the axis's top, with a decimal only when the step needs one.
+std::string RateTick(double rate, const RateAxis& axis) {
+    const double unit = axis.top >= 1e9 ? 1e9 : axis.top >= 1e6 ? 1e6 : axis.top >= 1e3 ? 1e3 : 1;
+    const char* name = unit == 1e9 ? "GB/s" : unit == 1e6 ? "MB/s" : unit == 1e3 ? "kB/s" : "B/s";
+    const bool whole = std::fabs(axis.step / unit - std::round(axis.step / unit)) < 1e-9;
+    return Fmt(whole ? "%.0f" : "%.1f", rate / unit) + " " + name;
+}
+
+struct PlotArea {
+    double left, top, width, height, maxSeconds;
+    RateAxis axis;
+    double X(double seconds) const { return left + width * seconds / maxSeconds; }
+    double Y(double rate) const { return top + height * (1 - rate / axis.top); }
+};
+
+std::string PlotAxes(const PlotArea& a) {
+    std::string svg = "<rect x=\"" + Fmt("%.1f", a.left) + "\" y=\"" + Fmt("%.1f", a.top) + "\" width=\"" +
+                      Fmt("%.1f", a.width) + "\" height=\"" + Fmt("%.1f", a.height) + "\" fill=\"#fafafa\" stroke=\"#999\"/>\n";
+    for (double r = 0; r <= a.axis.top + a.axis.step / 2; r += a.axis.step) {
+        svg += "<line x1=\"" + Fmt("%.1f", a.left) + "\" x2=\"" + Fmt("%.1f", a.left + a.width) + "\" y1=\"" +
+               Fmt("%.1f", a.Y(r)) + "\" y2=\"" + Fmt("%.1f", a.Y(r)) + "\" stroke=\"#e0e0e0\"/>\n";
+        svg += "<text class=\"y-tick\" x=\"" + Fmt("%.1f", a.left - 6) + "\" y=\"" + Fmt("%.1f", a.Y(r) + 4) +
+               "\" text-anchor=\"end\" font-size=\"11\">" + H(RateTick(r, a.axis)) + "</text>\n";
+    }
+    const double tick = std::max(1.0, std::ceil(a.maxSeconds / 8));
+    for (double s = 0; s <= a.maxSeconds + 1e-9; s += tick) {
+        svg += "<text x=\"" + Fmt("%.1f", a.X(s)) + "\" y=\"" + Fmt("%.1f", a.top + a.height + 16) +
+               "\" text-anchor=\"middle\" font-size=\"11\">" + Fmt("%.0f s", s) + "</text>\n";
+    }
+    svg += "<text x=\"" + Fmt("%.1f", a.left + a.width / 2) + "\" y=\"" + Fmt("%.1f", a.top + a.height + 36) +
+           "\" text-anchor=\"middle\" font-size=\"12\">time since the stream started</text>\n";
+    return svg;
+}
+
+std::string PlotMarks(const PlotArea& a, const StepResult& step, const Check* limit) {
+    std::string svg;
+    if (limit && limit->limit->min) {
+        const double y = a.Y(*limit->limit->min);
+        svg += "<line class=\"limit\" x1=\"" + Fmt("%.1f", a.left) + "\" x2=\"" + Fmt("%.1f", a.left + a.width) + "\" y1=\"" +
+               Fmt("%.1f", y) + "\" y2=\"" + Fmt("%.1f", y) + "\" stroke=\"#c62828\" stroke-dasharray=\"6 4\"/>\n";
+        svg += "<text x=\"" + Fmt("%.1f", a.left + a.width - 4) + "\" y=\"" + Fmt("%.1f", y + 14) +
+               "\" text-anchor=\"end\" font-size=\"11\" fill=\"#c62828\">stream.rate min " + H(Rate(*limit->limit->min)) +
+               " (average)</text>\n";
+    }
+    for (const ThroughputReport& r : step.transcript.throughput) {
+        if (!r.firstErrorPosition) continue;
+        const double px = a.X(r.seconds);
+        char label[64];
+        std::snprintf(label, sizeof label, "error at byte 0x%llx", static_cast<unsigned long long>(*r.firstErrorPosition));
+        svg += "<line class=\"first-error\" x1=\"" + Fmt("%.1f", px) + "\" x2=\"" + Fmt("%.1f", px) + "\" y1=\"" +
+               Fmt("%.1f", a.top) + "\" y2=\"" + Fmt("%.1f", a.top + a.height) + "\" stroke=\"#c62828\" stroke-width=\"2\"/>\n";
+        svg += "<text x=\"" + Fmt("%.1f", px + 3) + "\" y=\"" + Fmt("%.1f", a.top + 12) +
+               "\" font-size=\"11\" fill=\"#c62828\">" + label + "</text>\n";
+    }
+    return svg;
+}
+
 std::string ThroughputPlot(const StepResult& step, int number) {
     const auto& reports = step.transcript.throughput;
-    const double width = 760, height = 280, left = 70, right = 20, top = 20, bottom = 40;
-    const double plotW = width - left - right, plotH = height - top - bottom;
-    std::vector<std::pair<double, double>> points;   // seconds, interval rate
-    uint64_t lastBytes = 0;
-    double lastSeconds = 0;
-    for (const ThroughputReport& r : reports) {
-        const double span = r.seconds - lastSeconds;
-        points.emplace_back(r.seconds, span > 0 ? static_cast<double>(r.bytes - lastBytes) / span : 0.0);
-        lastBytes = r.bytes;
-        lastSeconds = r.seconds;
-    }
+    const double width = 760, height = 280;
     const Check* limit = CheckOf(step, "stream.rate");
-    double maxRate = 1;
-    for (const auto& p : points) maxRate = std::max(maxRate, p.second);
-    if (limit && limit->limit->min) maxRate = std::max(maxRate, *limit->limit->min);
-    maxRate *= 1.15;
-    const double maxSeconds = std::max(1.0, points.empty() ? 1.0 : std::ceil(points.back().first));
-    auto x = [&](double s) { return left + plotW * s / maxSeconds; };
-    auto y = [&](double r) { return top + plotH * (1 - r / maxRate); };
+    double highest = 1;
+    for (const ThroughputReport& r : reports) highest = std::max(highest, r.intervalRate);
+    if (limit && limit->limit->min) highest = std::max(highest, *limit->limit->min);
+    const double maxSeconds = std::max(1.0, reports.empty() ? 1.0 : std::ceil(reports.back().seconds));
+    const PlotArea area{80, 20, width - 80 - 20, height - 20 - 40, maxSeconds, NiceRateAxis(highest * 1.05)};
 
     std::string svg = "<svg class=\"plot\" id=\"throughput-" + std::to_string(number) + "\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
                       Fmt("%.0f", width) + "\" height=\"" + Fmt("%.0f", height) + "\" viewBox=\"0 0 " + Fmt("%.0f", width) +
                       " " + Fmt("%.0f", height) + "\" role=\"img\" aria-label=\"Throughput of step " + H(step.plan->name) +
                       "\">\n";
-    svg += "<rect x=\"" + Fmt("%.1f", left) + "\" y=\"" + Fmt("%.1f", top) + "\" width=\"" + Fmt("%.1f", plotW) +
-           "\" height=\"" + Fmt("%.1f", plotH) + "\" fill=\"#fafafa\" stroke=\"#999\"/>\n";
-    for (int i = 0; i <= 4; ++i) {
-        const double r = maxRate * i / 4;
-        svg += "<line x1=\"" + Fmt("%.1f", left) + "\" x2=\"" + Fmt("%.1f", left + plotW) + "\" y1=\"" + Fmt("%.1f", y(r)) +
-               "\" y2=\"" + Fmt("%.1f", y(r)) + "\" stroke=\"#e0e0e0\"/>\n";
-        svg += "<text x=\"" + Fmt("%.1f", left - 6) + "\" y=\"" + Fmt("%.1f", y(r) + 4) +
-               "\" text-anchor=\"end\" font-size=\"11\">" + H(Rate(r)) + "</text>\n";
-    }
-    const double tick = std::max(1.0, std::ceil(maxSeconds / 8));
-    for (double s = 0; s <= maxSeconds + 1e-9; s += tick) {
-        svg += "<text x=\"" + Fmt("%.1f", x(s)) + "\" y=\"" + Fmt("%.1f", top + plotH + 16) +
-               "\" text-anchor=\"middle\" font-size=\"11\">" + Fmt("%.0f s", s) + "</text>\n";
-    }
-    svg += "<text x=\"" + Fmt("%.1f", left + plotW / 2) + "\" y=\"" + Fmt("%.1f", height - 4) +
-           "\" text-anchor=\"middle\" font-size=\"12\">time since the stream started</text>\n";
-    if (limit && limit->limit->min) {
-        svg += "<line class=\"limit\" x1=\"" + Fmt("%.1f", left) + "\" x2=\"" + Fmt("%.1f", left + plotW) + "\" y1=\"" +
-               Fmt("%.1f", y(*limit->limit->min)) + "\" y2=\"" + Fmt("%.1f", y(*limit->limit->min)) +
-               "\" stroke=\"#c62828\" stroke-dasharray=\"6 4\"/>\n";
-        svg += "<text x=\"" + Fmt("%.1f", left + plotW - 4) + "\" y=\"" + Fmt("%.1f", y(*limit->limit->min) + 14) +
-               "\" text-anchor=\"end\" font-size=\"11\" fill=\"#c62828\">stream.rate min " +
-               H(Rate(*limit->limit->min)) + " (average)</text>\n";
-    }
-    for (size_t i = 0; i < reports.size(); ++i) {
-        if (!reports[i].firstErrorPosition) continue;
-        const double px = x(points[i].first);
-        char label[64];
-        std::snprintf(label, sizeof label, "error at byte 0x%llx", static_cast<unsigned long long>(*reports[i].firstErrorPosition));
-        svg += "<line class=\"first-error\" x1=\"" + Fmt("%.1f", px) + "\" x2=\"" + Fmt("%.1f", px) + "\" y1=\"" +
-               Fmt("%.1f", top) + "\" y2=\"" + Fmt("%.1f", top + plotH) + "\" stroke=\"#c62828\" stroke-width=\"2\"/>\n";
-        svg += "<text x=\"" + Fmt("%.1f", px + 3) + "\" y=\"" + Fmt("%.1f", top + 12) +
-               "\" font-size=\"11\" fill=\"#c62828\">" + label + "</text>\n";
-    }
+    svg += PlotAxes(area) + PlotMarks(area, step, limit);
     std::string polyline;
-    for (const auto& p : points) polyline += Fmt("%.1f", x(p.first)) + "," + Fmt("%.1f", y(p.second)) + " ";
-    svg += "<polyline class=\"series\" points=\"" + polyline + "\" fill=\"none\" stroke=\"#1565c0\" stroke-width=\"2\"/>\n";
-    for (const auto& p : points) {
-        svg += "<circle cx=\"" + Fmt("%.1f", x(p.first)) + "\" cy=\"" + Fmt("%.1f", y(p.second)) +
-               "\" r=\"3\" fill=\"#1565c0\"/>\n";
+    std::string circles;
+    for (const ThroughputReport& r : reports) {
+        const std::string x = Fmt("%.1f", area.X(r.seconds)), y = Fmt("%.1f", area.Y(r.intervalRate));
+        polyline += x + "," + y + " ";
+        circles += "<circle cx=\"" + x + "\" cy=\"" + y + "\" r=\"3\" fill=\"#1565c0\"/>\n";
     }
-    svg += "</svg>\n";
-    return svg;
+    svg += "<polyline class=\"series\" points=\"" + polyline + "\" fill=\"none\" stroke=\"#1565c0\" stroke-width=\"2\"/>\n";
+    return svg + circles + "</svg>\n";
 }
 
 struct Rail {
@@ -119,117 +151,125 @@ struct Rail {
     const Check* check;
 };
 
-std::string RailsPlot(const std::vector<Rail>& rails) {
-    const double width = 760, rowH = 46, left = 190, right = 30;
-    const double height = 20 + rowH * static_cast<double>(rails.size());
-    std::string svg = "<svg class=\"rails\" id=\"rails\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Fmt("%.0f", width) +
-                      "\" height=\"" + Fmt("%.0f", height) + "\" viewBox=\"0 0 " + Fmt("%.0f", width) + " " +
-                      Fmt("%.0f", height) + "\" role=\"img\" aria-label=\"Rails against their limits\">\n";
-    double row = 10;
-    for (const Rail& rail : rails) {
-        const Check& c = *rail.check;
-        const double value = c.value && IsNumber(*c.value) ? NumberOf(*c.value) : NAN;
-        double lo = c.limit->min ? *c.limit->min : (c.limit->max ? *c.limit->max : 0);
-        double hi = c.limit->max ? *c.limit->max : lo;
-        if (!std::isnan(value)) {
-            lo = std::min(lo, value);
-            hi = std::max(hi, value);
-        }
-        double span = hi - lo;
-        if (span <= 0) span = std::max(1.0, std::fabs(hi) * 0.1);
-        lo -= span * 0.25;
-        hi += span * 0.25;
-        const double plotW = width - left - right;
-        auto x = [&](double v) { return left + plotW * (v - lo) / (hi - lo); };
-        const double bandLo = c.limit->min ? x(*c.limit->min) : left;
-        const double bandHi = c.limit->max ? x(*c.limit->max) : left + plotW;
-        svg += "<text x=\"" + Fmt("%.1f", left - 8) + "\" y=\"" + Fmt("%.1f", row + 18) +
-               "\" text-anchor=\"end\" font-size=\"13\">" + H(c.name) + " (" + H(rail.step) + ")</text>\n";
-        svg += "<rect x=\"" + Fmt("%.1f", left) + "\" y=\"" + Fmt("%.1f", row + 6) + "\" width=\"" + Fmt("%.1f", plotW) +
-               "\" height=\"18\" fill=\"#f3f3f3\" stroke=\"#bbb\"/>\n";
-        svg += "<rect class=\"band\" x=\"" + Fmt("%.1f", bandLo) + "\" y=\"" + Fmt("%.1f", row + 6) + "\" width=\"" +
-               Fmt("%.1f", std::max(1.0, bandHi - bandLo)) + "\" height=\"18\" fill=\"#c8e6c9\" stroke=\"#2e7d32\"/>\n";
-        if (c.limit->min) {
-            svg += "<text x=\"" + Fmt("%.1f", bandLo) + "\" y=\"" + Fmt("%.1f", row + 38) +
-                   "\" text-anchor=\"middle\" font-size=\"10\">" + Fmt("%g", *c.limit->min) + "</text>\n";
-        }
-        if (c.limit->max) {
-            svg += "<text x=\"" + Fmt("%.1f", bandHi) + "\" y=\"" + Fmt("%.1f", row + 38) +
-                   "\" text-anchor=\"middle\" font-size=\"10\">" + Fmt("%g", *c.limit->max) + "</text>\n";
-        }
-        if (!std::isnan(value)) {
-            const char* colour = c.passed ? "#1b5e20" : "#c62828";
-            svg += "<circle class=\"value\" cx=\"" + Fmt("%.1f", x(value)) + "\" cy=\"" + Fmt("%.1f", row + 15) +
-                   "\" r=\"7\" fill=\"" + colour + "\"/>\n";
-            svg += "<text x=\"" + Fmt("%.1f", x(value)) + "\" y=\"" + Fmt("%.1f", row + 2) +
-                   "\" text-anchor=\"middle\" font-size=\"11\" font-weight=\"bold\" fill=\"" + colour + "\">" +
-                   H(ValueText(*c.value) + " " + c.unit) + "</text>\n";
-        } else {
-            svg += "<text x=\"" + Fmt("%.1f", left + plotW / 2) + "\" y=\"" + Fmt("%.1f", row + 19) +
-                   "\" text-anchor=\"middle\" font-size=\"12\" fill=\"#c62828\">not found</text>\n";
-        }
-        row += rowH;
+// A rail's label: its name in full, then the step's name, shortened with an ellipsis when the
+// row has no room for it (the measurements table below has it whole).
+std::string RailLabel(const Rail& rail) {
+    constexpr size_t kRoom = 100;   // characters of 13 px type across the plot
+    std::string label = rail.check->name + " (" + rail.step + ")";
+    if (label.size() > kRoom) {
+        const size_t keep = kRoom > rail.check->name.size() + 4 ? kRoom - rail.check->name.size() - 4 : 0;
+        label = rail.check->name + " (" + rail.step.substr(0, keep) + "\xE2\x80\xA6)";
     }
-    svg += "</svg>\n";
+    return label;
+}
+
+// One row: the label on a line of its own above the bar, so that no name is ever cut off
+// at the plot's edge, and the value and the limits around the band.
+std::string RailRow(const Rail& rail, double row, double width) {
+    const Check& c = *rail.check;
+    const double left = 20, right = 30, barY = row + 36;
+    const double value = c.value && IsNumber(*c.value) ? NumberOf(*c.value) : NAN;
+    double lo = c.limit->min ? *c.limit->min : (c.limit->max ? *c.limit->max : 0);
+    double hi = c.limit->max ? *c.limit->max : lo;
+    if (std::isfinite(value)) {
+        lo = std::min(lo, value);
+        hi = std::max(hi, value);
+    }
+    double span = hi - lo;
+    if (span <= 0) span = std::max(1.0, std::fabs(hi) * 0.1);
+    lo -= span * 0.25;
+    hi += span * 0.25;
+    const double plotW = width - left - right;
+    auto x = [&](double v) { return left + plotW * (v - lo) / (hi - lo); };
+    const double bandLo = c.limit->min ? x(*c.limit->min) : left;
+    const double bandHi = c.limit->max ? x(*c.limit->max) : left + plotW;
+    std::string svg = "<text class=\"rail-name\" x=\"" + Fmt("%.1f", left) + "\" y=\"" + Fmt("%.1f", row + 14) +
+                      "\" font-size=\"13\">" + H(RailLabel(rail)) + "</text>\n";
+    svg += "<rect x=\"" + Fmt("%.1f", left) + "\" y=\"" + Fmt("%.1f", barY) + "\" width=\"" + Fmt("%.1f", plotW) +
+           "\" height=\"18\" fill=\"#f3f3f3\" stroke=\"#bbb\"/>\n";
+    svg += "<rect class=\"band\" x=\"" + Fmt("%.1f", bandLo) + "\" y=\"" + Fmt("%.1f", barY) + "\" width=\"" +
+           Fmt("%.1f", std::max(1.0, bandHi - bandLo)) + "\" height=\"18\" fill=\"#c8e6c9\" stroke=\"#2e7d32\"/>\n";
+    for (const auto& [bound, at] : {std::pair{c.limit->min, bandLo}, std::pair{c.limit->max, bandHi}}) {
+        if (!bound) continue;
+        svg += "<text x=\"" + Fmt("%.1f", at) + "\" y=\"" + Fmt("%.1f", barY + 32) +
+               "\" text-anchor=\"middle\" font-size=\"10\">" + Fmt("%g", *bound) + "</text>\n";
+    }
+    if (std::isfinite(value)) {
+        const char* colour = c.passed ? "#1b5e20" : "#c62828";
+        svg += "<circle class=\"value\" cx=\"" + Fmt("%.1f", x(value)) + "\" cy=\"" + Fmt("%.1f", barY + 9) +
+               "\" r=\"7\" fill=\"" + colour + "\"/>\n";
+        svg += "<text x=\"" + Fmt("%.1f", x(value)) + "\" y=\"" + Fmt("%.1f", barY - 4) +
+               "\" text-anchor=\"middle\" font-size=\"11\" font-weight=\"bold\" fill=\"" + colour + "\">" +
+               H(ValueText(*c.value) + " " + c.unit) + "</text>\n";
+    } else {
+        svg += "<text x=\"" + Fmt("%.1f", left + plotW / 2) + "\" y=\"" + Fmt("%.1f", barY + 13) +
+               "\" text-anchor=\"middle\" font-size=\"12\" fill=\"#c62828\">" +
+               (c.value ? H(ValueText(*c.value)) : std::string("not found")) + "</text>\n";
+    }
     return svg;
 }
 
-// One row of the steps table; each attempt of a retried step has its own.
-std::string StepRow(const StepResult& step) {
-    std::string result = step.status == StepStatus::kSkip    ? "skipped"
-                         : step.status == StepStatus::kError ? "ERROR"
-                         : step.Passed()                     ? "pass"
-                                                             : "FAIL";
-    const std::string note = step.AttemptNote();
-    if (!note.empty()) result += "<br><span class=\"muted\">" + H(note) + "</span>";
+std::string RailsPlot(const std::vector<Rail>& rails) {
+    const double width = 760, rowH = 80;
+    const double height = 10 + rowH * static_cast<double>(rails.size());
+    std::string svg = "<svg class=\"rails\" id=\"rails\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" + Fmt("%.0f", width) +
+                      "\" height=\"" + Fmt("%.0f", height) + "\" viewBox=\"0 0 " + Fmt("%.0f", width) + " " +
+                      Fmt("%.0f", height) + "\" role=\"img\" aria-label=\"Rails against their limits\">\n";
+    double row = 6;
+    for (const Rail& rail : rails) {
+        svg += RailRow(rail, row, width);
+        row += rowH;
+    }
+    return svg + "</svg>\n";
+}
+
+
+const char* StepResultText(const StepResult& step) {
+    return step.status == StepStatus::kSkip    ? "skipped"
+           : step.status == StepStatus::kError ? "ERROR"
+           : step.Passed()                     ? "pass"
+                                               : "FAIL";
+}
+
+std::string FailedChecksCell(const StepResult& step) {
     std::string failed;
     if (step.status != StepStatus::kComplete) failed += H(step.statusMessage) + "<br>";
     for (const Check* check : step.Failures()) failed += H(check->message) + "<br>";
-    const std::string name = step.plan->name + (step.attemptsAllowed > 1 ? " (attempt " + std::to_string(step.attempt) +
-                                                                                " of " + std::to_string(step.attemptsAllowed) + ")"
-                                                                          : "");
-    return std::string("<tr") + (step.Passed() || step.status == StepStatus::kSkip ? "" : " class=\"failed\"") + "><td>" +
-           std::to_string(step.index + 1) + "</td><td>" + H(name) + "</td><td>" + result + "</td><td class=\"num\">" +
-           Fmt(step.seconds < 10 ? "%.2f s" : "%.1f s", step.seconds) + "</td><td>" + failed + "</td></tr>\n";
+    return failed;
 }
 
-}  // namespace
-
-std::string HtmlReport(const RunResult& run) {
-    const bool passed = run.Passed();
-    const std::string verdict = run.info.aborted ? "ABORTED" : passed ? "PASS" : "FAIL";
-    const std::string verdictClass = passed ? "pass" : "fail";
-    std::string html;
-    html += "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
+std::string HtmlHead(const RunResult& run, const std::string& verdict) {
+    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
     html += "<link rel=\"icon\" href=\"data:,\">\n";
     html += "<title>" + H(verdict + " - " + run.plan->name + (run.info.serial.empty() ? "" : " - " + run.info.serial)) +
             "</title>\n";
+    // Cells wrap anywhere: a 512-digit dump or a long name breaks into lines instead of
+    // pushing the page sideways.
     html += R"(<style>
 body { font-family: sans-serif; margin: 24px; color: #222; max-width: 1100px; }
 .verdict { font-size: 96px; font-weight: bold; line-height: 1; margin: 8px 0 16px; }
 .verdict.pass { color: #2e7d32; } .verdict.fail { color: #c62828; }
 .banner { background: #fff3cd; border: 2px solid #e0a800; padding: 10px 14px; font-size: 18px; font-weight: bold; margin: 12px 0; }
-table { border-collapse: collapse; margin: 8px 0 20px; }
+table { border-collapse: collapse; margin: 8px 0 20px; max-width: 100%; }
 th, td { border: 1px solid #ccc; padding: 4px 8px; text-align: left; font-size: 14px; vertical-align: top; }
+td { overflow-wrap: anywhere; }
+th, td.num, td.short { white-space: nowrap; overflow-wrap: normal; }
 th { background: #eee; }
 tr.failed td { background: #ffebee; }
-td.num { text-align: right; font-family: monospace; }
+td.num, td.value { text-align: right; font-family: monospace; }
 .muted { color: #666; }
 h2 { margin-top: 28px; border-bottom: 1px solid #ccc; }
 code { word-break: break-all; }
+svg { max-width: 100%; height: auto; }
 </style>
 </head>
 <body>
 )";
-    html += "<h1>" + H(run.plan->name) + "</h1>\n";
-    if (run.info.source != "hardware") html += "<div class=\"banner\">" + H(run.info.sourceNote) + "</div>\n";
-    html += "<div class=\"verdict " + verdictClass + "\" id=\"verdict\">" + verdict + "</div>\n";
-    if (run.info.aborted) html += "<p><strong>" + H(run.info.abortMessage) + "</strong></p>\n";
-    if (run.info.uncalibrated) {
-        html += "<div class=\"banner\">UNCALIBRATED: the station's calibration was due " +
-                H(run.info.stationIdentity.calibrationDue) + "; this run was made with --allow-uncalibrated.</div>\n";
-    }
-    html += "<table class=\"info\">\n";
+    return html;
+}
+
+std::string InfoTable(const RunResult& run) {
+    std::string html = "<table class=\"info\">\n";
     auto row = [&html](const std::string& key, const std::string& value) {
         if (!value.empty()) html += "<tr><th>" + H(key) + "</th><td>" + H(value) + "</td></tr>\n";
     };
@@ -249,15 +289,49 @@ code { word-break: break-all; }
     row("ended", run.info.endTime);
     row("tool", run.info.toolPath);
     row("kelvotest-plan", run.info.version);
-    html += "</table>\n";
+    return html + "</table>\n";
+}
 
-    html += "<h2>Steps</h2>\n<table class=\"steps\">\n<tr><th>#</th><th>step</th><th>result</th><th>time</th><th>failed checks</th></tr>\n";
+// The steps that did not pass, at the top: in a long plan a technician sees them without
+// scrolling through the steps that passed.
+std::string FailuresSummary(const RunResult& run) {
+    std::string rows;
+    for (const StepResult& step : run.steps) {
+        if (step.Passed() || step.status == StepStatus::kSkip) continue;
+        rows += "<tr class=\"failed\"><td class=\"short\">" + std::to_string(step.index + 1) + "</td><td>" + H(step.plan->name) +
+                "</td><td class=\"short\">" + StepResultText(step) + "</td><td>" + FailedChecksCell(step) + "</td></tr>\n";
+    }
+    if (rows.empty()) return "";
+    return "<h2>Failures</h2>\n<table class=\"failures\">\n<tr><th>#</th><th>step</th><th>result</th><th>failed checks</th></tr>\n" +
+           rows + "</table>\n";
+}
+
+// One row of the steps table; each attempt of a retried step has its own.
+std::string StepRow(const StepResult& step) {
+    std::string result = StepResultText(step);
+    const std::string note = step.AttemptNote();
+    if (!note.empty()) result += "<br><span class=\"muted\">" + H(note) + "</span>";
+    std::string name = step.plan->name;
+    if (step.attemptsAllowed > 1) {
+        name += " (attempt " + std::to_string(step.attempt) + " of " + std::to_string(step.attemptsAllowed) + ")";
+    }
+    return std::string("<tr") + (step.Passed() || step.status == StepStatus::kSkip ? "" : " class=\"failed\"") +
+           "><td class=\"short\">" + std::to_string(step.index + 1) + "</td><td>" + H(name) + "</td><td class=\"short\">" +
+           result + "</td><td class=\"num\">" + Fmt(step.seconds < 10 ? "%.2f s" : "%.1f s", step.seconds) + "</td><td>" +
+           FailedChecksCell(step) + "</td></tr>\n";
+}
+
+std::string StepsTable(const RunResult& run) {
+    std::string html = "<h2>Steps</h2>\n<table class=\"steps\">\n<tr><th>#</th><th>step</th><th>result</th><th>time</th><th>failed checks</th></tr>\n";
     for (const StepResult& step : run.steps) {
         for (const StepResult& earlier : step.earlierAttempts) html += StepRow(earlier);
         html += StepRow(step);
     }
-    html += "</table>\n";
+    return html + "</table>\n";
+}
 
+std::string PlotsSection(const RunResult& run) {
+    std::string html;
     int plots = 0;
     for (const StepResult& step : run.steps) {
         if (step.transcript.throughput.empty()) continue;
@@ -277,12 +351,12 @@ code { word-break: break-all; }
         }
     }
     html += "<h2>Rails</h2>\n";
-    if (rails.empty()) {
-        html += "<p class=\"muted\">The plan sets no limits on the rails.</p>\n";
-    } else {
-        html += "<p class=\"muted\">Each rail's value against its limit band (green).</p>\n" + RailsPlot(rails);
-    }
+    if (rails.empty()) return html + "<p class=\"muted\">The plan sets no limits on the rails.</p>\n";
+    return html + "<p class=\"muted\">Each rail's value against its limit band (green).</p>\n" + RailsPlot(rails);
+}
 
+std::string MeasurementsTable(const RunResult& run) {
+    std::string html;
     html += "<h2>Measurements</h2>\n<table class=\"measurements\">\n<tr><th>step</th><th>measurement</th><th>value</th>"
             "<th>limits / expected</th><th>result</th></tr>\n";
     struct Row {
@@ -296,20 +370,21 @@ code { word-break: break-all; }
             checked.push_back(check.name);
             std::string value = check.value ? DisplayValue(check.name, *check.value, check.unit) : "not found";
             if (value.size() > 120) value = value.substr(0, 117) + "...";
-            const std::string wanted = check.limit      ? LimitText(*check.limit)
-                                       : check.expected ? "= " + DisplayValue(check.name, *check.expected, "")
-                                                        : "";
+            std::string wanted = check.limit      ? LimitText(*check.limit)
+                                 : check.expected ? "= " + DisplayValue(check.name, *check.expected, "")
+                                                  : "";
+            if (wanted.size() > 120) wanted = wanted.substr(0, 117) + "...";
             rows.push_back({check.passed ? 1 : 0,
                             std::string("<tr") + (check.passed ? "" : " class=\"failed\"") + "><td>" + H(step.plan->name) +
-                                "</td><td>" + H(check.name) + "</td><td class=\"num\"><code>" + H(value) + "</code></td><td>" +
-                                H(wanted) + "</td><td>" + (check.passed ? "pass" : "<strong>FAIL</strong> " + H(check.verdict)) +
+                                "</td><td class=\"short\">" + H(check.name) + "</td><td class=\"value\"><code>" + H(value) + "</code></td><td><code>" +
+                                H(wanted) + "</code></td><td>" + (check.passed ? "pass" : "<strong>FAIL</strong> " + H(check.verdict)) +
                                 "</td></tr>\n"});
         }
         for (const Measurement& m : step.transcript.measurements) {
             if (std::find(checked.begin(), checked.end(), m.name) != checked.end()) continue;
             std::string value = DisplayValue(m.name, m.value, m.unit);
             if (value.size() > 120) value = value.substr(0, 117) + "...";
-            rows.push_back({2, "<tr><td>" + H(step.plan->name) + "</td><td>" + H(m.name) + "</td><td class=\"num\"><code>" +
+            rows.push_back({2, "<tr><td>" + H(step.plan->name) + "</td><td class=\"short\">" + H(m.name) + "</td><td class=\"value\"><code>" +
                                    H(value) + "</code></td><td class=\"muted\">not checked</td><td></td></tr>\n"});
         }
     }
@@ -317,6 +392,11 @@ code { word-break: break-all; }
     for (const Row& r : rows) html += r.html;
     html += "</table>\n";
 
+    return html;
+}
+
+std::string DeviceErrorsTable(const RunResult& run) {
+    std::string html;
     bool anyErrors = false;
     for (const StepResult& step : run.steps) anyErrors = anyErrors || step.transcript.errorCount > 0;
     if (anyErrors) {
@@ -337,6 +417,25 @@ code { word-break: break-all; }
         }
         html += "</table>\n";
     }
+    return html;
+}
+
+}  // namespace
+
+std::string HtmlReport(const RunResult& run) {
+    const bool passed = run.Passed();
+    const std::string verdict = run.info.aborted ? "ABORTED" : passed ? "PASS" : "FAIL";
+    std::string html = HtmlHead(run, verdict);
+    html += "<h1>" + H(run.plan->name) + "</h1>\n";
+    if (run.info.source != "hardware") html += "<div class=\"banner\">" + H(run.info.sourceNote) + "</div>\n";
+    html += "<div class=\"verdict " + std::string(passed ? "pass" : "fail") + "\" id=\"verdict\">" + verdict + "</div>\n";
+    if (run.info.aborted) html += "<p><strong>" + H(run.info.abortMessage) + "</strong></p>\n";
+    if (run.info.uncalibrated) {
+        html += "<div class=\"banner\">UNCALIBRATED: the station's calibration was due " +
+                H(run.info.stationIdentity.calibrationDue) + "; this run was made with --allow-uncalibrated.</div>\n";
+    }
+    html += InfoTable(run) + FailuresSummary(run) + StepsTable(run) + PlotsSection(run) + MeasurementsTable(run) +
+            DeviceErrorsTable(run);
     html += "<p class=\"muted\">Each step's transcript (stderr.txt) and kelvotest.log are in its folder under " +
             H(run.info.outDir) + ".</p>\n</body>\n</html>\n";
     return html;

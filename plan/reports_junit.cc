@@ -84,6 +84,57 @@ std::string AttemptsText(const StepResult& step) {
     return text + (note.empty() ? "" : note + "\n");
 }
 
+std::string Properties(const RunResult& run) {
+    std::string xml;
+    xml += "    <properties>\n";
+    auto property = [&xml](const std::string& name, const std::string& value) {
+        xml += "      <property name=\"" + XmlEscape(name) + "\" value=\"" + XmlEscape(value) + "\"/>\n";
+    };
+    property("plan", run.plan->path);
+    if (!run.plan->revision.empty()) property("plan.revision", run.plan->revision);
+    for (const auto& [key, value] : run.plan->dut) {
+        if (key != "serial") property("dut." + key, value);
+    }
+    property("runId", run.info.runId);
+    property("dut.serial", run.info.serial);
+    for (const auto& [key, value] : run.plan->dutInfo) property("dut.info." + key, value);
+    property("station", run.info.station);
+    property("operator", run.info.operatorName);
+    property("scanner", run.info.source);
+    if (run.info.source != "hardware") property("scanner.note", run.info.sourceNote);
+    if (!run.info.scenario.empty()) property("scanner.scenario", run.info.scenario);
+    for (const auto& [key, value] : StationFacts(run.info)) property(key, value);
+    property("result", run.info.aborted ? "ABORTED" : run.Passed() ? "PASS" : "FAIL");
+    xml += "    </properties>\n";
+    return xml;
+}
+
+std::string TestCase(const RunResult& run, const StepResult& step) {
+    std::string xml;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", step.seconds);
+    xml += "    <testcase name=\"" + XmlEscape(step.plan->name) + "\" classname=\"" + XmlEscape(run.plan->name) +
+           "\" time=\"" + seconds + "\">\n";
+    if (step.status == StepStatus::kSkip) {
+        xml += "      <skipped message=\"" + XmlEscape(step.statusMessage) + "\"/>\n";
+    } else {
+        if (step.status == StepStatus::kError) {
+            xml += "      <error message=\"" + XmlEscape(step.statusMessage) + "\" type=\"step-error\">" +
+                   XmlEscape(step.statusMessage) + "</error>\n";
+        }
+        const auto failed = step.Failures();
+        if (!failed.empty() && step.status == StepStatus::kComplete) {
+            std::string text;
+            for (const Check* check : failed) text += check->verdict + ": " + check->message + "\n";
+            xml += "      <failure message=\"" + XmlEscape(failed.front()->message) + "\" type=\"" +
+                   XmlEscape(failed.front()->verdict) + "\">" + XmlEscape(text) + "</failure>\n";
+        }
+        xml += "      <system-out>" + XmlEscape(AttemptsText(step) + "working folder: " + step.folder) + "</system-out>\n";
+    }
+    xml += "    </testcase>\n";
+    return xml;
+}
+
 }  // namespace
 
 std::string JUnitXml(const RunResult& run) {
@@ -107,49 +158,8 @@ std::string JUnitXml(const RunResult& run) {
            "\" failures=\"" + std::to_string(failures) + "\" errors=\"" + std::to_string(errors) + "\" skipped=\"" +
            std::to_string(skipped) + "\" time=\"" + time + "\" timestamp=\"" + XmlEscape(run.info.startTime.substr(0, 19)) +
            "\" hostname=\"" + XmlEscape(run.info.station.empty() ? "localhost" : run.info.station) + "\">\n";
-    xml += "    <properties>\n";
-    auto property = [&xml](const std::string& name, const std::string& value) {
-        xml += "      <property name=\"" + XmlEscape(name) + "\" value=\"" + XmlEscape(value) + "\"/>\n";
-    };
-    property("plan", run.plan->path);
-    if (!run.plan->revision.empty()) property("plan.revision", run.plan->revision);
-    for (const auto& [key, value] : run.plan->dut) {
-        if (key != "serial") property("dut." + key, value);
-    }
-    property("runId", run.info.runId);
-    property("dut.serial", run.info.serial);
-    for (const auto& [key, value] : run.plan->dutInfo) property("dut.info." + key, value);
-    property("station", run.info.station);
-    property("operator", run.info.operatorName);
-    property("scanner", run.info.source);
-    if (run.info.source != "hardware") property("scanner.note", run.info.sourceNote);
-    if (!run.info.scenario.empty()) property("scanner.scenario", run.info.scenario);
-    for (const auto& [key, value] : StationFacts(run.info)) property(key, value);
-    property("result", run.info.aborted ? "ABORTED" : run.Passed() ? "PASS" : "FAIL");
-    xml += "    </properties>\n";
-    for (const StepResult& step : run.steps) {
-        char seconds[32];
-        std::snprintf(seconds, sizeof seconds, "%.3f", step.seconds);
-        xml += "    <testcase name=\"" + XmlEscape(step.plan->name) + "\" classname=\"" + XmlEscape(run.plan->name) +
-               "\" time=\"" + seconds + "\">\n";
-        if (step.status == StepStatus::kSkip) {
-            xml += "      <skipped message=\"" + XmlEscape(step.statusMessage) + "\"/>\n";
-        } else {
-            if (step.status == StepStatus::kError) {
-                xml += "      <error message=\"" + XmlEscape(step.statusMessage) + "\" type=\"step-error\">" +
-                       XmlEscape(step.statusMessage) + "</error>\n";
-            }
-            const auto failed = step.Failures();
-            if (!failed.empty() && step.status == StepStatus::kComplete) {
-                std::string text;
-                for (const Check* check : failed) text += check->verdict + ": " + check->message + "\n";
-                xml += "      <failure message=\"" + XmlEscape(failed.front()->message) + "\" type=\"" +
-                       XmlEscape(failed.front()->verdict) + "\">" + XmlEscape(text) + "</failure>\n";
-            }
-            xml += "      <system-out>" + XmlEscape(AttemptsText(step) + "working folder: " + step.folder) + "</system-out>\n";
-        }
-        xml += "    </testcase>\n";
-    }
+    xml += Properties(run);
+    for (const StepResult& step : run.steps) xml += TestCase(run, step);
     xml += "  </testsuite>\n</testsuites>\n";
     return xml;
 }

@@ -57,6 +57,25 @@ json AttemptMeasurement(const StepResult& step) {
             {"metadata", {{"attempt", step.attempt}, {"of", step.attemptsAllowed}}}};
 }
 
+// The stream's reports as a series: each element the rate of one report interval.
+void WriteThroughput(OcpWriter& writer, const StepResult& step) {
+    const Transcript& t = step.transcript;
+    if (t.throughput.empty()) return;
+    const std::string id = StepId(step) + ".throughput";
+    writer.Write(StepArtifact(step, "measurementSeriesStart",
+                              {{"measurementSeriesId", id}, {"name", "stream.throughput"}, {"unit", "B/s"}}));
+    for (size_t i = 0; i < t.throughput.size(); ++i) {
+        const ThroughputReport& r = t.throughput[i];
+        json metadata = {{"bytes", r.bytes}, {"averageRate", r.rate}, {"errors", r.errors}, {"seconds", r.seconds}};
+        if (r.firstErrorPosition) metadata["firstErrorPosition"] = *r.firstErrorPosition;
+        const auto at = step.startPoint + std::chrono::milliseconds(static_cast<long long>(r.seconds * 1000));
+        writer.Write(StepArtifact(step, "measurementSeriesElement",
+                                  {{"index", i}, {"measurementSeriesId", id}, {"value", r.intervalRate},
+                                   {"timestamp", IsoTime(at)}, {"metadata", metadata}}));
+    }
+    writer.Write(StepArtifact(step, "measurementSeriesEnd", {{"measurementSeriesId", id}, {"totalCount", t.throughput.size()}}));
+}
+
 }  // namespace
 
 OcpWriter::~OcpWriter() { Close(); }
@@ -168,27 +187,7 @@ void OcpWriter::StepEnd(const RunResult& run, const StepResult& step) {
         if (m.line > 0) body["metadata"] = {{"transcriptLine", m.line}};
         Write(StepArtifact(step, "measurement", body));
     }
-    if (!t.throughput.empty()) {
-        const std::string id = StepId(step) + ".throughput";
-        Write(StepArtifact(step, "measurementSeriesStart",
-                           {{"measurementSeriesId", id}, {"name", "stream.throughput"}, {"unit", "B/s"}}));
-        uint64_t lastBytes = 0;
-        double lastSeconds = 0;
-        for (size_t i = 0; i < t.throughput.size(); ++i) {
-            const ThroughputReport& r = t.throughput[i];
-            const double span = r.seconds - lastSeconds;
-            const double rate = span > 0 ? static_cast<double>(r.bytes - lastBytes) / span : 0.0;
-            json metadata = {{"bytes", r.bytes}, {"averageRate", r.rate}, {"errors", r.errors}, {"seconds", r.seconds}};
-            if (r.firstErrorPosition) metadata["firstErrorPosition"] = *r.firstErrorPosition;
-            const auto at = step.startPoint + std::chrono::milliseconds(static_cast<long long>(r.seconds * 1000));
-            Write(StepArtifact(step, "measurementSeriesElement",
-                               {{"index", i}, {"measurementSeriesId", id}, {"value", rate}, {"timestamp", IsoTime(at)},
-                                {"metadata", metadata}}));
-            lastBytes = r.bytes;
-            lastSeconds = r.seconds;
-        }
-        Write(StepArtifact(step, "measurementSeriesEnd", {{"measurementSeriesId", id}, {"totalCount", t.throughput.size()}}));
-    }
+    WriteThroughput(*this, step);
     for (const DeviceError& error : t.errors) {
         std::string message = error.text;
         if (error.code) message += " (code " + std::to_string(*error.code) + ")";

@@ -1,10 +1,13 @@
 #include "plan/transcript.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <regex>
+
+#include "device/scanner.h"
 
 namespace plan {
 namespace {
@@ -105,12 +108,17 @@ private:
         if (dumpLines_ > 0) {
             if (DumpLine(line, number)) return;
         }
-        int a = 0, b = 0;
-        unsigned u = 0;
-        double d = 0;
-        char text[1024];
-        unsigned long long big = 0, big2 = 0;
+        // Each group knows some of the tool's messages; the first that knows the line takes it.
+        if (BringUpLine(line, number) || WriteLine(line, number) || ReadLine(line, number) || EepromLine(line, number) ||
+            ConverterLine(line, number) || MotorAndStatusLine(line, number) || StreamLine(line, number)) {
+            return;
+        }
+        ErrorLine(line, number);
+    }
 
+    bool BringUpLine(const std::string& line, int number) {
+        int a = 0;
+        unsigned u = 0;
         if (line == "ksutest: Init_Interface success!") {
             result_.interfaceOpened = true;
         } else if (line == "ksutest: Err. Init_Interface!") {
@@ -148,9 +156,17 @@ private:
             bootFailed_ = true;
         } else if (StartsWith(line, "ksutest: Err.") && BootStepError(line)) {
             Error(std::nullopt, "boot EEPROM: " + line.substr(13), number);
-        } else if (WriteLine(line, number)) {
-        } else if (ReadLine(line, number)) {
-        } else if (std::sscanf(line.c_str(), "ksutest: I2C_PROM_write success ID:%1023[0-9a-fA-F] Adr:%d Val:0x%x!",
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool EepromLine(const std::string& line, int number) {
+        int a = 0;
+        unsigned u = 0;
+        char text[1024];
+        if (std::sscanf(line.c_str(), "ksutest: I2C_PROM_write success ID:%1023[0-9a-fA-F] Adr:%d Val:0x%x!",
                                text, &a, &u) == 3) {
             phase_ = Phase::kActions;
             wroteEeprom_ = true;
@@ -167,7 +183,16 @@ private:
             dump_.clear();
         } else if (line == "ksutest: Error: not valid ID parameter!") {
             Error(std::nullopt, "-dumpe: not a valid -id", number);
-        } else if (StartsWith(line, "ksutest: iictest, read from")) {
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool ConverterLine(const std::string& line, int number) {
+        int a = 0, b = 0;
+        double d = 0;
+        if (StartsWith(line, "ksutest: iictest, read from")) {
             phase_ = Phase::kIicTest;
         } else if (std::sscanf(line.c_str(), "ksutest: Count of I2C-Reads:%d, errors:%d", &a, &b) == 2) {
             Set("iic.reads", int64_t{a}, "", number);
@@ -204,7 +229,15 @@ private:
         } else if (StartsWith(line, "ksutest: Error I2C_TEMPread: Value:")) {
             LeaveLoop();
             Error(std::nullopt, "temperature sensor read failed", number);
-        } else if (line == "ksutest: Pentamotor_init success") {
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool MotorAndStatusLine(const std::string& line, int number) {
+        int a = 0;
+        if (line == "ksutest: Pentamotor_init success") {
             LeaveLoop();
             Set("motor.started", true, "", number);
         } else if (line == "ksutest: Error Pentamotor_init!") {
@@ -220,7 +253,17 @@ private:
         } else if (line == "ksutest: scannerStatus:") {
             LeaveLoop();
             statusField_ = 1;
-        } else if (line == "ReadBlock from Scanner without File!" || StartsWith(line, "ReadBlock from Scanner in File ")) {
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool StreamLine(const std::string& line, int number) {
+        int a = 0;
+        unsigned u = 0;
+        unsigned long long big = 0, big2 = 0;
+        if (line == "ReadBlock from Scanner without File!" || StartsWith(line, "ReadBlock from Scanner in File ")) {
             phase_ = Phase::kStream;
             result_.streamStarted = true;
         } else if (StartsWith(line, "Cannot open scannerfile ")) {
@@ -232,9 +275,6 @@ private:
             report.bytes = big;
             report.rate = big2;
             report.errors = u;
-            const double previous = result_.throughput.empty() ? 0.0 : result_.throughput.back().seconds;
-            report.seconds = big2 > 0 ? std::round(static_cast<double>(big) / static_cast<double>(big2)) : previous + 1;
-            if (report.seconds <= previous) report.seconds = previous + 1;
             result_.throughput.push_back(report);
             Set("stream.bytes", static_cast<int64_t>(big), "B", number);
             Set("stream.rate", static_cast<int64_t>(big2), "B/s", number);
@@ -254,7 +294,16 @@ private:
             Error(std::nullopt, "streaming test: the scan file could not be written", number);
         } else if (StartsWith(line, "ksutest: Err.RegWrite reg.")) {
             Error(std::nullopt, "streaming test: the stream gate could not be switched", number);
-        } else if (std::sscanf(line.c_str(), "ksutest: Error: %d %1023[^\n]", &a, text) == 2) {
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    bool ErrorLine(const std::string& line, int number) {
+        int a = 0;
+        char text[1024];
+        if (std::sscanf(line.c_str(), "ksutest: Error: %d %1023[^\n]", &a, text) == 2) {
             ErrorDetail(int64_t{a}, Trim(text), number);
         } else if (std::sscanf(line.c_str(), "ksutest: Error: %d", &a) == 1) {
             ErrorDetail(int64_t{a}, "", number);
@@ -269,8 +318,12 @@ private:
         } else if (std::sscanf(line.c_str(), "ksutest: Error in command line parameter %1023s", text) == 1) {
             result_.commandLineError = true;
             Error(std::nullopt, std::string("command line error at '") + text + "'", number);
+        } else {
+            return false;
         }
+        return true;
     }
+
 
     static bool BootStepError(const std::string& line) {
         static const char* const kLines[] = {"ksutest: Err.I2C_PROM_write adr.0..7", "ksutest: Err.read File!",
@@ -403,7 +456,28 @@ private:
         return true;
     }
 
+    // Whole seconds taken one by one would make a steady stream dip and peak wherever the
+    // pace crosses a second; one pace for all reports keeps it steady, and their mean rate is
+    // the tool's own average.
+    void TimeReports() {
+        auto& reports = result_.throughput;
+        double pace = kReportIntervalMs / 1000.0;
+        for (size_t i = 0; i < reports.size(); ++i) {
+            if (reports[i].rate == 0) continue;
+            const double whole = std::round(static_cast<double>(reports[i].bytes) / static_cast<double>(reports[i].rate));
+            pace = std::max(pace, whole / static_cast<double>(i + 1));
+        }
+        uint64_t lastBytes = 0;
+        for (size_t i = 0; i < reports.size(); ++i) {
+            reports[i].seconds = pace * static_cast<double>(i + 1);
+            const uint64_t bytes = reports[i].bytes >= lastBytes ? reports[i].bytes - lastBytes : 0;
+            reports[i].intervalRate = static_cast<double>(bytes) / pace;
+            lastBytes = reports[i].bytes;
+        }
+    }
+
     void Finish() {
+        TimeReports();
         Set("errors.count", static_cast<int64_t>(result_.errorCount), "", 0);
         if (!result_.interfaceOpened) {
             result_.bringUpComplete = false;

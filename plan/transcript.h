@@ -39,7 +39,11 @@ struct ThroughputReport {
     uint64_t bytes = 0;            // total since the start of the test
     uint64_t rate = 0;             // average rate since the start, bytes per second
     uint64_t errors = 0;           // cumulative error count
-    double seconds = 0;            // time since the start, from bytes / rate (the tool prints no time)
+    // The tool prints no time. Its reports come at a steady pace, a little more than its report
+    // interval apart, and bytes / rate gives the whole seconds since the start: the pace is the
+    // least steady interval that agrees with the whole seconds of every report.
+    double seconds = 0;            // time since the start of the test, at that pace
+    double intervalRate = 0;       // bytes per second since the report before, at that pace
     std::optional<uint64_t> firstErrorPosition;   // a "First ErrPosition" line after this report
     std::optional<uint32_t> firstErrorValue;
 };

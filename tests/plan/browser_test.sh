@@ -3,7 +3,8 @@
 # scanner with a rail fault and a corrupted stream, renders its report.html in headless
 # chromium to a PNG, and checks that the page logged nothing to the console, that the
 # throughput plot with its first-error marks and the rails are in the rendered page, and that
-# the picture was drawn. Exit 77 (skipped) without chromium.
+# the picture was drawn; also that the reports validate against their schemas. Exit 77
+# (skipped) without chromium.
 set -u
 program=$1 chromium=$2 work=$3
 if [ -z "$chromium" ] || ! command -v "$chromium" >/dev/null 2>&1; then
@@ -37,6 +38,13 @@ KELVOSIM="adc.ch1 = 2.9; stream.rate = 2000000; stream.fifo = 40000000; stream.c
     "$program" plan.toml --virtual --serial BROWSER1 --out out >plan.txt 2>&1
 status=$?
 [ "$status" = 1 ] || { cat plan.txt; fail "kelvotest-plan exited $status, not 1"; }
+
+# The reports of this run against the schemas their readers use (tests/plan/schemas/).
+here=$(cd "$(dirname "$0")" && pwd)
+if command -v xmllint >/dev/null 2>&1; then
+    xmllint --noout --schema "$here/schemas/junit-10.xsd" out/junit.xml || fail "junit.xml does not validate (above)"
+fi
+python3 "$here/validate_ocp.py" "$here/schemas/ocp" out/ocp.jsonl out/report.html || fail "ocp.jsonl or report.html does not validate (above)"
 
 profile=$(mktemp -d "${TMPDIR:-/tmp}/kelvo-chromium.XXXXXX") || exit 1
 trap 'rm -rf "$profile"' EXIT

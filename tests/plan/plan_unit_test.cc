@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "plan/checks.h"
@@ -169,6 +170,31 @@ TEST(TranscriptParser, StreamReportsAndFirstError) {
     EXPECT_NEAR(1.0, t.throughput[0].seconds, 0.5);
 }
 
+// The reports of a steady stream whose reports come `pace` seconds apart, as the tool prints
+// them: the bytes so far and their average over the whole seconds since the start.
+std::string SteadyStream(double bytesPerSecond, double pace, int reports) {
+    std::string text = BroughtUp("ReadBlock from Scanner without File!\n");
+    for (int k = 1; k <= reports; ++k) {
+        const auto bytes = static_cast<unsigned long long>(bytesPerSecond * pace * k);
+        const auto whole = static_cast<unsigned long long>(pace * k);
+        text += "ksutest: Total bytes transferred: " + std::to_string(bytes) + ", Data Rate: " + std::to_string(bytes / whole) +
+                ", Errors: 0\n";
+    }
+    return text;
+}
+
+// Whole seconds would make a steady stream dip and peak where its pace crosses a second.
+TEST(TranscriptParser, ASteadyStreamHasSteadyIntervalRates) {
+    for (const double pace : {1.004, 1.06, 1.3}) {
+        const Transcript t = ParseTranscript(SteadyStream(40e6, pace, 25), ParseToolArgs({"-scan"}));
+        ASSERT_EQ(25u, t.throughput.size());
+        for (const ThroughputReport& r : t.throughput) {
+            EXPECT_NEAR(40e6, r.intervalRate, 40e6 * 0.01) << "pace " << pace << ", line " << r.line;
+        }
+        EXPECT_NEAR(25 * pace, t.throughput.back().seconds, 1.0) << pace;
+    }
+}
+
 TEST(TranscriptParser, StressLoopCountsAndErrors) {
     const Transcript t = Parse("iictest_low.txt", {"-iictest"});
     EXPECT_EQ(Value{int64_t{7032}}, Get(t, "iic.reads"));
@@ -293,6 +319,7 @@ TEST(PlanFile, RefusesStepsThatCanNeverPass) {
         {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = { min = nan }\n", "a limit must be a finite number"},
         {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = { max = nan }\n", "a limit must be a finite number"},
         {"args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = [-inf, inf]\n", "a limit must be a finite number"},
+        {"args = [\"-adread\"]\n[step.expect]\n\"adc.3v3\" = nan\n", "an expected number must be finite"},
         {"args = [\"-iictest\", \"-trd\"]\nduration = 5\n[step.limits]\n\"temp.raw\" = [0, 60]\n",
          "p.toml:4: key 'args': '-trd' runs after the loop '-iictest'"},
         {"args = [\"-iictest\", \"-scan\"]\nduration = 5\n", "'-scan' runs after the loop '-iictest'"},
@@ -485,6 +512,20 @@ TEST(Reports, BytesThatAreNotUtf8AreShownAsOcpShowsThem) {
         EXPECT_EQ(XmlEscape(c.shown), XmlEscape(c.raw));
     }
     EXPECT_EQ("a?b" + r, XmlEscape("a\x01" "b\xEF\xBF\xBE"));   // XML 1.0 cannot carry U+0001 or U+FFFE
+    // And for any bytes: short random strings, weighted to the bytes that begin and continue
+    // UTF-8 sequences.
+    uint32_t seed = 12345;
+    for (int n = 0; n < 20000; ++n) {
+        std::string raw;
+        for (int i = n % 7; i >= 0; --i) {
+            seed = seed * 1103515245u + 12345u;
+            const unsigned pick = (seed >> 16) % 4;
+            raw += static_cast<char>(pick == 0 ? 0x41 : pick == 1 ? 0x80 + (seed >> 8) % 64 : 0xC0 + (seed >> 8) % 64);
+        }
+        const std::string shown = ValidUtf8(raw);
+        ASSERT_EQ(nlohmann::json(shown).dump(), nlohmann::json(raw).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+            << testing::PrintToString(raw);
+    }
 }
 
 // The checks every step makes carry the names kelvotest-plan(5) lists in every report.
@@ -505,9 +546,51 @@ TEST(Reports, TheChecksOfEveryStepHaveOneNameEverywhere) {
     const std::string html = HtmlReport(sample.run);
     for (const char* name : {"tool.exit_code", "bringup.complete"}) {
         EXPECT_NE(std::string::npos, ocp.str().find(std::string("\"name\":\"") + name + "\"")) << name;
-        EXPECT_NE(std::string::npos, html.find(std::string("<td>") + name + "</td>")) << name;
+        EXPECT_NE(std::string::npos, html.find(std::string(">") + name + "</td>")) << name;
     }
-    for (const char* other : {"<td>tool.exit</td>", "<td>bringup</td>"}) EXPECT_EQ(std::string::npos, html.find(other));
+    for (const char* other : {">tool.exit</td>", ">bringup</td>"}) EXPECT_EQ(std::string::npos, html.find(other));
+}
+
+// What a technician reads in a long report: failures at the top, round ticks on the
+// throughput axis, every rail's name whole, and no value so long that the page scrolls sideways.
+TEST(Reports, HtmlReadsAtAGlanceInALongReport) {
+    std::string text = "name = \"long\"\n";
+    for (int i = 0; i < 48; ++i) text += "[[step]]\nname = \"status " + std::to_string(i) + "\"\nargs = [\"-stat\"]\n";
+    text += "[[step]]\nname = \"rails measured on the connector J12 of the unit under test at the end of the line\"\n"
+            "args = [\"-adread\"]\n[step.limits]\n\"adc.3v3\" = [3.2, 3.4]\n"
+            "[[step]]\nname = \"stream\"\nargs = [\"-scan\", \"-dumpe\", \"-id\", \"a0\"]\nduration = 30\n"
+            "[step.limits]\n\"stream.rate\" = { min = 38e6 }\n[step.expect]\n\"eeprom.a0.dump\" = \"" + std::string(512, 'a') + "\"\n";
+    const PlanFile plan = MustParse(text);
+    RunResult run;
+    run.plan = &plan;
+    const std::string dump = "ksutest: I2C_PROM_dump Adr.:0 from ID:0xA0!\n" +
+                             [] { std::string lines; for (int i = 0; i < 16; ++i) lines += "0000: 00 \n"; return lines; }();
+    for (size_t i = 0; i < plan.steps.size(); ++i) {
+        StepResult step;
+        step.plan = &plan.steps[i];
+        step.index = i;
+        step.status = StepStatus::kComplete;
+        step.transcript = ParseTranscript(i < 48 ? BroughtUp("") : i == 48 ? ReadTranscriptFile("rail_low.txt")
+                                                                            : SteadyStream(40e6, 1.06, 25) + dump,
+                                          plan.steps[i].toolArgs);
+        step.checks = EvaluateStep(plan.steps[i], step.transcript, 0);
+        run.steps.push_back(step);
+    }
+    const std::string html = HtmlReport(run);
+    const size_t failures = html.find("<table class=\"failures\">");
+    ASSERT_NE(std::string::npos, failures);
+    EXPECT_LT(failures, html.find("<table class=\"steps\">"));
+    EXPECT_NE(std::string::npos, html.find("<td class=\"short\">50</td>", failures));
+    std::vector<std::string> ticks;
+    const std::regex kTick("<text class=\"y-tick\"[^>]*>([^<]*)</text>");
+    for (auto it = std::sregex_iterator(html.begin(), html.end(), kTick); it != std::sregex_iterator(); ++it) ticks.push_back((*it)[1]);
+    EXPECT_EQ((std::vector<std::string>{"0 MB/s", "10 MB/s", "20 MB/s", "30 MB/s", "40 MB/s", "50 MB/s"}), ticks);
+    std::smatch rail;
+    ASSERT_TRUE(std::regex_search(html, rail, std::regex("<text class=\"rail-name\" x=\"([0-9.]+)\"[^>]*>([^<]*)</text>")));
+    EXPECT_EQ(0u, rail[2].str().rfind("adc.3v3 (rails measured on the connector J12", 0)) << rail[2];
+    EXPECT_LE(std::stod(rail[1]) + 7.0 * static_cast<double>(rail[2].length()), 760.0) << rail[2];   // 13 px type
+    EXPECT_FALSE(std::regex_search(html, std::regex("[0-9a-f]{200}")));   // the dumps are shortened to wrap
+    EXPECT_NE(std::string::npos, html.find("overflow-wrap: anywhere"));
 }
 
 TEST(Reports, HtmlIsSelfContainedWithPlotAndRails) {

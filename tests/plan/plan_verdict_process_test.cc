@@ -97,6 +97,10 @@ TEST(PlanVerdictProcess, EveryReportIsValidForAnyBytesAndReadings) {
         ExpectReportsValid(out);
         EXPECT_NE(std::string::npos, ReadFileText(out + "/junit.xml").find(c.shown));
         EXPECT_NE(std::string::npos, ReadFileText(out + "/report.html").find(c.shown));
+        // [dut.info] is the DUT's metadata in every report.
+        EXPECT_NE(std::string::npos, ReadFileText(out + "/junit.xml").find("<property name=\"dut.info.line\" value=\"L2\"/>"));
+        EXPECT_NE(std::string::npos, ReadFileText(out + "/ocp.jsonl").find("\"metadata\":{\"line\":\"L2\""));
+        EXPECT_NE(std::string::npos, ReadFileText(out + "/report.html").find("<th>DUT line</th><td>L2</td>"));
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include "plan/reports.h"
 #include "plan/run_stages.h"
+#include "plan/run_station.h"
 #include "plan/transcript.h"
 
 #ifndef KELVO_VERSION
@@ -27,7 +28,11 @@ constexpr const char* kUsage =
     "  --tool PATH       the tool to run (default: kelvotest beside this program, then PATH)\n"
     "  --virtual         run kelvotest-virtual, the tool against the virtual scanner\n"
     "  --serial SN       the unit's serial number (overrides the plan's dut.serial)\n"
-    "  --station NAME    the test station, for the reports\n"
+    "  --station NAME    the test station, for the reports and its lock (default: the host name)\n"
+    "  --station-file F  the station's identity (default: station.toml beside the plan)\n"
+    "  --allow-uncalibrated  run on a station whose calibration is past due (each run is marked)\n"
+    "  --loop            test unit after unit, asking for each serial, until an empty one\n"
+    "  --yes             answer every operator prompt of the plan with yes\n"
     "  --operator NAME   who runs the test, for the reports\n"
     "  --out DIR         the reports and one working folder per step: a new or an empty\n"
     "                    folder, locked for this run (default: a new folder named for the\n"
@@ -44,42 +49,69 @@ constexpr const char* kUsage =
     std::exit(2);
 }
 
+// The options that are a word alone, and those that take a value: one row each.
+struct Flag {
+    const char* name;
+    bool Options::*field;
+};
+constexpr Flag kFlags[] = {
+    {"--virtual", &Options::virtualScanner}, {"--stop-on-fail", &Options::stopOnFail}, {"--record", &Options::record},
+    {"--loop", &Options::loop},              {"--yes", &Options::yes},                {"--allow-uncalibrated", &Options::allowUncalibrated},
+};
+struct Valued {
+    const char* name;
+    std::string Options::*field;
+};
+constexpr Valued kValued[] = {
+    {"--tool", &Options::tool},         {"--serial", &Options::serial},     {"--station", &Options::station},
+    {"--station-file", &Options::stationFile}, {"--operator", &Options::operatorName}, {"--out", &Options::out},
+    {"--replay", &Options::replay},
+};
+
+// One word of the command line, and its value; false: it is not an option of the tables.
+bool TableOption(int argc, char** argv, int& i, Options& options) {
+    const std::string word = argv[i];
+    for (const Flag& flag : kFlags) {
+        if (word != flag.name) continue;
+        options.*flag.field = true;
+        return true;
+    }
+    for (const Valued& valued : kValued) {
+        if (word != valued.name) continue;
+        if (i + 1 >= argc) UsageError(word + " needs a value");
+        const std::string value = argv[++i];
+        if (value.empty()) UsageError(word + " needs a value that is not empty");
+        options.*valued.field = value;
+        return true;
+    }
+    return false;
+}
+
+void CheckOptions(const Options& options) {
+    if (options.planPath.empty()) UsageError("no plan given");
+    if (options.record && !options.replay.empty()) UsageError("--record and --replay exclude each other");
+    if (options.loop && !options.serial.empty()) UsageError("--loop asks for each unit's serial: it excludes --serial");
+    if (!options.tool.empty() && (options.virtualScanner || !options.replay.empty())) {
+        UsageError("--tool excludes --virtual and --replay, which choose the tool");
+    }
+}
+
 Options ParseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
-        auto value = [&](const char* name) -> std::string {
-            if (i + 1 >= argc) UsageError(std::string(name) + " needs a value");
-            const std::string v = argv[++i];
-            if (v.empty()) UsageError(std::string(name) + " needs a value that is not empty");
-            return v;
-        };
         if (word == "--help" || word == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);
         } else if (word == "--version") {
             std::printf("kelvotest-plan %s\n", KELVO_VERSION);
             std::exit(0);
-        } else if (word == "--tool") {
-            options.tool = value("--tool");
-        } else if (word == "--virtual") {
-            options.virtualScanner = true;
-        } else if (word == "--serial") {
-            options.serial = value("--serial");
-        } else if (word == "--station") {
-            options.station = value("--station");
-        } else if (word == "--operator") {
-            options.operatorName = value("--operator");
-        } else if (word == "--out") {
-            options.out = value("--out");
-        } else if (word == "--stop-on-fail") {
-            options.stopOnFail = true;
-        } else if (word == "--record") {
-            options.record = true;
-        } else if (word == "--replay") {
-            options.replay = value("--replay");
+        } else if (TableOption(argc, argv, i, options)) {
+            continue;
         } else if (word == "--read") {
-            options.read = value("--read");
+            if (i + 1 >= argc) UsageError("--read needs a value");
+            options.read = argv[++i];
+            if (options.read.empty()) UsageError("--read needs a value that is not empty");
             if (i + 1 < argc && std::string(argv[i + 1]) == "--") {
                 for (i += 2; i < argc; ++i) options.readArgs.push_back(argv[i]);
             }
@@ -95,11 +127,7 @@ Options ParseOptions(int argc, char** argv) {
         if (!options.planPath.empty()) UsageError("--read takes a transcript, not a plan");
         return options;
     }
-    if (options.planPath.empty()) UsageError("no plan given");
-    if (options.record && !options.replay.empty()) UsageError("--record and --replay exclude each other");
-    if (!options.tool.empty() && (options.virtualScanner || !options.replay.empty())) {
-        UsageError("--tool excludes --virtual and --replay, which choose the tool");
-    }
+    CheckOptions(options);
     return options;
 }
 
@@ -130,16 +158,19 @@ int ReadTranscript(const Options& options) {
 }  // namespace
 
 // The stages: the command line; the station (the plan read once, the tool, recording and
-// replay checked); the plan's run for the unit, from claiming its folder to its exit status.
+// replay checked, the station's identity read and its lock taken); the plan's run for the
+// unit, from claiming its folder to its exit status, or for unit after unit with --loop.
 int main(int argc, char** argv) {
     Station station;
     station.options = ParseOptions(argc, argv);
     if (!station.options.read.empty()) return ReadTranscript(station.options);
     for (int i = 0; i < argc; ++i) station.commandLine += (i ? " " : "") + Quote(argv[i]);
     std::string error;
-    if (!PrepareStation(station, &error)) {
+    StationLock lock;
+    if (!PrepareStation(station, &error) || !LockStation(station, lock, &error)) {
         std::fprintf(stderr, "kelvotest-plan: %s\n", error.c_str());
         return 2;
     }
-    return RunPlanForOneUnit(station);
+    if (station.options.loop) return RunShift(station);
+    return RunPlanForOneUnit(station, GivenSerial(station));
 }

@@ -7,6 +7,8 @@
 #include <set>
 #include <sstream>
 
+#include "plan/serial_check.h"
+
 // Errors are values here, not exceptions.
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
@@ -271,14 +273,43 @@ bool ReadExpects(const toml::table& table, const std::string& path, StepPlan& st
     return true;
 }
 
+// An operator's prompt instead of the tool, and the retries of a failed step.
+bool ReadPromptAndRetries(const toml::table& table, const std::string& path, StepPlan& step, Errors& errors) {
+    const std::string where = "step '" + step.name + "'";
+    if (const toml::node* prompt = table.get("prompt")) {
+        if (!prompt->is_string() || prompt->as_string()->get().empty()) {
+            return errors.Fail(path, LineOf(*prompt), "prompt", "must be a text that is not empty");
+        }
+        if (table.get("args") != nullptr) {
+            return errors.Fail(path, LineOf(*prompt), "prompt", where + " is a prompt for the operator: it has no args");
+        }
+        for (const char* key : {"duration", "timeout", "allow_errors", "limits", "expect"}) {
+            if (const toml::node* node = table.get(key)) {
+                return errors.Fail(path, LineOf(*node), key, where + " is a prompt for the operator: it runs no tool");
+            }
+        }
+        step.prompt = prompt->as_string()->get();
+    }
+    if (const toml::node* retries = table.get("retries")) {
+        const auto* count = retries->as_integer();
+        if (count == nullptr || count->get() < 0 || count->get() > 10) {
+            return errors.Fail(path, LineOf(*retries), "retries", "must be a whole number from 0 to 10");
+        }
+        step.retries = static_cast<int>(count->get());
+    }
+    return true;
+}
+
 bool ReadStep(const toml::table& table, const std::string& path, std::set<std::string>& names, StepPlan& step,
               Errors& errors) {
     step.line = LineOf(table);
-    static const std::set<std::string> kKeys{"name", "args", "duration", "timeout", "allow_errors", "limits", "expect"};
+    static const std::set<std::string> kKeys{"name",         "args",   "duration", "timeout", "allow_errors",
+                                             "limits",       "expect", "prompt",   "retries"};
     for (const auto& [key, node] : InFileOrder(table)) {
         if (kKeys.count(key) == 0) {
             return errors.Fail(path, LineOf(*node), "step." + key,
-                 "unknown key (a step has name, args, duration, timeout, allow_errors, limits, expect)");
+                 "unknown key (a step has name, args or prompt, duration, timeout, allow_errors, limits, expect, "
+                 "retries)");
         }
     }
     const toml::node* name = table.get("name");
@@ -291,7 +322,8 @@ bool ReadStep(const toml::table& table, const std::string& path, std::set<std::s
         return errors.Fail(path, LineOf(*name), "step.name", "'" + step.name + "' names two steps; step names are unique");
     }
     const std::string where = "step '" + step.name + "'";
-
+    if (!ReadPromptAndRetries(table, path, step, errors)) return false;
+    if (!step.prompt.empty()) return true;
     return ReadArgs(table, path, where, step, errors) && ReadTiming(table, path, where, step, errors) &&
            ReadLimits(table, path, step, errors) && ReadExpects(table, path, step, errors) &&
            CheckFirstReport(table, path, step, errors);
@@ -328,12 +360,16 @@ bool ReadDut(const toml::node& dut, const std::string& path, PlanFile* plan, Err
             const toml::table* info = node->as_table();
             if (info == nullptr) return errors.Fail(path, LineOf(*node), "dut.info", "must be a table ([dut.info])");
             if (!ReadTexts(*info, path, "dut.info.", plan->dutInfo, errors)) return false;
-        } else if (key != "part" && key != "serial") {
+        } else if (key != "part" && key != "serial" && key != "serial_pattern") {
             return errors.Fail(path, LineOf(*node), "dut." + key,
-                               "unknown key ([dut] has part and serial; put other keys in [dut.info])");
+                               "unknown key ([dut] has part, serial and serial_pattern; put other keys in [dut.info])");
         } else {
             std::string value;
             if (!Text(*node, path, "dut." + key, &value, errors)) return false;
+            if (key == "serial_pattern") {
+                const std::string problem = SerialPatternError(value);
+                if (!problem.empty()) return errors.Fail(path, LineOf(*node), "dut." + key, problem);
+            }
             plan->dut.emplace_back(key, value);
         }
     }

@@ -27,6 +27,8 @@ struct StepPlan {
     std::optional<double> duration;       // seconds; loop steps only
     double timeout = 600;                 // seconds; a step still running then is stopped and is an error
     bool allowErrors = false;
+    std::string prompt;                   // not empty: the step asks the operator, and runs no tool
+    int retries = 0;                      // a failed step is run up to this many times more
     std::vector<std::pair<std::string, Limit>> limits;    // in file order
     std::vector<std::pair<std::string, Value>> expects;   // in file order
     int line = 0;

@@ -32,8 +32,11 @@ void Progress::End(const StepResult& step) {
                          : step.status == StepStatus::kError ? "ERROR"
                          : step.Passed()                     ? "pass"
                                                              : "FAIL";
-    std::printf("%s[%zu/%zu] %s  %s  %.2f s%s\n", terminal_ ? "\r" : "", step.index + 1, total_,
-                TerminalText(step.plan->name).c_str(), result, step.seconds, terminal_ ? "\033[K" : "");
+    const std::string attempt = step.attemptsAllowed > 1 ? "  attempt " + std::to_string(step.attempt) + " of " +
+                                                               std::to_string(step.attemptsAllowed)
+                                                         : "";
+    std::printf("%s[%zu/%zu] %s  %s  %.2f s%s%s\n", terminal_ ? "\r" : "", step.index + 1, total_,
+                TerminalText(step.plan->name).c_str(), result, step.seconds, attempt.c_str(), terminal_ ? "\033[K" : "");
     if (step.status != StepStatus::kComplete) std::printf("      %s\n", TerminalText(step.statusMessage).c_str());
     for (const Check* check : step.Failures()) std::printf("      %s\n", TerminalText(check->message).c_str());
     std::fflush(stdout);

@@ -29,6 +29,7 @@ std::string ConsoleSummary(const RunResult& run) {
         }
         for (const Check* check : step.Failures()) out += "       " + TerminalText(check->message) + "\n";
         for (const Check* check : step.Marginals()) out += "       " + TerminalText(MarginalNote(*check)) + "\n";
+        if (!step.AttemptNote().empty()) out += "       " + step.AttemptNote() + "\n";
     }
     out += "\n";
     if (run.info.source != "hardware") out += "NOTE: " + run.info.sourceNote + "\n";

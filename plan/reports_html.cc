@@ -285,6 +285,7 @@ std::string InfoTable(const RunResult& run) {
     row("scanner", run.info.source == "hardware" ? "hardware" : run.info.source == "virtual" ? "VIRTUAL SCANNER" : "REPLAY");
     row("scenario", run.info.scenario);
     row("station", run.info.station);
+    for (const auto& [key, value] : StationFacts(run.info)) row(key, value);
     row("operator", run.info.operatorName);
     row("plan", run.plan->path + (run.plan->revision.empty() ? "" : ", revision " + run.plan->revision));
     row("started", run.info.startTime);
@@ -309,13 +310,26 @@ std::string FailuresSummary(const RunResult& run) {
            rows + "</table>\n";
 }
 
+// One row of the steps table; each attempt of a retried step has its own.
+std::string StepRow(const StepResult& step) {
+    std::string result = StepResultText(step);
+    const std::string note = step.AttemptNote();
+    if (!note.empty()) result += "<br><span class=\"muted\">" + H(note) + "</span>";
+    std::string name = step.plan->name;
+    if (step.attemptsAllowed > 1) {
+        name += " (attempt " + std::to_string(step.attempt) + " of " + std::to_string(step.attemptsAllowed) + ")";
+    }
+    return std::string("<tr") + (step.Passed() || step.status == StepStatus::kSkip ? "" : " class=\"failed\"") +
+           "><td class=\"short\">" + std::to_string(step.index + 1) + "</td><td>" + H(name) + "</td><td class=\"short\">" +
+           result + "</td><td class=\"num\">" + Fmt(step.seconds < 10 ? "%.2f s" : "%.1f s", step.seconds) + "</td><td>" +
+           FailedChecksCell(step) + "</td></tr>\n";
+}
+
 std::string StepsTable(const RunResult& run) {
     std::string html = "<h2>Steps</h2>\n<table class=\"steps\">\n<tr><th>#</th><th>step</th><th>result</th><th>time</th><th>failed checks</th></tr>\n";
     for (const StepResult& step : run.steps) {
-        html += std::string("<tr") + (step.Passed() || step.status == StepStatus::kSkip ? "" : " class=\"failed\"") +
-                "><td class=\"short\">" + std::to_string(step.index + 1) + "</td><td>" + H(step.plan->name) + "</td><td class=\"short\">" +
-                StepResultText(step) + "</td><td class=\"num\">" + Fmt(step.seconds < 10 ? "%.2f s" : "%.1f s", step.seconds) + "</td><td>" +
-                FailedChecksCell(step) + "</td></tr>\n";
+        for (const StepResult& earlier : step.earlierAttempts) html += StepRow(earlier);
+        html += StepRow(step);
     }
     return html + "</table>\n";
 }
@@ -428,6 +442,10 @@ std::string HtmlReport(const RunResult& run) {
     if (run.info.aborted) html += "<p><strong>" + H(run.info.abortMessage) + "</strong></p>\n";
     for (const StepResult& step : run.steps) {
         for (const Check* check : step.Marginals()) html += "<p class=\"marginal\">" + H(MarginalNote(*check)) + "</p>\n";
+    }
+    if (run.info.uncalibrated) {
+        html += "<div class=\"banner\">UNCALIBRATED: the station's calibration was due " +
+                H(run.info.stationIdentity.calibrationDue) + "; this run was made with --allow-uncalibrated.</div>\n";
     }
     html += InfoTable(run) + FailuresSummary(run) + StepsTable(run) + PlotsSection(run) + MeasurementsTable(run) +
             DeviceErrorsTable(run);

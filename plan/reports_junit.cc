@@ -68,6 +68,23 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
 
 namespace {
 
+// A retried step is one testcase with the verdict of its last attempt; every attempt is told
+// in its output: "attempt 1 of 3: FAIL: adc.3v3 = ..., working folder 02-rails".
+std::string AttemptsText(const StepResult& step) {
+    if (step.attemptsAllowed <= 1) return "";
+    std::string text;
+    auto tell = [&text](const StepResult& attempt) {
+        text += "attempt " + std::to_string(attempt.attempt) + " of " + std::to_string(attempt.attemptsAllowed) + ": " +
+                (attempt.Passed() ? "pass" : attempt.status == StepStatus::kError ? "ERROR: " + attempt.statusMessage : "FAIL");
+        for (const Check* check : attempt.Failures()) text += ": " + check->message;
+        text += ", working folder " + attempt.folder + "\n";
+    };
+    for (const StepResult& earlier : step.earlierAttempts) tell(earlier);
+    tell(step);
+    const std::string note = step.AttemptNote();
+    return text + (note.empty() ? "" : note + "\n");
+}
+
 std::string Properties(const RunResult& run) {
     std::string xml;
     xml += "    <properties>\n";
@@ -87,6 +104,7 @@ std::string Properties(const RunResult& run) {
     property("scanner", run.info.source);
     if (run.info.source != "hardware") property("scanner.note", run.info.sourceNote);
     if (!run.info.scenario.empty()) property("scanner.scenario", run.info.scenario);
+    for (const auto& [key, value] : StationFacts(run.info)) property(key, value);
     property("result", run.info.aborted ? "ABORTED" : run.Passed() ? "PASS" : "FAIL");
     property("limitsDigest", LimitsDigest(*run.plan));
     property("marginal", run.Marginal() ? "true" : "false");
@@ -117,7 +135,7 @@ std::string TestCase(const RunResult& run, const StepResult& step) {
             xml += "      <failure message=\"" + XmlEscape(failed.front()->message) + "\" type=\"" +
                    XmlEscape(failed.front()->verdict) + "\">" + XmlEscape(text) + "</failure>\n";
         }
-        xml += "      <system-out>" + XmlEscape("working folder: " + step.folder) + "</system-out>\n";
+        xml += "      <system-out>" + XmlEscape(AttemptsText(step) + "working folder: " + step.folder) + "</system-out>\n";
     }
     xml += "    </testcase>\n";
     return xml;

@@ -23,7 +23,10 @@ json ValueJson(const Value& value) {
     return std::get<std::string>(value);
 }
 
-std::string StepId(const StepResult& step) { return std::to_string(step.index); }
+// A retried step's later attempts are steps of their own: "2", then "2.2", "2.3".
+std::string StepId(const StepResult& step) {
+    return std::to_string(step.index) + (step.attempt > 1 ? "." + std::to_string(step.attempt) : "");
+}
 
 json StepArtifact(const StepResult& step, const char* kind, json body) {
     return json{{"testStepArtifact", json{{"testStepId", StepId(step)}, {kind, std::move(body)}}}};
@@ -45,6 +48,14 @@ json Validators(const StepResult& step, const std::string& name) {
         if (check.expected) validators.push_back({{"type", "EQUAL"}, {"value", ValueJson(*check.expected)}, {"name", name}});
     }
     return validators;
+}
+
+// testStepStart carries no metadata in OCP 2.0: a retried step's attempt is a measurement of
+// its own, first in the step, with the attempt and the attempts allowed as metadata.
+json AttemptMeasurement(const StepResult& step) {
+    return {{"name", "step.attempt"},
+            {"value", step.attempt},
+            {"metadata", {{"attempt", step.attempt}, {"of", step.attemptsAllowed}}}};
 }
 
 // The stream's reports as a series: each element the rate of one report interval.
@@ -148,13 +159,15 @@ void OcpWriter::RunStart(const RunResult& run) {
         {"hardwareInfos", json::array({hardware})},
         {"metadata", metadata},
     };
-    Write(json{{"testRunArtifact",
-                {{"testRunStart",
-                  {{"name", plan.name},
-                   {"version", plan.revision.empty() ? std::string("unrevised") : plan.revision},
-                   {"commandLine", run.info.commandLine},
-                   {"parameters", parameters},
-                   {"dutInfo", dut}}}}}});
+    json start = {{"name", plan.name},
+                  {"version", plan.revision.empty() ? std::string("unrevised") : plan.revision},
+                  {"commandLine", run.info.commandLine},
+                  {"parameters", parameters},
+                  {"dutInfo", dut}};
+    json station = json::object();
+    for (const auto& [key, value] : StationFacts(run.info)) station[key] = value;
+    if (!station.empty()) start["metadata"] = station;
+    Write(json{{"testRunArtifact", {{"testRunStart", start}}}});
     if (run.info.source != "hardware") {
         Write(json{{"testRunArtifact", {{"log", {{"severity", "WARNING"}, {"message", run.info.sourceNote}}}}}});
     }
@@ -172,6 +185,7 @@ void OcpWriter::StepEnd(const RunResult& run, const StepResult& step) {
         return;
     }
     const Transcript& t = step.transcript;
+    if (step.attemptsAllowed > 1) Write(StepArtifact(step, "measurement", AttemptMeasurement(step)));
     // The tool's own exit and bring-up, then every value the transcript gave.
     for (const Check& check : step.checks) {
         if ((check.name == kToolExitCheck || check.name == kBringUpCheck) && check.value) {

@@ -44,6 +44,27 @@ bool RunResult::Marginal() const {
     return false;
 }
 
+std::string StepResult::AttemptNote() const {
+    if (attemptsAllowed <= 1 || status == StepStatus::kSkip) return "";
+    if (Passed() && attempt == 1) return "";
+    return std::string(Passed() ? "passed" : "failed") + " on attempt " + std::to_string(attempt) + " of " +
+           std::to_string(attemptsAllowed);
+}
+
+std::vector<std::pair<std::string, std::string>> StationFacts(const RunInfo& info) {
+    const StationIdentity& station = info.stationIdentity;
+    std::vector<std::pair<std::string, std::string>> facts;
+    auto add = [&facts](const std::string& key, const std::string& value) {
+        if (!value.empty()) facts.emplace_back("station." + key, value);
+    };
+    add("fixture_id", station.fixtureId);
+    add("calibration_date", station.calibrationDate);
+    add("calibration_due", station.calibrationDue);
+    if (info.uncalibrated) add("calibration", "PAST DUE");
+    for (const auto& [key, value] : station.keys) add(key, value);
+    return facts;
+}
+
 bool RunResult::Passed() const {
     if (info.aborted || steps.empty()) return false;
     for (const StepResult& step : steps) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "plan/plan_file.h"
+#include "plan/station_file.h"
 #include "plan/transcript.h"
 
 namespace plan {
@@ -44,8 +45,15 @@ struct StepResult {
     bool stoppedAfterDuration = false;
     Transcript transcript;
     std::vector<Check> checks;
+    int attempt = 1;               // of a step with retries: which run of it this is, from 1
+    int attemptsAllowed = 1;       // 1 + the plan's retries
+    // The failed attempts before this one, first first; this one's verdict is the step's.
+    std::vector<StepResult> earlierAttempts;
 
     bool Passed() const;
+    // "passed on attempt 2 of 3", "failed on attempt 3 of 3"; empty for a step without retries
+    // that passed on its first attempt.
+    std::string AttemptNote() const;
     std::vector<const Check*> Failures() const;
     std::vector<const Check*> Marginals() const;
 };
@@ -68,7 +76,14 @@ struct RunInfo {
     std::string abortMessage;
     bool recorded = false;
     std::string scenario;          // the virtual scanner's settings (KELVOSIM...), when it answered
+    StationIdentity stationIdentity;
+    bool uncalibrated = false;     // the station's calibration was past due (--allow-uncalibrated)
 };
+
+// The station's facts as every report gives them, in this order: station.fixture_id,
+// station.calibration_date, station.calibration_due, station.calibration ("PAST DUE" for a run
+// with --allow-uncalibrated), then station.KEY for each free key.
+std::vector<std::pair<std::string, std::string>> StationFacts(const RunInfo& info);
 
 struct RunResult {
     const PlanFile* plan = nullptr;

@@ -11,6 +11,7 @@
 #include "plan/plan_file.h"
 #include "plan/reports.h"
 #include "plan/results.h"
+#include "plan/station_file.h"
 
 namespace plan {
 
@@ -18,10 +19,13 @@ struct Options {
     std::string planPath;
     std::string tool;
     bool virtualScanner = false;
-    std::string serial, station, operatorName, out, replay, read;
+    std::string serial, station, operatorName, out, replay, read, stationFile;
     std::vector<std::string> readArgs;
     bool stopOnFail = false;
     bool record = false;
+    bool loop = false;                // --loop: unit after unit
+    bool yes = false;                 // --yes: every prompt answered yes
+    bool allowUncalibrated = false;
 };
 
 // The program each step runs, and whether its answers come from hardware.
@@ -49,6 +53,8 @@ struct Station {
     PlanFile plan;
     ToolChoice tool;
     Recording recording;
+    StationIdentity identity;         // station.toml's [station]
+    bool uncalibrated = false;        // past due, and run with --allow-uncalibrated
 };
 
 // One run of the plan for one unit.
@@ -61,6 +67,7 @@ struct RunContext {
     std::string skipReason;           // not empty: the remaining steps are skipped, for this reason
     std::vector<std::string> writeProblems;   // what could not be written: the reports are incomplete
     std::chrono::steady_clock::time_point clock;
+    int interruptsBefore = 0;         // Interrupts() when the run started: a loop's earlier units had theirs
 };
 
 }  // namespace plan

@@ -124,12 +124,19 @@ bool NewRunId(std::string* runId, std::string* error) {
 
 bool ClaimOutputFolder(const Station& station, RunContext& context, std::string* error) {
     fs::path dir;
-    if (!station.options.out.empty()) {
+    if (!station.options.out.empty() && !station.options.loop) {
         dir = station.options.out;
         if (!ClaimNamedFolder(dir, context.runId, error)) return false;
     } else {
-        // The default name: the next free one, made and locked in one go.
-        const std::string name = DefaultFolderName(context.run.info.serial);
+        // The default name: the next free one, made and locked in one go; a loop's units
+        // each get one in --out.
+        const fs::path parent = station.options.loop ? fs::path(station.options.out) : fs::path();
+        std::error_code made;
+        if (!parent.empty() && !fs::create_directories(parent, made) && made) {
+            *error = "cannot create the output folder " + parent.string() + ": " + Reason(made);
+            return false;
+        }
+        const std::string name = (parent / DefaultFolderName(context.run.info.serial)).string();
         bool claimed = false;
         for (int n = 1; !claimed && n <= 1000; ++n) {
             dir = n == 1 ? name : name + "-" + std::to_string(n);

@@ -9,6 +9,8 @@
 #include "plan/checks.h"
 #include "plan/progress.h"
 #include "plan/run_stages.h"
+#include "plan/run_station.h"
+#include "plan/step_attempts.h"
 #include "plan/step_runner.h"
 #include "plan/transcript.h"
 
@@ -171,7 +173,30 @@ void SkipStep(RunContext& context, StepResult& step, Progress& progress) {
     progress.End(step);
 }
 
-void RunStep(RunContext& context, StepResult& step, Progress& progress) {
+// An interrupt that came during this run (a loop's earlier units had their own).
+bool Interrupted(const RunContext& context) { return Interrupts() > context.interruptsBefore; }
+
+// A prompt step: the operator's answer. No one to answer means no unit was tested, so the run
+// cannot go on and no unit may be recorded as failed.
+void AskOperator(RunContext& context, StepResult& step) {
+    RunPrompt(OperatorPrompt(context.station->options), &step);
+    step.endTime = IsoNow();
+    if (step.status != StepStatus::kError) return;
+    context.run.info.aborted = true;
+    context.run.info.abortMessage = step.statusMessage;
+    context.skipReason = Interrupted(context) ? "the run was stopped (" + InterruptName() + ")" : "the prompt had no answer";
+}
+
+// One attempt of a step: the operator's prompt, or one run of the tool in the attempt's own folder.
+void RunAttempt(RunContext& context, StepResult& step, Progress& progress) {
+    if (!step.plan->prompt.empty()) {
+        step.startPoint = std::chrono::system_clock::now();
+        step.startTime = IsoTime(step.startPoint);
+        context.ocp.StepStart(step);
+        progress.Start(step);
+        AskOperator(context, step);
+        return;
+    }
     const fs::path dir = context.out / step.folder;
     std::error_code error;
     const bool made = fs::create_directory(dir, error);   // a new folder: never one put there
@@ -191,15 +216,24 @@ void RunStep(RunContext& context, StepResult& step, Progress& progress) {
     step.exitCode = outcome.exitCode;
     step.stoppedAfterDuration = outcome.stoppedAfterDuration;
     ApplyOutcome(context, step, outcome);
-    context.ocp.StepEnd(context.run, step);
-    progress.End(step);
+}
+
+// A step's attempts: a failed one is run again while its retries last, each recorded as it ends.
+void RunStep(RunContext& context, StepResult& step, Progress& progress) {
+    RunAttempts(
+        &step, [&](StepResult* attempt) { RunAttempt(context, *attempt, progress); },
+        [&] { return context.skipReason.empty() && !Interrupted(context); },
+        [&](const StepResult& attempt) {
+            context.ocp.StepEnd(context.run, attempt);
+            progress.End(attempt);
+        });
     if (context.skipReason.empty() && context.station->options.stopOnFail && !step.Passed()) {
         context.skipReason = "--stop-on-fail: step '" + step.plan->name + "' failed";
     }
 }
 
 void RunOrSkipStep(RunContext& context, StepResult& step, Progress& progress) {
-    if (context.skipReason.empty() && Interrupts() > 0) {
+    if (context.skipReason.empty() && Interrupted(context)) {
         context.run.info.aborted = true;
         context.run.info.abortMessage = "stopped by " + InterruptName();
         context.skipReason = "the run was stopped (" + InterruptName() + ")";
@@ -211,7 +245,7 @@ void RunOrSkipStep(RunContext& context, StepResult& step, Progress& progress) {
     }
 }
 
-void DescribeRun(const Station& station, RunContext& context) {
+void DescribeRun(const Station& station, const std::string& serial, RunContext& context) {
     RunInfo& info = context.run.info;
     info.runId = context.runId;
     info.version = KELVO_VERSION;
@@ -219,7 +253,9 @@ void DescribeRun(const Station& station, RunContext& context) {
     info.toolPath = station.tool.path;
     info.source = station.tool.source;
     info.sourceNote = station.tool.note;
-    info.serial = station.options.serial.empty() ? station.plan.Dut("serial") : station.options.serial;
+    info.serial = serial;
+    info.stationIdentity = station.identity;
+    info.uncalibrated = station.uncalibrated;
     info.station = station.options.station;
     info.operatorName = station.options.operatorName;
     info.recorded = station.options.record;
@@ -233,10 +269,11 @@ void DescribeRun(const Station& station, RunContext& context) {
 }
 
 // Identity, folder, the plan's copy, the OCP output's start: then the steps can run.
-bool StartRun(const Station& station, RunContext& context, std::string* error) {
+bool StartRun(const Station& station, const std::string& serial, RunContext& context, std::string* error) {
     context.run.plan = &station.plan;
+    context.interruptsBefore = Interrupts();
     if (!NewRunId(&context.runId, error)) return false;
-    DescribeRun(station, context);
+    DescribeRun(station, serial, context);
     if (!ClaimOutputFolder(station, context, error)) return false;
     context.run.info.outDir = context.out.string();
     std::string problem;
@@ -295,7 +332,7 @@ void WriteReports(RunContext& context) {
 
 int FinishRun(RunContext& context) {
     RunResult& run = context.run;
-    if (!run.info.aborted && Interrupts() > 0) {
+    if (!run.info.aborted && Interrupted(context)) {
         run.info.aborted = true;
         run.info.abortMessage = "stopped by " + InterruptName();
     }
@@ -306,6 +343,24 @@ int FinishRun(RunContext& context) {
     std::fputs(ConsoleSummary(run).c_str(), stdout);
     std::fflush(stdout);
     return run.ExitCode();
+}
+
+// The run as the station's loop shows it: its verdict, and its failures beneath.
+UnitVerdict VerdictOf(const RunContext& context, int exitCode) {
+    UnitVerdict verdict;
+    verdict.exitCode = exitCode;
+    const bool interrupted = Interrupted(context);
+    verdict.endShift = interrupted && InterruptName() != "Ctrl-C";
+    verdict.interrupted = interrupted && !verdict.endShift;
+    const RunResult& run = context.run;
+    if (run.info.aborted) verdict.message = run.info.abortMessage;
+    for (const StepResult& step : run.steps) {
+        if (step.status == StepStatus::kError && !run.info.aborted) {
+            verdict.failures.push_back(step.plan->name + ": " + step.statusMessage);
+        }
+        for (const Check* check : step.Failures()) verdict.failures.push_back(check->message);
+    }
+    return verdict;
 }
 
 }  // namespace
@@ -322,20 +377,23 @@ bool PrepareStation(Station& station, std::string* error) {
     if (!ChooseTool(options, station.ownDir, &station.tool, error)) return false;
     if (!PrepareRecording(station, &station.recording, error)) return false;
     if (!options.replay.empty()) station.replayDir = Absolute(options.replay);
-    return CheckReplay(station, error);
+    return CheckReplay(station, error) && PrepareStationIdentity(station, error);
 }
 
-int RunPlanForOneUnit(const Station& station) {
+int RunPlanForOneUnit(const Station& station, const std::string& serial, UnitVerdict* verdict) {
     RunContext context;
     context.station = &station;
     std::string error;
-    if (!StartRun(station, context, &error)) {
+    if (!StartRun(station, serial, context, &error)) {
         std::fprintf(stderr, "kelvotest-plan: %s\n", error.c_str());
+        if (verdict != nullptr) verdict->message = error;
         return 2;
     }
     Progress progress(station.plan.steps.size());
     for (StepResult& step : context.run.steps) RunOrSkipStep(context, step, progress);
-    return FinishRun(context);
+    const int exitCode = FinishRun(context);
+    if (verdict != nullptr) *verdict = VerdictOf(context, exitCode);
+    return exitCode;
 }
 
 }  // namespace plan

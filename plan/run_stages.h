@@ -8,6 +8,7 @@
 #include <string>
 
 #include "plan/run_context.h"
+#include "plan/station_loop.h"
 
 namespace plan {
 
@@ -32,7 +33,8 @@ bool CheckStepFiles(const PlanFile& plan, std::string* error);
 
 // run_stages.cc
 bool PrepareStation(Station& station, std::string* error);
-// One run of the plan for one unit, start to end; returns its exit status.
-int RunPlanForOneUnit(const Station& station);
+// One run of the plan for the unit with this serial, start to end; returns its exit status,
+// and fills `verdict` (when given) for the station's loop.
+int RunPlanForOneUnit(const Station& station, const std::string& serial, UnitVerdict* verdict = nullptr);
 
 }  // namespace plan

@@ -317,16 +317,19 @@ TEST(PlanProcess, TwoRunsStartedAtOnceNeverShareAFolder) {
         SCOPED_TRACE(round);
         // The same --out: one run has it, the other is refused.
         const std::string out = dir.File("out" + std::to_string(round));
-        ChildProcess a = ChildProcess::StartWithPipes(Plan({dir.File("p.toml"), "--tool", tool, "--out", out}));
-        ChildProcess b = ChildProcess::StartWithPipes(Plan({dir.File("p.toml"), "--tool", tool, "--out", out}));
+        // Each on a station of its own: one plan per station would refuse the second before its folder.
+        ChildProcess a = ChildProcess::StartWithPipes(Plan({dir.File("p.toml"), "--tool", tool, "--out", out, "--station", "a"}));
+        ChildProcess b = ChildProcess::StartWithPipes(Plan({dir.File("p.toml"), "--tool", tool, "--out", out, "--station", "b"}));
         const int codes[] = {a.WaitForExit(30000), b.WaitForExit(30000)};
         EXPECT_EQ(1, (codes[0] == 0) + (codes[1] == 0)) << a.Out() << a.Err() << b.Out() << b.Err();
         EXPECT_EQ(1, (codes[0] == 2) + (codes[1] == 2));
         EXPECT_EQ(1, TestRunStarts(out));
         // The default name: each run its own folder.
         const std::string serial = "SN" + std::to_string(round);
-        ChildProcess c = ChildProcess::StartWithPipes(Plan({dir.File("p.toml"), "--tool", tool, "--serial", serial}, {}, dir.Path()));
-        ChildProcess d = ChildProcess::StartWithPipes(Plan({dir.File("p.toml"), "--tool", tool, "--serial", serial}, {}, dir.Path()));
+        ChildProcess c = ChildProcess::StartWithPipes(
+            Plan({dir.File("p.toml"), "--tool", tool, "--serial", serial, "--station", "c"}, {}, dir.Path()));
+        ChildProcess d = ChildProcess::StartWithPipes(
+            Plan({dir.File("p.toml"), "--tool", tool, "--serial", serial, "--station", "d"}, {}, dir.Path()));
         EXPECT_EQ(0, c.WaitForExit(30000)) << c.Out() << c.Err();
         EXPECT_EQ(0, d.WaitForExit(30000)) << d.Out() << d.Err();
         const std::string folders[] = {ReportsFolder(c.Out()), ReportsFolder(d.Out())};

@@ -10,6 +10,7 @@
 #include "plan/reports.h"
 #include "plan/run_stages.h"
 #include "plan/run_station.h"
+#include "plan/spool.h"
 #include "plan/transcript.h"
 
 #ifndef KELVO_VERSION
@@ -40,12 +41,14 @@ constexpr const char* kUsage =
     "  --stop-on-fail    end the plan at the first failed step\n"
     "  --record          record every step with kelvotest-record (a trace in each step's folder)\n"
     "  --replay DIR      run against the recordings of an earlier --record run in DIR\n"
-    "  --read TRANSCRIPT print the measurements of a saved transcript as JSON\n"
+    "  --read TRANSCRIPT print the measurements of a saved transcript as JSON\n";
+constexpr const char* kUsageEnd =
     "  --help, --version\n"
     "Exit status: 0 every step passed, 1 a step failed, 2 the plan could not run.\n";
 
 [[noreturn]] void UsageError(const std::string& message) {
-    std::fprintf(stderr, "kelvotest-plan: %s\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "kelvotest-plan: %s\n", message.c_str());
+    std::fprintf(stderr, "%s%s%s", kUsage, kSpoolUsage, kUsageEnd);
     std::exit(2);
 }
 
@@ -57,6 +60,7 @@ struct Flag {
 constexpr Flag kFlags[] = {
     {"--virtual", &Options::virtualScanner}, {"--stop-on-fail", &Options::stopOnFail}, {"--record", &Options::record},
     {"--loop", &Options::loop},              {"--yes", &Options::yes},                {"--allow-uncalibrated", &Options::allowUncalibrated},
+    {"--spool-logs", &Options::spoolLogs},
 };
 struct Valued {
     const char* name;
@@ -65,7 +69,7 @@ struct Valued {
 constexpr Valued kValued[] = {
     {"--tool", &Options::tool},         {"--serial", &Options::serial},     {"--station", &Options::station},
     {"--station-file", &Options::stationFile}, {"--operator", &Options::operatorName}, {"--out", &Options::out},
-    {"--replay", &Options::replay},
+    {"--replay", &Options::replay},     {"--spool", &Options::spool},       {"--flush-spool", &Options::flushSpool},
 };
 
 // One word of the command line, and its value; false: it is not an option of the tables.
@@ -88,7 +92,12 @@ bool TableOption(int argc, char** argv, int& i, Options& options) {
 }
 
 void CheckOptions(const Options& options) {
+    if (!options.flushSpool.empty()) {
+        if (!options.planPath.empty()) UsageError("--flush-spool sends the outbox and runs no plan");
+        return;
+    }
     if (options.planPath.empty()) UsageError("no plan given");
+    if (options.spoolLogs && options.spool.empty()) UsageError("--spool-logs needs --spool DIR");
     if (options.record && !options.replay.empty()) UsageError("--record and --replay exclude each other");
     if (options.loop && !options.serial.empty()) UsageError("--loop asks for each unit's serial: it excludes --serial");
     if (!options.tool.empty() && (options.virtualScanner || !options.replay.empty())) {
@@ -101,7 +110,7 @@ Options ParseOptions(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         if (word == "--help" || word == "-h") {
-            std::fputs(kUsage, stdout);
+            std::printf("%s%s%s", kUsage, kSpoolUsage, kUsageEnd);
             std::exit(0);
         } else if (word == "--version") {
             std::printf("kelvotest-plan %s\n", KELVO_VERSION);
@@ -155,6 +164,13 @@ int ReadTranscript(const Options& options) {
     return std::cout.good() ? 0 : 2;
 }
 
+// --flush-spool DIR: the runs waiting in the outbox go to DIR; 2 while any still waits.
+int FlushSpool(const std::string& dir) {
+    const SpoolResult result = FlushOutbox({dir, false, DefaultOutbox()});
+    if (!result.line.empty()) std::printf("%s\n", result.line.c_str());
+    return result.waiting ? 2 : 0;
+}
+
 }  // namespace
 
 // The stages: the command line; the station (the plan read once, the tool, recording and
@@ -164,6 +180,7 @@ int main(int argc, char** argv) {
     Station station;
     station.options = ParseOptions(argc, argv);
     if (!station.options.read.empty()) return ReadTranscript(station.options);
+    if (!station.options.flushSpool.empty()) return FlushSpool(station.options.flushSpool);
     for (int i = 0; i < argc; ++i) station.commandLine += (i ? " " : "") + Quote(argv[i]);
     std::string error;
     StationLock lock;

@@ -20,6 +20,8 @@ struct Options {
     std::string tool;
     bool virtualScanner = false;
     std::string serial, station, operatorName, out, replay, read, stationFile;
+    std::string spool, flushSpool;    // --spool DIR: each finished run published; --flush-spool DIR
+    bool spoolLogs = false;           // --spool-logs: the steps' logs go too
     std::vector<std::string> readArgs;
     bool stopOnFail = false;
     bool record = false;

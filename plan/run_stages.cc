@@ -10,7 +10,9 @@
 #include "plan/progress.h"
 #include "plan/run_stages.h"
 #include "plan/run_station.h"
+#include "plan/spool.h"
 #include "plan/step_attempts.h"
+#include "plan/terminal_text.h"
 #include "plan/step_runner.h"
 #include "plan/transcript.h"
 
@@ -330,6 +332,32 @@ void WriteReports(RunContext& context) {
     }
 }
 
+SpoolSettings SpoolOf(const Options& options) { return {options.spool, options.spoolLogs, DefaultOutbox()}; }
+
+void SayOneLine(const std::string& line) {
+    if (line.empty()) return;
+    std::printf("%s\n", TerminalText(line).c_str());
+    std::fflush(stdout);
+}
+
+// With --spool, the runs that waited in the outbox go first, so the line gets them in order.
+void SendWaitingRuns(const Station& station) {
+    if (station.options.spool.empty()) return;
+    SayOneLine(FlushOutbox(SpoolOf(station.options)).line);
+}
+
+// A run whose reports are complete goes to the line's spool; an incomplete one stays only in
+// its folder, where its reports say why.
+void PublishToSpool(const RunContext& context) {
+    const Options& options = context.station->options;
+    if (options.spool.empty()) return;
+    if (!context.writeProblems.empty() || context.ocp.Failed()) {
+        SayOneLine("spool: run " + context.run.info.runId + " NOT published: its reports are incomplete");
+        return;
+    }
+    SayOneLine(PublishRun(context.out.string(), context.run.info.runId, SpoolOf(options)).line);
+}
+
 int FinishRun(RunContext& context) {
     RunResult& run = context.run;
     if (!run.info.aborted && Interrupted(context)) {
@@ -342,6 +370,7 @@ int FinishRun(RunContext& context) {
     for (const std::string& problem : context.writeProblems) std::fprintf(stderr, "kelvotest-plan: cannot write %s\n", problem.c_str());
     std::fputs(ConsoleSummary(run).c_str(), stdout);
     std::fflush(stdout);
+    PublishToSpool(context);
     return run.ExitCode();
 }
 
@@ -383,6 +412,7 @@ bool PrepareStation(Station& station, std::string* error) {
 int RunPlanForOneUnit(const Station& station, const std::string& serial, UnitVerdict* verdict) {
     RunContext context;
     context.station = &station;
+    SendWaitingRuns(station);
     std::string error;
     if (!StartRun(station, serial, context, &error)) {
         std::fprintf(stderr, "kelvotest-plan: %s\n", error.c_str());

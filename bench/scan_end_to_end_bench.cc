@@ -3,8 +3,9 @@
 // pseudo-terminal (ended by a key), each run's last "Data Rate" set beside the bare
 // copy-and-compare loop measured in the same run. The ratio end-to-end/bare says how much of
 // a memory-speed link the tool and the virtual scanner together leave; it should be 0.5 or more.
-// A last run with pipes goes through the recording library: recorded against unrecorded
-// should be 0.8 or more.
+// Runs with pipes through the recording library are each set beside the unrecorded run just
+// before them, twice: on a shared machine the load changes less between neighbours than over
+// the whole benchmark. Recorded against unrecorded should be 0.8 or more.
 //
 //   scan_end_to_end_bench [seconds per run, default 4]
 #include <fcntl.h>
@@ -115,8 +116,10 @@ int main(int argc, char** argv) {
     BareLoop bare;
     int failures = 0;
     const struct { const char* name; std::string (*run)(const std::string&, double); bool recorded; } kinds[] = {
-        {"pipes, ended by SIGINT", RunWithPipes, false},
         {"pseudo-terminal, ended by a key", RunUnderPty, false},
+        {"pipes, ended by SIGINT", RunWithPipes, false},
+        {"pipes, recorded", RunWithPipes, true},
+        {"pipes, ended by SIGINT", RunWithPipes, false},
         {"pipes, recorded", RunWithPipes, true},
     };
     double unrecordedRate = 0;

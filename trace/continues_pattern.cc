@@ -2,8 +2,8 @@
 // with the counting pattern where the last one ended. It is the whole cost of recording a
 // clean block, so it reads nothing but the block: the expected words are counted in vector
 // registers instead of being read from the pattern's table, which halves the loads of a
-// comparison with the table. Four vectors are compared between two looks at the difference,
-// each with its own count, so that no step waits on the one before. Where the processor has
+// comparison with the table. Four vectors are compared a stride, each with its own count, so
+// that no step waits on the one before. Where the processor has
 // them, 32-byte vectors are used (chosen once, at the first block).
 #include <bit>
 #include <cstring>
@@ -25,40 +25,37 @@ bool TailContinues(const uint8_t* data, uint32_t at, uint32_t count, uint16_t wo
 }
 
 // One body for every vector width; the words wrap from 65535 to 0 by themselves. The
-// difference is looked at once a kCheckBytes, where the last stride of a group ends.
+// difference is looked at once, after the last whole stride: folding a vector into a word
+// costs as much as the comparison of a kilobyte, and a block that differs is rare and is
+// read again anyway to be split into runs.
 #define KELVO_CONTINUES_PATTERN_BODY(kVectorBytes)                                              \
     using Words = uint16_t __attribute__((vector_size(kVectorBytes)));                         \
     constexpr int kLanes = (kVectorBytes) / 2;                                                  \
     constexpr uint32_t kStrideBytes = 4 * (kVectorBytes);                                       \
-    constexpr uint32_t kCheckBytes = 1024;                                                      \
     Words e0;                                                                                   \
     for (int i = 0; i < kLanes; ++i) e0[i] = static_cast<uint16_t>(word + i);                   \
     const Words zero = e0 - e0;                                                                 \
     Words e1 = e0 + kLanes, e2 = e0 + 2 * kLanes, e3 = e0 + 3 * kLanes;                         \
     const Words step = zero + 4 * kLanes;                                                       \
+    Words difference = zero;                                                                    \
     uint32_t at = 0;                                                                            \
-    while (at + kStrideBytes <= count) {                                                        \
-        Words difference = zero;                                                                \
-        const uint32_t end = count - at >= kCheckBytes ? at + kCheckBytes : count;              \
-        for (; at + kStrideBytes <= end; at += kStrideBytes) {                                  \
-            Words g0, g1, g2, g3;                                                               \
-            std::memcpy(&g0, data + at, sizeof g0);                                             \
-            std::memcpy(&g1, data + at + (kVectorBytes), sizeof g1);                            \
-            std::memcpy(&g2, data + at + 2 * (kVectorBytes), sizeof g2);                        \
-            std::memcpy(&g3, data + at + 3 * (kVectorBytes), sizeof g3);                        \
-            difference |= ((g0 ^ e0) | (g1 ^ e1)) | ((g2 ^ e2) | (g3 ^ e3));                    \
-            e0 += step;                                                                         \
-            e1 += step;                                                                         \
-            e2 += step;                                                                         \
-            e3 += step;                                                                         \
-        }                                                                                       \
-        uint64_t parts[(kVectorBytes) / 8];                                                     \
-        std::memcpy(parts, &difference, sizeof parts);                                          \
-        uint64_t any = 0;                                                                       \
-        for (const uint64_t part : parts) any |= part;                                          \
-        if (any != 0) return false;                                                             \
+    for (; at + kStrideBytes <= count; at += kStrideBytes) {                                    \
+        Words g0, g1, g2, g3;                                                                   \
+        std::memcpy(&g0, data + at, sizeof g0);                                                 \
+        std::memcpy(&g1, data + at + (kVectorBytes), sizeof g1);                                \
+        std::memcpy(&g2, data + at + 2 * (kVectorBytes), sizeof g2);                            \
+        std::memcpy(&g3, data + at + 3 * (kVectorBytes), sizeof g3);                            \
+        difference |= ((g0 ^ e0) | (g1 ^ e1)) | ((g2 ^ e2) | (g3 ^ e3));                        \
+        e0 += step;                                                                             \
+        e1 += step;                                                                             \
+        e2 += step;                                                                             \
+        e3 += step;                                                                             \
     }                                                                                           \
-    return TailContinues(data, at, count, static_cast<uint16_t>(word + at / 2));
+    uint64_t parts[(kVectorBytes) / 8];                                                         \
+    std::memcpy(parts, &difference, sizeof parts);                                              \
+    uint64_t any = 0;                                                                           \
+    for (const uint64_t part : parts) any |= part;                                              \
+    return any == 0 && TailContinues(data, at, count, static_cast<uint16_t>(word + at / 2));
 
 bool Continues16(const uint8_t* data, uint32_t count, uint16_t word) { KELVO_CONTINUES_PATTERN_BODY(16) }
 

@@ -247,11 +247,42 @@ void ExpandStream(const Call& call, uint32_t from, uint32_t count, uint8_t* out)
     }
 }
 
-uint32_t Crc32c(uint32_t crc, const uint8_t* bytes, size_t count) {
+namespace {
+
+uint32_t Crc32cByTable(uint32_t crc, const uint8_t* bytes, size_t count) {
     const std::array<uint32_t, 256>& table = CrcTable();
     crc = ~crc;
     for (size_t i = 0; i < count; ++i) crc = (crc >> 8) ^ table[(crc ^ bytes[i]) & 0xFFu];
     return ~crc;
+}
+
+#if defined(__x86_64__)
+// The processor's own CRC-32C, eight bytes a step: every record of a group goes through the
+// check, and with the table a clean stream block's few bytes cost as much as a kilobyte of
+// its comparison with the pattern.
+__attribute__((target("sse4.2"))) uint32_t Crc32cByInstruction(uint32_t crc, const uint8_t* bytes, size_t count) {
+    uint64_t state = ~crc;
+    for (; count >= 8; count -= 8, bytes += 8) {
+        uint64_t eight;
+        std::memcpy(&eight, bytes, sizeof eight);
+        state = __builtin_ia32_crc32di(state, eight);
+    }
+    for (; count > 0; --count, ++bytes) state = __builtin_ia32_crc32qi(static_cast<uint32_t>(state), *bytes);
+    return ~static_cast<uint32_t>(state);
+}
+#endif
+
+}  // namespace
+
+uint32_t Crc32c(uint32_t crc, const uint8_t* bytes, size_t count) {
+#if defined(__x86_64__)
+    static const bool byInstruction = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("sse4.2") != 0;
+    }();
+    if (byInstruction) return Crc32cByInstruction(crc, bytes, count);
+#endif
+    return Crc32cByTable(crc, bytes, count);
 }
 
 void Encoder::AppendHeader(std::vector<uint8_t>& out, uint64_t startUnixMs, uint16_t flags) {

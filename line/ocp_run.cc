@@ -12,7 +12,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "line/sha256.h"
+#include "plan/sha256.h"
 #include "line/times.h"
 
 namespace line {
@@ -276,7 +276,7 @@ int OpenRegular(const std::string& path, std::string* error) {
 
 // Reads the file in pieces, hands each whole line to the reader and leaves a last line
 // without its newline in *pending. False with *why on a read error or a refused line.
-bool ReadLines(int fd, Reader& reader, Sha256& hash, size_t* number, std::string* pending, std::string* why) {
+bool ReadLines(int fd, Reader& reader, plan::Sha256& hash, size_t* number, std::string* pending, std::string* why) {
     char buffer[65536];
     uint64_t total = 0;
     for (;;) {
@@ -292,7 +292,7 @@ bool ReadLines(int fd, Reader& reader, Sha256& hash, size_t* number, std::string
             *why = "grew past " + std::to_string(kMaxFileBytes >> 20) + " MiB while read: not a run's output";
             return false;
         }
-        hash.Add(std::string_view(buffer, static_cast<size_t>(got)));
+        hash.Update(std::string_view(buffer, static_cast<size_t>(got)));
         for (const char* p = buffer; p < buffer + got;) {
             const char* end = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(buffer + got - p)));
             const size_t take = static_cast<size_t>((end ? end : buffer + got) - p);
@@ -323,7 +323,7 @@ bool ReadOcpRun(const std::string& path, RunRecord* run, std::string* error) {
         return false;
     }
     Reader reader(run);
-    Sha256 hash;
+    plan::Sha256 hash;
     std::string pending;
     size_t number = 0;
     bool ok = ReadLines(fd, reader, hash, &number, &pending, &why);
@@ -345,7 +345,7 @@ bool ReadOcpRun(const std::string& path, RunRecord* run, std::string* error) {
         *error = path + ": " + why;
         return false;
     }
-    run->fingerprint = hash.HexDigest();
+    run->fingerprint = plan::HexDigest(hash.Finish());
     if (run->runId.empty()) run->runId = "ocp-" + run->fingerprint;
     return true;
 }

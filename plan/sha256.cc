@@ -87,16 +87,20 @@ std::array<uint8_t, 32> Sha256::Finish() {
     return digest;
 }
 
-std::string Sha256Hex(std::string_view bytes) {
-    Sha256 hash;
-    hash.Update(bytes);
+std::string HexDigest(const std::array<uint8_t, 32>& digest) {
     static const char kHex[] = "0123456789abcdef";
     std::string hex;
-    for (uint8_t byte : hash.Finish()) {
+    for (uint8_t byte : digest) {
         hex += kHex[byte >> 4];
         hex += kHex[byte & 15];
     }
     return hex;
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+    Sha256 hash;
+    hash.Update(bytes);
+    return HexDigest(hash.Finish());
 }
 
 }  // namespace plan

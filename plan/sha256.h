@@ -25,6 +25,7 @@ private:
 };
 
 // Lower-case hex of the digest of `bytes`.
+std::string HexDigest(const std::array<uint8_t, 32>& digest);   // 64 lowercase hex digits
 std::string Sha256Hex(std::string_view bytes);
 
 }  // namespace plan

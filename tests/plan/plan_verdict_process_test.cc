@@ -91,7 +91,11 @@ TEST(PlanVerdictProcess, EveryReportIsValidForAnyBytesAndReadings) {
         EXPECT_NE(std::string::npos, ReadFileText(out + "/report.html").find(c.shown));
         // [dut.info] is the DUT's metadata in every report.
         EXPECT_NE(std::string::npos, ReadFileText(out + "/junit.xml").find("<property name=\"dut.info.line\" value=\"L2\"/>"));
-        EXPECT_NE(std::string::npos, ReadFileText(out + "/ocp.jsonl").find("\"metadata\":{\"line\":\"L2\""));
+        json start;
+        for (const json& a : Artifacts(out + "/ocp.jsonl")) {
+            if (a.contains("testRunArtifact") && a["testRunArtifact"].contains("testRunStart")) start = a["testRunArtifact"]["testRunStart"];
+        }
+        EXPECT_EQ("L2", start["dutInfo"]["metadata"].value("line", "")) << start.dump();
         EXPECT_NE(std::string::npos, ReadFileText(out + "/report.html").find("<th>DUT line</th><td>L2</td>"));
     }
 }

@@ -51,6 +51,7 @@ protected:
         encoder.AppendHeader(bytes, 0);
         for (const Call& call : calls) encoder.Append(call, bytes);
         encoder.CloseGroup(bytes);
+        encoder.AppendClosing(bytes);   // a session that ended
         return dir.Write("t" + std::to_string(++traces) + ".kvtrace", bytes);
     }
     // Replays the calls (the first one Init_Interface) with the further settings given.

@@ -20,6 +20,11 @@ struct Dialect {
     // clause (each element is "e"), and the k-th field of an element as a column of `type`.
     const char* jsonRows;
     std::string (*field)(int k, const char* type);
+    // The index that capability and the report read the values with limits through ("" for
+    // none): PostgreSQL would otherwise scan every measurement for each page of runs and sort
+    // the page on disk. SQLite keeps measurements in (run, seq) order already, and a second
+    // copy of them would cost its ingest.
+    const char* limitedValuesIndex;
 };
 
 const Dialect& DialectOf(Engine engine);

@@ -103,11 +103,13 @@ int64_t Reader::StepIndex(const std::string& id) {
     return index;
 }
 
-// What the validators say of a value: its limits, its band, its expectation, and whether it
-// meets them (none when no validator judges it).
-void Judge(MeasurementRecord& m, const json& value, const json& validators) {
+// What a measurement says of its value: its limits, its band, its expectation, and whether it
+// meets them (none when no validator judges it). kelvotest-plan writes the band into the
+// measurement's metadata (marginalMin, marginalMax), where it judges nothing; validators named
+// <name>.marginal_min or <name>.marginal_max are read as a band too.
+void Judge(MeasurementRecord& m, const json& value, const json& body) {
     bool judged = false, passed = true;
-    for (const json& v : validators) {
+    for (const json& v : Member(body, "validators")) {
         const std::string type = Str(v, "type").value_or("");
         const std::string name = Str(v, "name").value_or("");
         const json& bound = Member(v, "value");
@@ -131,7 +133,11 @@ void Judge(MeasurementRecord& m, const json& value, const json& validators) {
                                                     : value.get<double>() <= bound.get<double>());
         }
     }
+    const json& metadata = Member(body, "metadata");
+    if (const json& low = Member(metadata, "marginalMin"); low.is_number()) m.marginalMin = low.get<double>();
+    if (const json& high = Member(metadata, "marginalMax"); high.is_number()) m.marginalMax = high.get<double>();
     if (judged) m.result = passed ? "PASS" : "FAIL";
+    if (passed && Member(metadata, "marginal") == json(true)) m.marginal = true;
     if (passed && value.is_number() &&
         ((m.marginalMin && value.get<double>() < *m.marginalMin) || (m.marginalMax && value.get<double>() > *m.marginalMax))) {
         m.marginal = true;
@@ -148,7 +154,7 @@ void Reader::Measurement(int64_t step, const json& body, const std::string& at) 
     m.valueText = Clean(value.dump(-1, ' ', false, json::error_handler_t::replace));
     m.unit = Str(body, "unit").value_or("");
     m.at = at;
-    Judge(m, value, Member(body, "validators"));
+    Judge(m, value, body);
     run_->measurements.push_back(std::move(m));
 }
 

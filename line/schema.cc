@@ -66,6 +66,10 @@ const char* const kVersion1[] = {
     " WHERE m.limit_min IS NOT NULL OR m.limit_max IS NOT NULL",
 };
 
+// The values with limits, in their runs' order, for the line's statistics: where the engine
+// needs an index for it (line/dialect.h).
+const char* const kVersion2[] = {"{LIMITED_VALUES_INDEX}"};
+
 template <size_t N>
 Migration Of(const char* const (&statements)[N]) {
     return Migration{std::vector<std::string>(statements, statements + N)};
@@ -74,14 +78,15 @@ Migration Of(const char* const (&statements)[N]) {
 }  // namespace
 
 const std::vector<Migration>& Migrations() {
-    static const std::vector<Migration> kMigrations = {Of(kVersion1)};
+    static const std::vector<Migration> kMigrations = {Of(kVersion1), Of(kVersion2)};
     return kMigrations;
 }
 
 std::string ForEngine(const std::string& statement, const Dialect& dialect) {
     std::string out = statement;
     const std::pair<const char*, const char*> words[] = {
-        {"{KEY}", dialect.key}, {"{INT}", dialect.integer}, {"{REAL}", dialect.real}, {"{CLUSTERED}", dialect.clustered}};
+        {"{KEY}", dialect.key}, {"{INT}", dialect.integer}, {"{REAL}", dialect.real}, {"{CLUSTERED}", dialect.clustered},
+        {"{LIMITED_VALUES_INDEX}", dialect.limitedValuesIndex}};
     for (const auto& [word, type] : words) {
         for (size_t at = out.find(word); at != std::string::npos; at = out.find(word, at)) {
             out.replace(at, std::strlen(word), type);

@@ -24,10 +24,13 @@ std::string PostgresField(int k, const char* type) {
 
 const Dialect kDialects[] = {
     {Engine::kSqlite, "INTEGER PRIMARY KEY", "INTEGER", "REAL", " WITHOUT ROWID", "BEGIN IMMEDIATE", "",
-     "json_each(:rows) AS e", SqliteField},
+     "json_each(:rows) AS e", SqliteField, ""},
     {Engine::kPostgresql, "BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY", "BIGINT", "DOUBLE PRECISION", "",
      "BEGIN", "SELECT pg_advisory_xact_lock(7401)", "json_array_elements(CAST(:rows AS json)) AS e",
-     PostgresField},
+     PostgresField,
+     "CREATE INDEX measurements_with_limits ON measurements (run, seq)"
+     " INCLUDE (name, value, unit, limit_min, limit_max, marginal_min, marginal_max, marginal)"
+     " WHERE limit_min IS NOT NULL OR limit_max IS NOT NULL"},
 };
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
@@ -185,7 +188,8 @@ bool Store::Migrate(std::string* error) {
         }
         for (int64_t v = version; v < ours; ++v) {
             for (const std::string& statement : Migrations()[static_cast<size_t>(v)].statements) {
-                if (!Execute(ForEngine(statement, dialect), {}, error)) {
+                const std::string sql = ForEngine(statement, dialect);
+                if (!sql.empty() && !Execute(sql, {}, error)) {
                     Rollback();
                     *error = "cannot migrate " + name_ + " to schema version " + std::to_string(v + 1) + ": " + *error;
                     return false;

@@ -24,7 +24,7 @@ expect() {
         failures=$((failures + 1))
     fi
 }
-expect "kelvotest-line" "" "--help --version history ingest runs watch"
+expect "kelvotest-line" "" "--help --version capability history ingest pareto report runs watch yield"
 expect "kelvotest-line" "h" "history"
 expect "kelvotest-line watch" "--" "--db --once"
 expect "kelvotest-line watch" "" "spool"
@@ -34,5 +34,10 @@ expect "kelvotest-line runs --result" "" "ABORTED FAIL PASS"
 expect "kelvotest-line runs --format" "c" "csv"
 expect "kelvotest-line history" "--" "--db --json"
 expect "kelvotest-line history" "" ""
+expect "kelvotest-line yield" "--" "--by --db --format --include-virtual --plan --since --station --until"
+expect "kelvotest-line yield --by" "s" "shift station step"
+expect "kelvotest-line report --by" "" "day shift"
+expect "kelvotest-line report" "--" "--by --db --include-virtual --out --plan --since --station --until"
+expect "kelvotest-line capability --format" "" "csv json text"
 [ $failures = 0 ] && echo "completion of kelvotest-line: ok"
 exit $failures

@@ -16,10 +16,6 @@ struct Dialect {
     const char* clustered;       // after a table's columns: stored in its key's order, with no second copy of the key
     const char* beginWrite;      // a transaction that writes
     const char* migrationLock;   // taken inside the migration's transaction ("" when the begin locks)
-    // Rows from a JSON array of arrays bound as the parameter :rows: the FROM
-    // clause (each element is "e"), and the k-th field of an element as a column of `type`.
-    const char* jsonRows;
-    std::string (*field)(int k, const char* type);
     // The index that capability and the report read the values with limits through ("" for
     // none): PostgreSQL would otherwise scan every measurement for each page of runs and sort
     // the page on disk. SQLite keeps measurements in (run, seq) order already, and a second

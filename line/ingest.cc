@@ -1,19 +1,23 @@
 // line/ingest.cc: one run into the store in one transaction: the run's row first (ON CONFLICT
 // DO NOTHING keeps a second copy out, whichever collector comes second), then its steps,
-// measurements and failures, each table in one statement whose rows come from one JSON
-// parameter: every value stays a bound parameter, and a run costs a handful of round trips.
+// measurements and failures, each table in one multi-row INSERT per up to kRowsPerInsert rows.
+// Every value stays a bound parameter; the statements are prepared once per connection (see
+// Store::Prepare), and a run costs a handful of round trips.
 #include "line/ingest.h"
 
-#include <nlohmann/json.hpp>
+#include <algorithm>
 
-#include "line/dialect.h"
 #include "line/times.h"
 
 namespace line {
 
 namespace {
 
-using nlohmann::json;
+// Rows per INSERT: a run of the example plan (74 measurements) goes in one statement per
+// table, and the parameters stay well under either engine's limit (SQLite 32766, PostgreSQL 65535).
+constexpr size_t kRowsPerInsert = 128;
+
+constexpr ParamType kI = ParamType::kInteger, kR = ParamType::kReal, kT = ParamType::kText;
 
 template <typename T>
 Param Opt(const std::optional<T>& value) {
@@ -21,70 +25,101 @@ Param Opt(const std::optional<T>& value) {
     return Param(*value);
 }
 
-template <typename T>
-json J(const std::optional<T>& value) {
-    return value ? json(*value) : json(nullptr);
+struct Table {
+    const char* name;
+    const char* columns;   // after run
+    std::vector<ParamType> types;   // of the columns after run
+};
+
+const Table kSteps{"steps", "idx, name, status, result, started_at, ended_at", {kI, kT, kT, kT, kT, kT}};
+const Table kMeasurements{"measurements",
+                          "step, seq, name, value, value_text, unit, limit_min, limit_max, marginal_min, marginal_max, "
+                          "expected, result, marginal, at",
+                          {kI, kI, kT, kR, kT, kT, kR, kR, kR, kR, kT, kT, kI, kT}};
+const Table kFailures{"failures", "step, seq, verdict, message, measurement", {kI, kI, kT, kT, kT}};
+
+// INSERT INTO table (run, columns…) VALUES (…), (…): `rows` rows of placeholders.
+std::string RowsInsert(const Table& table, size_t rows, std::vector<ParamType>* types) {
+    std::string sql = std::string("INSERT INTO ") + table.name + " (run, " + table.columns + ") VALUES ";
+    types->clear();
+    int k = 0;
+    for (size_t r = 0; r < rows; ++r) {
+        sql += r == 0 ? "(" : ", (";
+        for (size_t c = 0; c <= table.types.size(); ++c) {
+            sql += (c == 0 ? ":" : ", :") + std::to_string(++k);
+            types->push_back(c == 0 ? kI : table.types[c - 1]);
+        }
+        sql += ')';
+    }
+    return sql;
 }
 
-std::string Dump(const json& rows) { return rows.dump(-1, ' ', false, json::error_handler_t::replace); }
-
-// INSERT INTO table (run, columns…) SELECT the run, then each field of the JSON rows.
-std::string RowsInsert(const Dialect& d, const char* table, const char* columns,
-                       std::initializer_list<const char*> types) {
-    std::string sql = std::string("INSERT INTO ") + table + " (run, " + columns + ") SELECT CAST(:run AS BIGINT)";
-    int k = 0;
-    for (const char* type : types) sql += ", " + d.field(k++, type);
-    return sql + " FROM " + d.jsonRows;
+// `values` holds the table's columns after run, row after row.
+bool InsertRows(Store& store, const Table& table, int64_t id, const std::vector<Param>& values, std::string* error) {
+    const size_t width = table.types.size(), rows = values.size() / width;
+    std::vector<ParamType> types;
+    for (size_t first = 0; first < rows; first += kRowsPerInsert) {
+        const size_t count = std::min(kRowsPerInsert, rows - first);
+        Prepared* insert = store.Prepare(RowsInsert(table, count, &types), types, false, error);
+        if (insert == nullptr) return false;
+        size_t k = 0;
+        for (size_t r = first; r < first + count; ++r) {
+            insert->Set(k++, id);
+            for (size_t c = 0; c < width; ++c) insert->Set(k++, values[r * width + c]);
+        }
+        if (!insert->Run(nullptr, error)) return false;
+    }
+    return true;
 }
 
 bool InsertRows(Store& store, const RunRecord& run, int64_t id, std::string* error) {
-    const Dialect& d = DialectOf(store.engine());
-    json steps = json::array(), measurements = json::array(), failures = json::array();
+    std::vector<Param> steps, measurements, failures;
+    steps.reserve(run.steps.size() * kSteps.types.size());
     for (const StepRecord& s : run.steps) {
-        steps.push_back({s.index, s.name, J(s.status), J(s.result), s.startedAt, s.endedAt});
+        for (Param p : {Param(s.index), Param(s.name), Opt(s.status), Opt(s.result), Param(s.startedAt), Param(s.endedAt)}) {
+            steps.push_back(std::move(p));
+        }
     }
     int64_t seq = 0;
+    measurements.reserve(run.measurements.size() * kMeasurements.types.size());
     for (const MeasurementRecord& m : run.measurements) {
-        measurements.push_back({m.step, seq++, m.name, J(m.value), m.valueText, m.unit.empty() ? json(nullptr) : json(m.unit),
-                                J(m.limitMin), J(m.limitMax), J(m.marginalMin), J(m.marginalMax), J(m.expected),
-                                J(m.result), m.marginal ? 1 : 0, m.at});
+        for (Param p : {Param(m.step), Param(seq++), Param(m.name), Opt(m.value), Param(m.valueText),
+                        m.unit.empty() ? Param() : Param(m.unit), Opt(m.limitMin), Opt(m.limitMax), Opt(m.marginalMin),
+                        Opt(m.marginalMax), Opt(m.expected), Opt(m.result), Param(int64_t{m.marginal ? 1 : 0}),
+                        Param(m.at)}) {
+            measurements.push_back(std::move(p));
+        }
     }
     seq = 0;
-    for (const FailureRecord& f : run.failures) failures.push_back({J(f.step), seq++, f.verdict, f.message, J(f.measurement)});
-    static const char* const kText = "TEXT";
-    const std::string i = d.integer, r = d.real;
-    const std::pair<std::string, const json*> inserts[] = {
-        {RowsInsert(d, "steps", "idx, name, status, result, started_at, ended_at", {i.c_str(), kText, kText, kText, kText, kText}),
-         &steps},
-        {RowsInsert(d, "measurements",
-                    "step, seq, name, value, value_text, unit, limit_min, limit_max, marginal_min, marginal_max, "
-                    "expected, result, marginal, at",
-                    {i.c_str(), i.c_str(), kText, r.c_str(), kText, kText, r.c_str(), r.c_str(), r.c_str(), r.c_str(), kText,
-                     kText, i.c_str(), kText}),
-         &measurements},
-        {RowsInsert(d, "failures", "step, seq, verdict, message, measurement", {i.c_str(), i.c_str(), kText, kText, kText}),
-         &failures},
-    };
-    for (const auto& [sql, rows] : inserts) {
-        if (!rows->empty() && !store.Execute(sql, {id, Dump(*rows)}, error)) return false;
+    for (const FailureRecord& f : run.failures) {
+        for (Param p : {Opt(f.step), Param(seq++), Param(f.verdict), Param(f.message), Opt(f.measurement)}) {
+            failures.push_back(std::move(p));
+        }
     }
-    return true;
+    return InsertRows(store, kSteps, id, steps, error) && InsertRows(store, kMeasurements, id, measurements, error) &&
+           InsertRows(store, kFailures, id, failures, error);
 }
 
 // The run's own row; *id is 0 when a run under its run id is stored already.
 bool InsertRun(Store& store, const RunRecord& run, int64_t* id, std::string* error) {
     *id = 0;
-    return store.Query(
+    Prepared* insert = store.Prepare(
         "INSERT INTO runs (run_id, fingerprint, serial, part, station, operator, plan_name, plan_revision,"
         " limits_digest, source, program, started_at, ended_at, result, ocp_status, ocp_result, marginal,"
         " step_count, source_path, ingested_at)"
         " VALUES (:1, :2, :3, :4, :5, :6, :7, :8, :9, :10, :11, :12, :13, :14, :15, :16, :17, :18, :19, :20)"
         " ON CONFLICT (run_id) DO NOTHING RETURNING id",
-        {run.runId, run.fingerprint, Opt(run.serial), Opt(run.part), Opt(run.station), Opt(run.operatorName),
-         Opt(run.planName), Opt(run.planRevision), Opt(run.limitsDigest), run.source, run.program, run.startedAt,
-         run.endedAt, run.result, Opt(run.ocpStatus), Opt(run.ocpResult), int64_t{run.marginal ? 1 : 0},
-         static_cast<int64_t>(run.steps.size()), run.path, NowUtc()},
-        [&](const Row& row) { *id = row.Int(0); }, error);
+        {kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kI, kI, kT, kT}, true, error);
+    if (insert == nullptr) return false;
+    size_t k = 0;
+    for (const Param& p : {Param(run.runId), Param(run.fingerprint), Opt(run.serial), Opt(run.part), Opt(run.station),
+                           Opt(run.operatorName), Opt(run.planName), Opt(run.planRevision), Opt(run.limitsDigest),
+                           Param(run.source), Param(run.program), Param(run.startedAt), Param(run.endedAt),
+                           Param(run.result), Opt(run.ocpStatus), Opt(run.ocpResult), Param(int64_t{run.marginal ? 1 : 0}),
+                           Param(static_cast<int64_t>(run.steps.size())), Param(run.path), Param(NowUtc())}) {
+        insert->Set(k++, p);
+    }
+    return insert->Run(id, error);
 }
 
 StoreResult Known(Store& store, const RunRecord& run) {

@@ -15,19 +15,10 @@ namespace line {
 
 namespace {
 
-std::string SqliteField(int k, const char* /*type*/) {
-    return "json_extract(e.value, '$[" + std::to_string(k) + "]')";
-}
-std::string PostgresField(int k, const char* type) {
-    return "CAST(e->>" + std::to_string(k) + " AS " + type + ")";
-}
-
 const Dialect kDialects[] = {
-    {Engine::kSqlite, "INTEGER PRIMARY KEY", "INTEGER", "REAL", " WITHOUT ROWID", "BEGIN IMMEDIATE", "",
-     "json_each(:rows) AS e", SqliteField, ""},
+    {Engine::kSqlite, "INTEGER PRIMARY KEY", "INTEGER", "REAL", " WITHOUT ROWID", "BEGIN IMMEDIATE", "", ""},
     {Engine::kPostgresql, "BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY", "BIGINT", "DOUBLE PRECISION", "",
-     "BEGIN", "SELECT pg_advisory_xact_lock(7401)", "json_array_elements(CAST(:rows AS json)) AS e",
-     PostgresField,
+     "BEGIN", "SELECT pg_advisory_xact_lock(7401)",
      "CREATE INDEX measurements_with_limits ON measurements (run, seq)"
      " INCLUDE (name, value, unit, limit_min, limit_max, marginal_min, marginal_max, marginal)"
      " WHERE limit_min IS NOT NULL OR limit_max IS NOT NULL"},
@@ -111,6 +102,78 @@ double Row::Real(size_t column) const {
     case soci::dt_double: return row_.get<double>(column);
     case soci::dt_string: return std::strtod(row_.get<std::string>(column).c_str(), nullptr);
     default: return static_cast<double>(Int(column));
+    }
+}
+
+// SOCI keeps references to the bound values: the slots are allocated once, never moved.
+struct Prepared::Impl {
+    explicit Impl(soci::session& session) : statement(session) {}
+    soci::statement statement;
+    std::vector<ParamType> types;
+    std::unique_ptr<Bound[]> slots;
+    long long id = 0;
+    soci::indicator idIndicator = soci::i_ok;
+    bool returnsId = false;
+};
+
+Prepared::Prepared(soci::session& session, const std::string& sql, const std::vector<ParamType>& types, bool returnsId)
+    : impl_(std::make_unique<Impl>(session)) {
+    Impl& p = *impl_;
+    p.types = types;
+    p.returnsId = returnsId;
+    p.slots = std::make_unique<Bound[]>(types.size());
+    for (size_t k = 0; k < types.size(); ++k) {
+        Bound& b = p.slots[k];
+        if (types[k] == ParamType::kInteger) p.statement.exchange(soci::use(b.integer, b.indicator));
+        else if (types[k] == ParamType::kReal) p.statement.exchange(soci::use(b.real, b.indicator));
+        else p.statement.exchange(soci::use(b.text, b.indicator));
+    }
+    if (returnsId) p.statement.exchange(soci::into(p.id, p.idIndicator));
+    p.statement.alloc();
+    // SQLite keeps the compiled statement whatever the type. PostgreSQL is sent the text with
+    // its values in one round trip each time (a statement prepared on the server would have
+    // to be deallocated there, which fails, and cannot be caught, on a connection that died).
+    p.statement.prepare(sql, soci::details::st_one_time_query);
+    p.statement.define_and_bind();
+}
+
+Prepared::~Prepared() = default;
+
+size_t Prepared::size() const { return impl_->types.size(); }
+
+void Prepared::Set(size_t k, const Param& value) {
+    Bound& b = impl_->slots[k];
+    b.indicator = std::holds_alternative<std::monostate>(value) ? soci::i_null : soci::i_ok;
+    if (b.indicator == soci::i_null) return;
+    switch (impl_->types[k]) {
+    case ParamType::kInteger:
+        b.integer = std::holds_alternative<int64_t>(value) ? std::get<int64_t>(value)
+                                                           : static_cast<long long>(std::get<double>(value));
+        break;
+    case ParamType::kReal:
+        b.real = std::holds_alternative<double>(value) ? std::get<double>(value)
+                                                       : static_cast<double>(std::get<int64_t>(value));
+        break;
+    case ParamType::kText: b.text = std::get<std::string>(value); break;
+    }
+}
+
+bool Prepared::Run(int64_t* id, std::string* error) {
+    Impl& p = *impl_;
+    try {
+        p.idIndicator = soci::i_null;
+        const bool got = p.statement.execute(true);
+        if (p.returnsId) {
+            *id = got && p.idIndicator == soci::i_ok ? p.id : 0;
+            // To its end: a SQLite statement left on a row stays open, and a transaction with
+            // an open statement cannot commit.
+            while (got && p.statement.fetch()) {
+            }
+        }
+        return true;
+    } catch (const std::exception& e) {
+        *error = Sentence(e);
+        return false;
     }
 }
 
@@ -246,11 +309,29 @@ bool Store::Execute(const std::string& sql, const std::vector<Param>& params, st
     }
 }
 
-bool Store::Begin(std::string* error) {
-    return Execute(DialectOf(engine_).beginWrite, {}, error);
+Prepared* Store::Prepare(const std::string& sql, const std::vector<ParamType>& types, bool returnsId,
+                         std::string* error) {
+    auto at = prepared_.find(sql);
+    if (at != prepared_.end()) return at->second.get();
+    try {
+        return prepared_.emplace(sql, std::make_unique<Prepared>(*session_, sql, types, returnsId)).first->second.get();
+    } catch (const std::exception& e) {
+        *error = Sentence(e);
+        return nullptr;
+    }
 }
 
-bool Store::Commit(std::string* error) { return Execute("COMMIT", {}, error); }
+// Begin and commit are prepared too: on PostgreSQL an unprepared statement costs a second
+// round trip, and a run is stored in a handful of them.
+bool Store::Begin(std::string* error) {
+    Prepared* begin = Prepare(DialectOf(engine_).beginWrite, {}, false, error);
+    return begin && begin->Run(nullptr, error);
+}
+
+bool Store::Commit(std::string* error) {
+    Prepared* commit = Prepare("COMMIT", {}, false, error);
+    return commit && commit->Run(nullptr, error);
+}
 
 void Store::Rollback() {
     std::string ignored;
@@ -263,6 +344,7 @@ bool Store::Reachable() {
 }
 
 bool Store::Reconnect() {
+    prepared_.clear();   // prepared on the connection that is gone
     try {
         session_->reconnect();
     } catch (const std::exception&) {

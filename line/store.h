@@ -47,6 +47,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <variant>
@@ -63,6 +64,24 @@ enum class Engine { kSqlite, kPostgresql };
 
 // A bound value: NULL, an integer, a number or a text.
 using Param = std::variant<std::monostate, int64_t, double, std::string>;
+
+// The type a prepared statement binds a parameter as, fixed when it is prepared.
+enum class ParamType { kInteger, kReal, kText };
+
+// A statement prepared once per connection and run again with new values (ingest's inserts,
+// run by the thousand): the engine parses and plans it once. Set every parameter, then Run.
+class Prepared {
+public:
+    Prepared(soci::session& session, const std::string& sql, const std::vector<ParamType>& types, bool returnsId);
+    ~Prepared();
+    size_t size() const;
+    void Set(size_t k, const Param& value);   // converted to the parameter's type; monostate is NULL
+    // Runs it; with returnsId, *id is the first column of its one row, or 0 when none came.
+    bool Run(int64_t* id, std::string* error);
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 // One row of a result, read by column (from 0) whatever type the engine reports.
 class Row {
@@ -97,6 +116,10 @@ public:
     // A statement without rows (INSERT, UPDATE, DDL).
     bool Execute(const std::string& sql, const std::vector<Param>& params, std::string* error);
 
+    // The statement `sql` prepared on this connection, the first time it is asked for: nullptr
+    // and *error when the engine refuses it. The same text must come with the same types.
+    Prepared* Prepare(const std::string& sql, const std::vector<ParamType>& types, bool returnsId, std::string* error);
+
     // A transaction that writes: on SQLite it takes the write lock at once (BEGIN IMMEDIATE),
     // so that two writers wait in turn rather than fail on upgrading a read lock.
     bool Begin(std::string* error);
@@ -117,6 +140,7 @@ private:
     Engine engine_;
     std::string name_;
     std::unique_ptr<soci::session> session_;
+    std::map<std::string, std::unique_ptr<Prepared>, std::less<>> prepared_;   // by their SQL
 };
 
 // The default --db: results.db in the current folder.

@@ -127,6 +127,9 @@ TEST_F(RecordReplay, ChangedCommandLineStopsTheReplayAtTheFirstDifferentCall) {
 TEST_F(RecordReplay, StreamedSessionReplaysToItsEnd) {
     const auto keyAfter = [](const ToolRun& run, int milliseconds) {
         ChildProcess tool = ChildProcess::StartUnderPty(run);
+        // A key typed before the loop has started is discarded: the key comes only once the
+        // loop runs, however slowly the machine starts the tool.
+        EXPECT_TRUE(tool.WaitForText("ksutest: iictest", 20000)) << tool.Out();
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
         tool.Type("q");
         const int exitCode = tool.WaitForExit(20000);
@@ -228,6 +231,9 @@ TEST_F(RecordReplay, DivergedReplayEndsWithoutATerminal) {
 TEST_F(RecordReplay, StressLoopWithErrorPassesEndedEarly) {
     const auto keyAfter = [](const ToolRun& run, int milliseconds) {
         ChildProcess tool = ChildProcess::StartUnderPty(run);
+        // A key typed before the loop has started is discarded: the key comes only once the
+        // loop runs, however slowly the machine starts the tool.
+        EXPECT_TRUE(tool.WaitForText("ksutest: iictest", 20000)) << tool.Out();
         std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
         tool.Type("q");
         const int exitCode = tool.WaitForExit(20000);

@@ -27,7 +27,7 @@ extras=""
 # kelvotest-plan comes where the build had toml++ and nlohmann-json, with its sample plan.
 if [ -f "$top/kelvotest-plan.exe" ]; then
   binaries="$binaries kelvotest-plan.exe"
-  extras="examples/scanner-final-test.toml"
+  extras="examples/scanner-final-test.toml examples/station-final-test.toml examples/station.toml"
 fi
 expected=$(printf '%s\n' $binaries kelvotest-virtual.cmd README.txt LICENSE.txt THIRD-PARTY-NOTICES.txt \
              virtual/scanner3.mcs recorder/kelvotest-record.cmd $extras $(printf '%s.debug ' $binaries) | sort)

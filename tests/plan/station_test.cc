@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 
 #include "plan/plan_file.h"
@@ -222,7 +223,7 @@ TEST(StationLock, ASecondHolderIsRefusedWithTheFirstOnesProcessAndPlan) {
     std::string error;
     auto first = std::make_unique<StationLock>();
     ASSERT_TRUE(first->Take(folder, "bench 3", "/lines/final.toml", &error)) << error;
-    EXPECT_EQ(folder + "/station-bench_3.lock", StationLockPath(folder, "bench 3"));
+    EXPECT_EQ(std::filesystem::path(folder) / "station-bench_3.lock", std::filesystem::path(StationLockPath(folder, "bench 3")));
 
     StationLock second;
     EXPECT_FALSE(second.Take(folder, "bench 3", "/lines/other.toml", &error));

@@ -26,14 +26,14 @@
 
 namespace {
 
-struct Spec {
+struct MeasurementModel {
     const char* name;
     const char* unit;
     double min, max;          // NAN: none
     double marginalMin, marginalMax;
 };
 // The example plan's limits (examples/scanner-final-test.toml).
-const Spec kSpecs[] = {
+const MeasurementModel kModels[] = {
     {"adc.3v3", "V", 3.2, 3.4, 3.22, 3.38}, {"adc.5v", "V", 4.75, 5.25, NAN, NAN},
     {"adc.24v", "V", 22.8, 25.2, NAN, NAN}, {"temp.raw", "", 0, 60, NAN, NAN},
     {"stream.errors", "", 0, 0, NAN, NAN},   {"stream.rate", "B/s", 38e6, NAN, NAN, NAN},
@@ -80,8 +80,8 @@ struct Line {
     double Normal(double mean, double sigma) { return std::normal_distribution<double>(mean, sigma)(random); }
 };
 
-double Value(Line& line, int spec, double progress) {
-    switch (spec) {
+double Value(Line& line, int model, double progress) {
+    switch (model) {
         case 0: return line.Normal(3.30, 0.012);
         case 1: return line.Normal(5.00 + 0.24 * progress, 0.045);   // the drift
         case 2: return line.Normal(24.0, 0.15);
@@ -105,16 +105,16 @@ void MakeRun(Line& line, Batch& b, int index, double at, double progress) {
     const int station = std::uniform_int_distribution<int>(1, 20)(line.random);
     const bool aborted = line.Uniform() < 0.003;
     std::vector<std::pair<std::string, int>> failures;
-    for (int s = 0; s < int(std::size(kSpecs)); ++s) {
-        const Spec& spec = kSpecs[s];
+    for (int s = 0; s < int(std::size(kModels)); ++s) {
+        const MeasurementModel& model = kModels[s];
         const double v = Value(line, s, progress);
-        const bool low = !std::isnan(spec.min) && v < spec.min, high = !std::isnan(spec.max) && v > spec.max;
-        const bool marginal = !low && !high && ((!std::isnan(spec.marginalMin) && v < spec.marginalMin) ||
-                                                (!std::isnan(spec.marginalMax) && v > spec.marginalMax));
-        if (low || high) failures.emplace_back(std::string(spec.name) + (low ? "-low" : "-high"), s == 5 ? 5 : 1);
-        b.mRun.push_back(index), b.mStep.push_back(s < 4 ? 1 : 5), b.mSeq.push_back(s), b.mName.push_back(spec.name);
-        b.mValue.push_back(v), b.mText.push_back(std::to_string(v)), b.mUnit.push_back(spec.unit);
-        const double bounds[] = {spec.min, spec.max, spec.marginalMin, spec.marginalMax};
+        const bool low = !std::isnan(model.min) && v < model.min, high = !std::isnan(model.max) && v > model.max;
+        const bool marginal = !low && !high && ((!std::isnan(model.marginalMin) && v < model.marginalMin) ||
+                                                (!std::isnan(model.marginalMax) && v > model.marginalMax));
+        if (low || high) failures.emplace_back(std::string(model.name) + (low ? "-low" : "-high"), s == 5 ? 5 : 1);
+        b.mRun.push_back(index), b.mStep.push_back(s < 4 ? 1 : 5), b.mSeq.push_back(s), b.mName.push_back(model.name);
+        b.mValue.push_back(v), b.mText.push_back(std::to_string(v)), b.mUnit.push_back(model.unit);
+        const double bounds[] = {model.min, model.max, model.marginalMin, model.marginalMax};
         std::vector<double>* columns[] = {&b.mMin, &b.mMax, &b.mMarginalMin, &b.mMarginalMax};
         std::vector<soci::indicator>* nulls[] = {&b.iMin, &b.iMax, &b.iMarginalMin, &b.iMarginalMax};
         for (int k = 0; k < 4; ++k) {

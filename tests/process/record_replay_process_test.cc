@@ -53,6 +53,24 @@ protected:
         return kept;
     }
 
+    // Under a terminal, one key ends each loop. A key typed before its loop has started is
+    // discarded, so each comes a while after its loop's first line, however slowly the machine
+    // starts the tool.
+    struct KeyAfter {
+        std::string loopStarted;
+        int milliseconds;
+    };
+    static ProcessResult EndLoopsWithKeys(const ToolRun& run, const std::vector<KeyAfter>& keys) {
+        ChildProcess tool = ChildProcess::StartUnderPty(run);
+        for (const KeyAfter& key : keys) {
+            EXPECT_TRUE(tool.WaitForText(key.loopStarted, 20000)) << tool.Out();
+            std::this_thread::sleep_for(std::chrono::milliseconds(key.milliseconds));
+            tool.Type("q");
+        }
+        const int exitCode = tool.WaitForExit(20000);
+        return ProcessResult{exitCode, tool.Out(), ""};
+    }
+
     TempDir dir;
 };
 
@@ -125,17 +143,9 @@ TEST_F(RecordReplay, ChangedCommandLineStopsTheReplayAtTheFirstDifferentCall) {
 // with recorded pace under a terminal (the stream is served, then no data until the key),
 // each replay writes the recorded data file and ends cleanly.
 TEST_F(RecordReplay, StreamedSessionReplaysToItsEnd) {
-    const auto keyAfter = [](const ToolRun& run, int milliseconds) {
-        ChildProcess tool = ChildProcess::StartUnderPty(run);
-        // A key typed before the loop has started is discarded: the key comes only once the
-        // loop runs, however slowly the machine starts the tool.
-        EXPECT_TRUE(tool.WaitForText("ksutest: iictest", 20000)) << tool.Out();
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        tool.Type("q");
-        const int exitCode = tool.WaitForExit(20000);
-        return ProcessResult{exitCode, tool.Out(), ""};
-    };
-    const ProcessResult recorded = keyAfter(Recorded({"-scanfile", "a.bin"}, "KELVOSIM=stream.rate = 2000000"), 2500);
+    const std::string stream = "ReadBlock from Scanner in File";
+    const ProcessResult recorded =
+        EndLoopsWithKeys(Recorded({"-scanfile", "a.bin"}, "KELVOSIM=stream.rate = 2000000"), {{stream, 2500}});
     ASSERT_EQ(0, recorded.exitCode) << recorded.out;
     const std::vector<uint8_t> data = ReadFileBytes(dir.File("a.bin"));
     ASSERT_GT(data.size(), 3000000u);
@@ -147,24 +157,19 @@ TEST_F(RecordReplay, StreamedSessionReplaysToItsEnd) {
     EXPECT_EQ(std::string::npos, stopped.err.find("kelvosim: replay")) << stopped.err;
     EXPECT_TRUE(data == ReadFileBytes(dir.File("b.bin")));
 
-    const ProcessResult paced = keyAfter(Replayed({"-scanfile", "c.bin"}, "recorded"), 4000);
+    const ProcessResult paced = EndLoopsWithKeys(Replayed({"-scanfile", "c.bin"}, "recorded"), {{stream, 4000}});
     EXPECT_EQ(0, paced.exitCode) << paced.out;
     EXPECT_EQ(std::string::npos, paced.out.find("kelvosim: replay")) << paced.out;
     EXPECT_TRUE(data == ReadFileBytes(dir.File("c.bin")));
 
     // The I2C loop, then the stream. Under a terminal a key ends each loop, and the data file
     // is the recorded one.
-    const auto keysAt = [](const ToolRun& run, std::vector<int> milliseconds) {
-        ChildProcess tool = ChildProcess::StartUnderPty(run);
-        for (const int wait : milliseconds) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(wait));
-            tool.Type("q");
-        }
-        const int exitCode = tool.WaitForExit(20000);
-        return ProcessResult{exitCode, tool.Out(), ""};
-    };
-    ASSERT_EQ(0, keysAt(Recorded({"-iictest", "-scanfile", "d.bin"}, "KELVOSIM=stream.rate = 2000000"), {300, 2500}).exitCode);
-    const ProcessResult bothReplayed = keysAt(Replayed({"-iictest", "-scanfile", "e.bin"}), {500, 3000});
+    const std::string i2c = "ksutest: iictest";
+    ASSERT_EQ(0, EndLoopsWithKeys(Recorded({"-iictest", "-scanfile", "d.bin"}, "KELVOSIM=stream.rate = 2000000"),
+                                  {{i2c, 300}, {stream, 2500}})
+                     .exitCode);
+    const ProcessResult bothReplayed =
+        EndLoopsWithKeys(Replayed({"-iictest", "-scanfile", "e.bin"}), {{i2c, 500}, {stream, 3000}});
     EXPECT_EQ(0, bothReplayed.exitCode) << bothReplayed.out;
     EXPECT_EQ(std::string::npos, bothReplayed.out.find("kelvosim: replay")) << bothReplayed.out;
     EXPECT_TRUE(ReadFileBytes(dir.File("d.bin")) == ReadFileBytes(dir.File("e.bin")));
@@ -230,14 +235,7 @@ TEST_F(RecordReplay, DivergedReplayEndsWithoutATerminal) {
 // ended earlier than on the bench, the replay goes on with what followed the loop.
 TEST_F(RecordReplay, StressLoopWithErrorPassesEndedEarly) {
     const auto keyAfter = [](const ToolRun& run, int milliseconds) {
-        ChildProcess tool = ChildProcess::StartUnderPty(run);
-        // A key typed before the loop has started is discarded: the key comes only once the
-        // loop runs, however slowly the machine starts the tool.
-        EXPECT_TRUE(tool.WaitForText("ksutest: iictest", 20000)) << tool.Out();
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        tool.Type("q");
-        const int exitCode = tool.WaitForExit(20000);
-        return ProcessResult{exitCode, tool.Out(), ""};
+        return EndLoopsWithKeys(run, {{"ksutest: iictest", milliseconds}});
     };
     const ProcessResult bench = keyAfter(Recorded({"-iictest", "-stat"}, "KELVOSIM=fail.I2C_PROM_read = -601 at 2000"), 1500);
     ASSERT_EQ(0, bench.exitCode) << bench.out;
@@ -251,13 +249,7 @@ TEST_F(RecordReplay, StressLoopWithErrorPassesEndedEarly) {
 // An action added after the I2C loop, or one left out, stops the replay with -110, although
 // the added one is a call the loop makes on every pass.
 TEST_F(RecordReplay, ActionAddedOrLeftOutStopsTheReplay) {
-    const auto keyAfter = [](const ToolRun& run) {
-        ChildProcess tool = ChildProcess::StartUnderPty(run);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        tool.Type("q");
-        const int exitCode = tool.WaitForExit(10000);
-        return ProcessResult{exitCode, tool.Out(), ""};
-    };
+    const auto keyAfter = [](const ToolRun& run) { return EndLoopsWithKeys(run, {{"ksutest: iictest", 300}}); };
     ASSERT_EQ(0, keyAfter(Recorded({"-iictest"}, "KELVOSIM=")).exitCode);
     // The loop never entered is an action left out too, told with its first call.
     const ProcessResult noLoop = RunToTheEnd(Replayed({}));

@@ -31,7 +31,8 @@ struct Table {
     std::vector<ParamType> types;   // of the columns after run
 };
 
-const Table kSteps{"steps", "idx, name, status, result, started_at, ended_at", {kI, kT, kT, kT, kT, kT}};
+const Table kSteps{"steps", "idx, name, status, result, started_at, ended_at, attempt, attempts_allowed",
+                   {kI, kT, kT, kT, kT, kT, kI, kI}};
 const Table kMeasurements{"measurements",
                           "step, seq, name, value, value_text, unit, limit_min, limit_max, marginal_min, marginal_max, "
                           "expected, result, marginal, at",
@@ -76,7 +77,8 @@ bool InsertRows(Store& store, const RunRecord& run, int64_t id, std::string* err
     std::vector<Param> steps, measurements, failures;
     steps.reserve(run.steps.size() * kSteps.types.size());
     for (const StepRecord& s : run.steps) {
-        for (Param p : {Param(s.index), Param(s.name), Opt(s.status), Opt(s.result), Param(s.startedAt), Param(s.endedAt)}) {
+        for (Param p : {Param(s.index), Param(s.name), Opt(s.status), Opt(s.result), Param(s.startedAt), Param(s.endedAt),
+                        Param(s.attempt), Param(s.attemptsAllowed)}) {
             steps.push_back(std::move(p));
         }
     }
@@ -106,17 +108,21 @@ bool InsertRun(Store& store, const RunRecord& run, int64_t* id, std::string* err
     Prepared* insert = store.Prepare(
         "INSERT INTO runs (run_id, fingerprint, serial, part, station, operator, plan_name, plan_revision,"
         " limits_digest, source, program, started_at, ended_at, result, ocp_status, ocp_result, marginal,"
-        " step_count, source_path, ingested_at)"
-        " VALUES (:1, :2, :3, :4, :5, :6, :7, :8, :9, :10, :11, :12, :13, :14, :15, :16, :17, :18, :19, :20)"
+        " step_count, source_path, ingested_at, fixture_id, calibration_date, calibration_due, uncalibrated,"
+        " station_facts)"
+        " VALUES (:1, :2, :3, :4, :5, :6, :7, :8, :9, :10, :11, :12, :13, :14, :15, :16, :17, :18, :19, :20,"
+        " :21, :22, :23, :24, :25)"
         " ON CONFLICT (run_id) DO NOTHING RETURNING id",
-        {kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kI, kI, kT, kT}, true, error);
+        {kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kT, kI, kI, kT, kT, kT, kT, kT, kI, kT}, true, error);
     if (insert == nullptr) return false;
     size_t k = 0;
     for (const Param& p : {Param(run.runId), Param(run.fingerprint), Opt(run.serial), Opt(run.part), Opt(run.station),
                            Opt(run.operatorName), Opt(run.planName), Opt(run.planRevision), Opt(run.limitsDigest),
                            Param(run.source), Param(run.program), Param(run.startedAt), Param(run.endedAt),
                            Param(run.result), Opt(run.ocpStatus), Opt(run.ocpResult), Param(int64_t{run.marginal ? 1 : 0}),
-                           Param(static_cast<int64_t>(run.steps.size())), Param(run.path), Param(NowUtc())}) {
+                           Param(static_cast<int64_t>(run.steps.size())), Param(run.path), Param(NowUtc()),
+                           Opt(run.fixtureId), Opt(run.calibrationDate), Opt(run.calibrationDue),
+                           Param(int64_t{run.uncalibrated ? 1 : 0}), Opt(run.stationFacts)}) {
         insert->Set(k++, p);
     }
     return insert->Run(id, error);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -49,6 +50,7 @@ public:
 
 private:
     void RunStart(const json& start);
+    void StationFacts(const json& metadata);
     void StepArtifact(const json& artifact, const std::string& at);
     void Measurement(int64_t step, const json& body, const std::string& at);
     void Diagnosis(int64_t step, const json& body);
@@ -88,10 +90,27 @@ void Reader::RunStart(const json& start) {
     }
     if (!run_->serial) run_->serial = Str(metadata, "serial");
     if (!run_->part) run_->part = Str(metadata, "part");
+    StationFacts(Member(start, "metadata"));
     const json& software = Member(dut, "softwareInfos");
     if (software.is_array() && !software.empty()) {
         run_->program = Str(software[0], "name").value_or("") + " " + Str(software[0], "version").value_or("");
     }
+}
+
+// kelvotest-plan writes what the station says of itself into testRunStart's metadata, each fact
+// as "station.<key>"; "station.calibration" = "PAST DUE" marks a run on an uncalibrated station.
+void Reader::StationFacts(const json& metadata) {
+    if (!metadata.is_object()) return;
+    json facts = json::object();
+    for (const auto& [key, value] : metadata.items()) {
+        if (key.starts_with("station.") && value.is_string()) facts[key.substr(8)] = value;
+    }
+    if (facts.empty()) return;
+    run_->fixtureId = Str(facts, "fixture_id");
+    run_->calibrationDate = Str(facts, "calibration_date");
+    run_->calibrationDue = Str(facts, "calibration_due");
+    run_->uncalibrated = Str(facts, "calibration") == "PAST DUE";
+    run_->stationFacts = Clean(facts.dump(-1, ' ', false, json::error_handler_t::replace));
 }
 
 int64_t Reader::StepIndex(const std::string& id) {
@@ -145,6 +164,15 @@ void Judge(MeasurementRecord& m, const json& value, const json& body) {
 }
 
 void Reader::Measurement(int64_t step, const json& body, const std::string& at) {
+    // A retried step's attempt, first in the step: "step.attempt" with its attempt and the
+    // attempts allowed as metadata.
+    if (const json& metadata = Member(body, "metadata"); Str(body, "name") == "step.attempt" &&
+                                                          Member(metadata, "attempt").is_number_integer() &&
+                                                          Member(metadata, "of").is_number_integer()) {
+        StepRecord& s = run_->steps[static_cast<size_t>(step)];
+        s.attempt = std::max<int64_t>(1, Member(metadata, "attempt").get<int64_t>());
+        s.attemptsAllowed = std::max<int64_t>(s.attempt, Member(metadata, "of").get<int64_t>());
+    }
     MeasurementRecord m;
     m.step = step;
     m.name = Str(body, "name").value_or("");

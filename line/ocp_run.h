@@ -16,6 +16,7 @@ struct StepRecord {
     std::optional<std::string> status;   // COMPLETE, ERROR, SKIP; none when cut before its end
     std::optional<std::string> result;   // PASS, FAIL; none for a skipped or cut step
     std::string startedAt, endedAt;
+    int64_t attempt = 1, attemptsAllowed = 1;   // a retried step's attempts are steps of their own
 };
 
 struct MeasurementRecord {
@@ -46,6 +47,10 @@ struct RunRecord {
     std::string result;              // PASS, FAIL, ABORTED
     std::optional<std::string> ocpStatus, ocpResult;
     bool marginal = false;
+    // The station's facts from the run's metadata ("station.<key>"): its fixture, its
+    // calibration, and all of them as one JSON object.
+    std::optional<std::string> fixtureId, calibrationDate, calibrationDue, stationFacts;
+    bool uncalibrated = false;
     std::string path;
     std::vector<StepRecord> steps;
     std::vector<MeasurementRecord> measurements;

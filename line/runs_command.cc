@@ -22,7 +22,9 @@ struct Filter {
 };
 
 const char* const kColumns[] = {"started_at", "ended_at", "run_id", "serial", "part", "station", "operator",
-                                "plan_name", "plan_revision", "result", "source", "limits_digest"};
+                                "plan_name", "plan_revision", "result", "source", "limits_digest",
+                                "fixture_id", "calibration_due", "station_facts"};
+constexpr size_t kStationFacts = std::size(kColumns) - 1;   // a JSON object
 
 bool BuildFilter(const Options& options, Filter* filter) {
     const std::pair<const char*, const char*> matches[] = {
@@ -80,6 +82,7 @@ void Printer::Print(const Row& row) {
     } else if (format_ == "json") {
         json entry = json::object();
         for (size_t i = 0; i < std::size(kColumns); ++i) entry[kColumns[i]] = row.IsNull(i) ? json(nullptr) : json(row.Text(i));
+        if (!row.IsNull(kStationFacts)) entry["station_facts"] = json::parse(row.Text(kStationFacts), nullptr, false);
         std::printf("%s\n  %s", rows_ ? "," : "", entry.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
     } else {
         std::string plan = row.Text(7);

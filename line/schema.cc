@@ -70,6 +70,18 @@ const char* const kVersion1[] = {
 // needs an index for it (line/dialect.h).
 const char* const kVersion2[] = {"{LIMITED_VALUES_INDEX}"};
 
+// What the station says of itself (its fixture and calibration, and every other station fact
+// as a JSON object), and each step's attempt among those its plan allows.
+const char* const kVersion3[] = {
+    "ALTER TABLE runs ADD COLUMN fixture_id TEXT",
+    "ALTER TABLE runs ADD COLUMN calibration_date TEXT",
+    "ALTER TABLE runs ADD COLUMN calibration_due TEXT",
+    "ALTER TABLE runs ADD COLUMN uncalibrated {INT} NOT NULL DEFAULT 0",
+    "ALTER TABLE runs ADD COLUMN station_facts TEXT",
+    "ALTER TABLE steps ADD COLUMN attempt {INT} NOT NULL DEFAULT 1",
+    "ALTER TABLE steps ADD COLUMN attempts_allowed {INT} NOT NULL DEFAULT 1",
+};
+
 template <size_t N>
 Migration Of(const char* const (&statements)[N]) {
     return Migration{std::vector<std::string>(statements, statements + N)};
@@ -78,7 +90,7 @@ Migration Of(const char* const (&statements)[N]) {
 }  // namespace
 
 const std::vector<Migration>& Migrations() {
-    static const std::vector<Migration> kMigrations = {Of(kVersion1), Of(kVersion2)};
+    static const std::vector<Migration> kMigrations = {Of(kVersion1), Of(kVersion2), Of(kVersion3)};
     return kMigrations;
 }
 

@@ -144,8 +144,9 @@ bool CountVirtualLeftOut(Store& store, const StatsFilter& filter, uint64_t* coun
                        [&](const Row& row) { *count = static_cast<uint64_t>(row.Int(0)); }, error);
 }
 
-// Each run (or with --by step each step of each run) in the order the fold needs: plan, unit,
-// then time. Columns: plan, unit, outcome, started_at, station, step.
+// Each run (or with --by step each step of each run, a retried step by its last attempt) in the
+// order the fold needs: plan, unit, then time. Columns: plan, unit, outcome, started_at,
+// station, step, steps run (a retried step once), steps retried.
 bool QueryYield(Store& store, const StatsFilter& filter, GroupBy by, std::vector<YieldRow>* rows, std::string* error) {
     const Where where = RunsWhere(filter);
     const std::string outcome = kOutcome;
@@ -153,11 +154,16 @@ bool QueryYield(Store& store, const StatsFilter& filter, GroupBy by, std::vector
     if (by == GroupBy::kStep) {
         sql = "SELECT COALESCE(r.plan_name, ''), " + std::string(kUnit) + ", CASE WHEN (" + outcome +
               ") = 'ABORTED' THEN 'ABORTED' WHEN s.result IN ('PASS', 'FAIL') THEN s.result ELSE 'ABORTED' END,"
-              " r.started_at, r.station, s.name FROM runs r JOIN steps s ON s.run = r.id WHERE 1 = 1" + where.sql +
+              " r.started_at, r.station, s.name, 1, CASE WHEN s.attempt > 1 THEN 1 ELSE 0 END"
+              " FROM runs r JOIN steps s ON s.run = r.id WHERE NOT EXISTS (SELECT 1 FROM steps later WHERE"
+              " later.run = s.run AND later.idx = s.idx + 1 AND later.attempt = s.attempt + 1)" + where.sql +
               " ORDER BY 1, s.name, 2, r.started_at, r.id";
     } else {
         sql = "SELECT COALESCE(r.plan_name, ''), " + std::string(kUnit) + ", " + outcome +
-              ", r.started_at, r.station, '' FROM runs r WHERE 1 = 1" + where.sql + " ORDER BY 1, 2, r.started_at, r.id";
+              ", r.started_at, r.station, '',"
+              " (SELECT COUNT(*) FROM steps s WHERE s.run = r.id AND s.attempt = 1),"
+              " (SELECT COUNT(*) FROM steps s WHERE s.run = r.id AND s.attempt = 2)"
+              " FROM runs r WHERE 1 = 1" + where.sql + " ORDER BY 1, 2, r.started_at, r.id";
     }
     YieldCounter counter(true);   // the filter left out what is to be left out
     YieldRun run;
@@ -166,6 +172,8 @@ bool QueryYield(Store& store, const StatsFilter& filter, GroupBy by, std::vector
         run.unit = by == GroupBy::kStep ? row.Text(5) + "\x1f" + row.Text(1) : row.Text(1);
         run.result = RunResultFromText(row.Text(2));
         run.group = GroupOf(by, row);
+        run.steps = static_cast<uint64_t>(row.Int(6));
+        run.retriedSteps = static_cast<uint64_t>(row.Int(7));
         counter.Add(run);
     }, error);
     if (!ok) return false;

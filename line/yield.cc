@@ -34,6 +34,9 @@ void YieldCounter::Add(const YieldRun& run) {
         firstPassed_ = run.result == RunResult::kPass;
     }
     ++unitAttempts_;
+    YieldRow& ran = groups_[{run.plan, run.group}];
+    ran.steps += run.steps;
+    ran.retriedSteps += run.retriedSteps;
     lastPassed_ = run.result == RunResult::kPass;
 }
 
@@ -65,6 +68,8 @@ std::vector<YieldRow> YieldCounter::Rows() {
         all.retested += row.retested;
         all.attempts += row.attempts;
         all.aborted += row.aborted;
+        all.steps += row.steps;
+        all.retriedSteps += row.retriedSteps;
         rows.push_back(row);
     }
     if (!rows.empty()) rows.push_back(all);

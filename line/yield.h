@@ -23,6 +23,8 @@ struct YieldRun {
     std::string group;       // day, shift, station or step: the row it is counted in
     RunResult result = RunResult::kFail;
     bool virtualRun = false; // on the virtual scanner or a replay
+    uint64_t steps = 0;        // the steps it ran, a retried step once
+    uint64_t retriedSteps = 0; // those that needed more than one attempt
 };
 
 // The unit a run belongs to: its serial, or for a run without a serial the run itself. The
@@ -38,13 +40,18 @@ struct YieldRow {
     uint64_t retested = 0;       // more than one attempt
     uint64_t attempts = 0;
     uint64_t aborted = 0;        // runs, not units
+    uint64_t steps = 0;          // steps run in the attempts counted here, a retried step once
+    uint64_t retriedSteps = 0;   // of those, the steps that needed more than one attempt
     double FirstPassYield() const { return units ? double(firstPass) / double(units) : 0; }
     double FinalYield() const { return units ? double(finalPass) / double(units) : 0; }
     double RetestRate() const { return units ? double(retested) / double(units) : 0; }
+    double StepRetryRate() const { return steps ? double(retriedSteps) / double(steps) : 0; }
 };
 
 // Folds runs ordered by plan, unit and then time. A unit is counted in the group of its first
-// attempt; an aborted run in the group it ran in.
+// attempt; an aborted run, and the steps an attempt ran, in the group it ran in. A run decides
+// the yield by its verdict alone: a unit that passed only on a retried step passed its run,
+// first time; the steps' retries are counted beside it.
 class YieldCounter {
 public:
     explicit YieldCounter(bool includeVirtual) : includeVirtual_(includeVirtual) {}

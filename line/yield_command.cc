@@ -18,14 +18,14 @@ void PrintText(const std::vector<YieldRow>& rows) {
     for (const YieldRow& row : rows) {
         if (row.plan != plan) {
             plan = row.plan;
-            std::printf("%splan %s\n%-18s %7s %11s %9s %9s %9s %8s\n", &row == &rows.front() ? "" : "\n",
+            std::printf("%splan %s\n%-18s %7s %11s %9s %9s %9s %8s %11s\n", &row == &rows.front() ? "" : "\n",
                         Shown(plan.empty() ? "(none)" : plan).c_str(), "", "units", "first-pass", "final", "retested",
-                        "attempts", "aborted");
+                        "attempts", "aborted", "step retry");
         }
-        std::printf("%s %7llu %10.1f%% %8.1f%% %8.1f%% %9llu %8llu\n", Padded(row.group, 18).c_str(),
+        std::printf("%s %7llu %10.1f%% %8.1f%% %8.1f%% %9llu %8llu %10.1f%%\n", Padded(row.group, 18).c_str(),
                     static_cast<unsigned long long>(row.units), 100 * row.FirstPassYield(), 100 * row.FinalYield(),
                     100 * row.RetestRate(), static_cast<unsigned long long>(row.attempts),
-                    static_cast<unsigned long long>(row.aborted));
+                    static_cast<unsigned long long>(row.aborted), 100 * row.StepRetryRate());
     }
     if (rows.empty()) std::printf("no runs in the period\n");
 }
@@ -36,7 +36,8 @@ json RowJson(const YieldRow& row) {
                 {"firstPassYield", row.FirstPassYield()}, {"finalPassUnits", row.finalPass},
                 {"finalYield", row.FinalYield()}, {"retestedUnits", row.retested},
                 {"retestRate", row.RetestRate()}, {"attempts", row.attempts},
-                {"abortedRuns", row.aborted}};
+                {"abortedRuns", row.aborted}, {"steps", row.steps},
+                {"retriedSteps", row.retriedSteps}, {"stepRetryRate", row.StepRetryRate()}};
 }
 
 }  // namespace
@@ -71,14 +72,16 @@ int RunYield(const Arguments& args) {
         std::printf("%s\n", out.dump(2, ' ', false, json::error_handler_t::replace).c_str());
     } else if (format == "csv") {
         std::printf("plan,group,units,first_pass_units,first_pass_yield,final_pass_units,final_yield,"
-                    "retested_units,retest_rate,attempts,aborted_runs\n");
+                    "retested_units,retest_rate,attempts,aborted_runs,steps,retried_steps,step_retry_rate\n");
         for (const YieldRow& row : rows) {
-            std::printf("%s,%s,%llu,%llu,%.6f,%llu,%.6f,%llu,%.6f,%llu,%llu\n", CsvField(row.plan).c_str(),
+            std::printf("%s,%s,%llu,%llu,%.6f,%llu,%.6f,%llu,%.6f,%llu,%llu,%llu,%llu,%.6f\n", CsvField(row.plan).c_str(),
                         CsvField(row.group).c_str(), static_cast<unsigned long long>(row.units),
                         static_cast<unsigned long long>(row.firstPass), row.FirstPassYield(),
                         static_cast<unsigned long long>(row.finalPass), row.FinalYield(),
                         static_cast<unsigned long long>(row.retested), row.RetestRate(),
-                        static_cast<unsigned long long>(row.attempts), static_cast<unsigned long long>(row.aborted));
+                        static_cast<unsigned long long>(row.attempts), static_cast<unsigned long long>(row.aborted),
+                        static_cast<unsigned long long>(row.steps), static_cast<unsigned long long>(row.retriedSteps),
+                        row.StepRetryRate());
         }
     } else {
         PrintText(rows);

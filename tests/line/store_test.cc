@@ -7,6 +7,7 @@
 
 #include "line/ingest.h"
 #include "line/ocp_run.h"
+#include "line/stats_query.h"
 #include "tests/line/line_test_support.h"
 
 namespace linetest {
@@ -106,21 +107,55 @@ TEST_P(StoreTest, HistoryShowsBothRunsOfARetestedUnitAndRunsFiltersThem) {
     EXPECT_EQ(RunLine({"history", "SN0404", "--db", url_}).status, 1);
 }
 
+// kelvotest-plan's run of a step that failed twice and passed on its third attempt, on a
+// station past its calibration: three steps stored as attempts 1-3 of 3, the run a first-pass
+// pass with one retried step, and the station's facts in the run's row.
+TEST_P(StoreTest, RetriedStepAndTheStationsFactsAreStoredAndCountedByTheRule) {
+    const line::RunRecord run = Read(std::string(KELVO_LINE_TEST_DATA) + "/retried.jsonl");
+    ASSERT_EQ(line::StoreRun(*store_, run).outcome, Stored::kNew);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM steps WHERE name = 'rails' AND attempts_allowed = 3 AND attempt = idx + 1"), 3);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM runs WHERE fixture_id = 'FX-07' AND calibration_due = '2026-12-01'"
+                    " AND uncalibrated = 1"), 1);
+    const Result listed = RunLine({"runs", "--db", url_, "--format", "json"});
+    EXPECT_NE(listed.out.find("\"fixture_id\":\"FX-07\",\"limits_digest\""), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\"station_facts\":{\"calibration\":\"PAST DUE\","), std::string::npos) << listed.out;
+    std::string error;
+    for (const line::GroupBy by : {line::GroupBy::kNone, line::GroupBy::kStep}) {
+        std::vector<line::YieldRow> rows;
+        ASSERT_TRUE(line::QueryYield(*store_, {}, by, &rows, &error)) << error;
+        const line::YieldRow& all = rows.back();
+        EXPECT_EQ(all.units, 1u);
+        EXPECT_EQ(all.firstPass, 1u);
+        EXPECT_EQ(all.attempts, 1u);
+        EXPECT_EQ(all.steps, 1u);
+        EXPECT_EQ(all.retriedSteps, 1u);
+    }
+}
+
 TEST_P(StoreTest, StoreOfANewerSchemaIsRefused) {
     std::string error;
-    // A store of version 1 is brought up to date: PostgreSQL gets the index of values with limits.
+    // A store of version 1 is brought up to date: PostgreSQL gets the index of values with limits,
+    // the runs their station's facts and the steps their attempts.
     ASSERT_TRUE(store_->Execute("DROP INDEX IF EXISTS measurements_with_limits", {}, &error)) << error;
-    ASSERT_TRUE(store_->Execute("DELETE FROM schema_version WHERE version = 2", {}, &error)) << error;
+    for (const char* later : {"runs DROP COLUMN fixture_id", "runs DROP COLUMN calibration_date",
+                              "runs DROP COLUMN calibration_due", "runs DROP COLUMN uncalibrated",
+                              "runs DROP COLUMN station_facts", "steps DROP COLUMN attempt",
+                              "steps DROP COLUMN attempts_allowed"}) {
+        ASSERT_TRUE(store_->Execute(std::string("ALTER TABLE ") + later, {}, &error)) << error;
+    }
+    ASSERT_TRUE(store_->Execute("DELETE FROM schema_version WHERE version > 1", {}, &error)) << error;
     store_ = line::Store::Open(url_, &error);
     ASSERT_NE(store_, nullptr) << error;
-    EXPECT_EQ(Count("SELECT MAX(version) FROM schema_version"), 2);
+    EXPECT_EQ(Count("SELECT MAX(version) FROM schema_version"), 3);
+    EXPECT_EQ(Count("SELECT COUNT(*) FROM runs WHERE uncalibrated = 0 AND fixture_id IS NULL"),
+              Count("SELECT COUNT(*) FROM runs"));
     if (GetParam() == Engine::kPostgresql) {
         EXPECT_EQ(Count("SELECT COUNT(*) FROM pg_indexes WHERE indexname = 'measurements_with_limits'"), 1);
     }
     ASSERT_TRUE(store_->Execute("INSERT INTO schema_version (version, applied_at) VALUES (99, 'later')", {}, &error)) << error;
     store_.reset();
     EXPECT_EQ(line::Store::Open(url_, &error), nullptr);
-    EXPECT_NE(error.find("has schema version 99, newer than this program's 2"), std::string::npos) << error;
+    EXPECT_NE(error.find("has schema version 99, newer than this program's 3"), std::string::npos) << error;
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, StoreTest, ::testing::Values(Engine::kSqlite, Engine::kPostgresql), EngineName);

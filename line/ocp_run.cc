@@ -83,7 +83,10 @@ void Reader::RunStart(const json& start) {
     std::optional<std::string> source = Str(parameters, "scanner");
     if (!source) source = Str(metadata, "scanner");
     if (source && (*source == "hardware" || *source == "virtual" || *source == "replay")) run_->source = *source;
-    if (Member(metadata, "marginal") == json(true) || Member(parameters, "marginal") == json(true)) run_->marginal = true;
+    if (Member(metadata, "marginal") == json(true) || Member(parameters, "marginal") == json(true) ||
+        Member(Member(start, "metadata"), "marginal") == json(true)) {
+        run_->marginal = true;
+    }
     for (const json& hardware : Member(dut, "hardwareInfos")) {
         if (!run_->serial) run_->serial = Str(hardware, "serialNumber");
         if (!run_->part) run_->part = Str(hardware, "partNumber");

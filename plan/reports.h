@@ -24,6 +24,9 @@ public:
     void StepStart(const StepResult& step);
     // Every artifact of a finished (or skipped) step, ending with testStepEnd.
     void StepEnd(const RunResult& run, const StepResult& step);
+    // The run's end, and the file closed. A run with a marginal value then gets its flag in
+    // testRunStart's metadata: the file is written anew beside itself and renamed over, so that
+    // it is whole at every moment.
     void RunEnd(const RunResult& run);
     void Close();
     bool Failed() const { return failed_; }   // a write failed (disk full): the file is incomplete
@@ -33,7 +36,12 @@ public:
     void Write(const nlohmann::json& artifact);
 
 private:
+    void FlagMarginalRun();
     std::FILE* file_ = nullptr;
+    std::string path_;
+    std::string startLine_;      // the testRunStart line as written, and where it begins
+    long long startOffset_ = -1;
+    long long written_ = 0;
     long long sequence_ = 0;
     bool failed_ = false;
     std::string problem_;

@@ -58,7 +58,9 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
         std::remove(part.c_str());
         return false;
     }
-    std::remove(path.c_str());   // Windows: rename does not replace
+#ifdef _WIN32
+    std::remove(path.c_str());   // rename does not replace here; elsewhere it does, atomically
+#endif
     if (std::rename(part.c_str(), path.c_str()) != 0) {
         *error = path + ": " + std::strerror(errno);
         return false;

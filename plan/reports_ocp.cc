@@ -100,7 +100,10 @@ bool OcpWriter::Open(const std::string& path, std::string* error) {
         *error = path + ": " + std::strerror(errno);
         return false;
     }
+    path_ = path;
     sequence_ = 0;
+    written_ = 0;
+    startOffset_ = -1;
     Write(json{{"schemaVersion", {{"major", 2}, {"minor", 0}}}});
     if (failed_) *error = path + ": " + problem_;
     return !failed_;
@@ -127,6 +130,11 @@ void OcpWriter::Write(const json& artifact) {
         failed_ = true;
         problem_ = std::strerror(errno);
     }
+    if (artifact.contains("testRunArtifact") && artifact["testRunArtifact"].contains("testRunStart")) {
+        startLine_ = text;
+        startOffset_ = written_;
+    }
+    written_ += static_cast<long long>(text.size());
 }
 
 void OcpWriter::RunStart(const RunResult& run) {
@@ -238,11 +246,11 @@ void OcpWriter::StepEnd(const RunResult& run, const StepResult& step) {
 }
 
 void OcpWriter::RunEnd(const RunResult& run) {
-    // The run's metadata went out with its start, before any value was known: its marginal
-    // flag comes last, beside the marginal diagnoses of its steps.
+    bool marginal = false;
     for (const StepResult& step : run.steps) {
         for (const Check* check : step.Marginals()) {
             Write(json{{"testRunArtifact", {{"log", {{"severity", "WARNING"}, {"message", "marginal: " + check->message}}}}}});
+            marginal = true;
         }
     }
     if (run.info.aborted) {
@@ -250,6 +258,32 @@ void OcpWriter::RunEnd(const RunResult& run) {
     }
     Write(json{{"testRunArtifact",
                 {{"testRunEnd", {{"status", run.info.aborted ? "ERROR" : "COMPLETE"}, {"result", run.Passed() ? "PASS" : "FAIL"}}}}}});
+    Close();
+    if (marginal) FlagMarginalRun();
+}
+
+// The start went out before any value was known; once the run is whole, its start line is
+// the same line with "marginal": true in its metadata. Should that fail, the file stays as
+// it was, whole, with the marginal diagnoses and warnings that say it all the same.
+void OcpWriter::FlagMarginalRun() {
+    if (failed_ || startOffset_ < 0) return;
+    std::string text;
+    if (std::FILE* in = std::fopen(path_.c_str(), "rb")) {
+        char chunk[65536];
+        for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, got);
+        std::fclose(in);
+    }
+    const size_t at = static_cast<size_t>(startOffset_);
+    if (text.size() != static_cast<size_t>(written_) || text.compare(at, startLine_.size(), startLine_) != 0) return;
+    json line = json::parse(startLine_, nullptr, false);
+    if (line.is_discarded()) return;
+    line["testRunArtifact"]["testRunStart"]["metadata"]["marginal"] = true;
+    text.replace(at, startLine_.size(), line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n");
+    std::string error;
+    if (!WriteFileAtomically(path_, text, &error)) {
+        std::fprintf(stderr, "kelvotest-plan: %s: the run's marginal flag is not in its start (%s)\n", path_.c_str(),
+                     error.c_str());
+    }
 }
 
 json TranscriptJson(const Transcript& transcript) {

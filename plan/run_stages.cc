@@ -316,7 +316,6 @@ void WriteReports(RunContext& context) {
     RunResult& run = context.run;
     if (!context.writeProblems.empty()) MarkIncomplete(context, std::string(context.writeProblems.front()));
     context.ocp.RunEnd(run);
-    context.ocp.Close();
     std::string problem;
     if (context.ocp.Failed()) {
         std::fprintf(stderr, "kelvotest-plan: %s/ocp.jsonl could not be written completely: %s\n",

@@ -89,7 +89,7 @@ bool WriteReport(const std::string& path, const std::string& html, std::string* 
 }  // namespace
 
 int RunReport(const Arguments& args) {
-    static const OptionSpec kSpecs[] = {KELVO_LINE_STATS_OPTIONS, {"--by", true}, {"--out", true}};
+    static const OptionSpec kSpecs[] = {KELVO_LINE_REPORT_OPTIONS, {"--by", true}, {"--out", true}};
     Options options;
     StatsFilter filter;
     GroupBy by = GroupBy::kNone;

@@ -12,9 +12,11 @@ int RunPareto(const Arguments& args);
 int RunReport(const Arguments& args);
 
 // The options every one of them takes.
-#define KELVO_LINE_STATS_OPTIONS                                                                     \
+// The report is HTML alone; the other statistics take --format as well.
+#define KELVO_LINE_REPORT_OPTIONS                                                                    \
     {"--db", true}, {"--plan", true}, {"--since", true}, {"--until", true}, {"--station", true},      \
-        {"--include-virtual", false}, {"--format", true}
+        {"--include-virtual", false}
+#define KELVO_LINE_STATS_OPTIONS KELVO_LINE_REPORT_OPTIONS, {"--format", true}
 
 #define KELVO_LINE_STATS_USAGE "[--db URL] [--plan NAME] [--since T] [--until T] [--station S] [--include-virtual]"
 

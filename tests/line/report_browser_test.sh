@@ -7,10 +7,6 @@
 # the marks of figures on fewer than 25 values, and the rules. Exit 77 (skipped) without chromium.
 set -u
 program=$1 chromium=$2 data=$3 work=$4
-if [ -z "$chromium" ] || ! command -v "$chromium" >/dev/null 2>&1; then
-    echo "SKIP: chromium not found (Debian: apt-get install chromium); the line report was not rendered"
-    exit 77
-fi
 rm -rf "$work" && mkdir -p "$work" || exit 1
 cd "$work" || exit 1
 fail() { echo "FAIL: $*"; exit 1; }
@@ -19,6 +15,13 @@ fail() { echo "FAIL: $*"; exit 1; }
 "$program" report --db line.db --since 2026-01-01 --include-virtual --out line.html >report.txt 2>&1 ||
     { cat report.txt; fail "kelvotest-line report"; }
 [ -s line.html ] || fail "no line.html"
+# The report is HTML alone: a format asked of it is refused, not ignored.
+if "$program" report --db line.db --format csv --out other.html >format.txt 2>&1; then fail "report took --format"; fi
+grep -q "unknown option --format" format.txt || { cat format.txt; fail "report's refusal of --format"; }
+if [ -z "$chromium" ] || ! command -v "$chromium" >/dev/null 2>&1; then
+    echo "SKIP: chromium not found (Debian: apt-get install chromium); the line report was not rendered"
+    exit 77
+fi
 
 profile=$(mktemp -d "${TMPDIR:-/tmp}/kelvo-chromium.XXXXXX") || exit 1
 trap 'rm -rf "$profile"' EXIT

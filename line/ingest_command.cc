@@ -1,6 +1,7 @@
 // line/ingest_command.cc: `kelvotest-line ingest [--db URL] PATH…`: run folders, ocp.jsonl
 // files, spool folders (their new/ and cur/) or folders of run folders; each run is stored in
-// one transaction. A refused file is named with its reason; a store that fails stops the command.
+// one transaction, in the order found, the next files read on another core meanwhile. A
+// refused file is named with its reason; a store that fails stops the command.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "line/command_table.h"
 #include "line/ingest.h"
+#include "line/read_ahead.h"
 #include "line/run_files.h"
 #include "line/text.h"
 
@@ -33,11 +35,12 @@ int RunIngest(const Arguments& args) {
     }
     std::unique_ptr<Store> store = OpenStoreOrSay("ingest", options.Get("--db", kDefaultStore));
     if (!store) return kExitFailed;
-    for (const std::string& file : files) {
-        RunRecord run;
-        std::string error;
-        if (!ReadOcpRun(file, &run, &error)) {
-            std::fprintf(stderr, "kelvotest-line ingest: refused %s\n", Shown(error).c_str());
+    ReadAhead ahead(std::move(files));
+    for (ReadRun next; ahead.Next(&next);) {
+        const std::string& file = next.file;
+        const RunRecord& run = next.run;
+        if (!next.read) {
+            std::fprintf(stderr, "kelvotest-line ingest: refused %s\n", Shown(next.error).c_str());
             ++refused;
             continue;
         }

@@ -13,7 +13,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "plan/sha256.h"
+#include "line/file_digest.h"
 #include "line/times.h"
 
 namespace line {
@@ -313,7 +313,7 @@ int OpenRegular(const std::string& path, std::string* error) {
 
 // Reads the file in pieces, hands each whole line to the reader and leaves a last line
 // without its newline in *pending. False with *why on a read error or a refused line.
-bool ReadLines(int fd, Reader& reader, plan::Sha256& hash, size_t* number, std::string* pending, std::string* why) {
+bool ReadLines(int fd, Reader& reader, FileDigest& hash, size_t* number, std::string* pending, std::string* why) {
     char buffer[65536];
     uint64_t total = 0;
     for (;;) {
@@ -360,7 +360,7 @@ bool ReadOcpRun(const std::string& path, RunRecord* run, std::string* error) {
         return false;
     }
     Reader reader(run);
-    plan::Sha256 hash;
+    FileDigest hash;
     std::string pending;
     size_t number = 0;
     bool ok = ReadLines(fd, reader, hash, &number, &pending, &why);
@@ -382,7 +382,7 @@ bool ReadOcpRun(const std::string& path, RunRecord* run, std::string* error) {
         *error = path + ": " + why;
         return false;
     }
-    run->fingerprint = plan::HexDigest(hash.Finish());
+    run->fingerprint = hash.Hex();
     if (run->runId.empty()) run->runId = "ocp-" + run->fingerprint;
     return true;
 }

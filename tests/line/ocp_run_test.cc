@@ -93,9 +93,10 @@ TEST(Times, TimestampsBecomeUtcWithMilliseconds) {
         {"2026-12-07T19:33:07.1+01:00", "2026-12-07T18:33:07.100Z"},
         {"2026-12-31T23:30:00-01:00", "2027-01-01T00:30:00.000Z"},
         {"2026-12-07t18:33:07.123456789z", "2026-12-07T18:33:07.123Z"},
+        {"2026-12-31T23:59:60.500Z", "2027-01-01T00:00:00.500Z"},   // a leap second, in the stored form's shape
     };
     for (const auto& [in, out] : cases) EXPECT_EQ(line::NormaliseTimestamp(in), out) << in;
-    for (const char* bad : {"2026-12-07", "2026-02-30T00:00:00Z", "yesterday", "2026-12-07T25:00:00Z"}) {
+    for (const char* bad : {"2026-12-07", "2026-02-30T00:00:00Z", "2026-02-30T00:00:00.000Z", "yesterday", "2026-12-07T25:00:00Z"}) {
         EXPECT_EQ(line::NormaliseTimestamp(bad), std::nullopt) << bad;
     }
     EXPECT_EQ(line::ParseTimeArgument("2026-12-07"), "2026-12-07T00:00:00.000Z");

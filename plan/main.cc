@@ -7,6 +7,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "plan/input_file.h"
 #include "plan/reports.h"
 #include "plan/run_stages.h"
 #include "plan/run_station.h"
@@ -148,19 +149,18 @@ std::string Quote(const std::string& word) {
 }
 
 int ReadTranscript(const Options& options) {
-    std::ifstream file(options.read, std::ios::binary);
-    if (!file) {
-        std::fprintf(stderr, "kelvotest-plan: %s: cannot be read\n", options.read.c_str());
+    // A transcript is the tool's standard error of one step: a long stream's is megabytes.
+    std::string transcript, error;
+    if (!ReadInputFile(options.read, "transcript", size_t{256} << 20, "256 MiB", &transcript, &error)) {
+        std::fprintf(stderr, "kelvotest-plan: %s\n", error.c_str());
         return 2;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
     const ToolArgs args = ParseToolArgs(options.readArgs);
     if (!args.error.empty()) {
         std::fprintf(stderr, "kelvotest-plan: the tool's arguments after --: %s\n", args.error.c_str());
         return 2;
     }
-    std::cout << TranscriptJson(ParseTranscript(text.str(), args)).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    std::cout << TranscriptJson(ParseTranscript(transcript, args)).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
     return std::cout.good() ? 0 : 2;
 }
 

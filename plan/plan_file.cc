@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 
+#include "plan/input_file.h"
 #include "plan/serial_check.h"
 
 // Errors are values here, not exceptions.
@@ -423,18 +424,9 @@ bool ParsePlan(const std::string& text, const std::string& path, PlanFile* plan,
 }
 
 bool LoadPlan(const std::string& path, PlanFile* plan, std::string* error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        *error = path + ": cannot be read";
-        return false;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) {
-        *error = path + ": cannot be read";
-        return false;
-    }
-    return ParsePlan(text.str(), path, plan, error);
+    std::string text;
+    if (!ReadInputFile(path, "plan", size_t{1} << 20, "1 MiB", &text, error)) return false;
+    return ParsePlan(text, path, plan, error);
 }
 
 std::string StepFolderName(size_t index, const std::string& name) {

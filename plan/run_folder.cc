@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "plan/input_file.h"
 #include "plan/run_stages.h"
 #include "plan/step_runner.h"
 
@@ -79,34 +80,7 @@ std::string DefaultFolderName(const std::string& serial) {
 }  // namespace
 
 bool ReadPlanText(const std::string& path, std::string* text, std::string* error) {
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (ec) {
-        *error = path + ": cannot be read: " + Reason(ec);
-        return false;
-    }
-    if (status.type() == fs::file_type::directory) {
-        *error = path + ": is a folder, not a plan";
-        return false;
-    }
-    // A file or a pipe (a plan given as <(...)); never a device, which may never end.
-    if (status.type() != fs::file_type::regular && status.type() != fs::file_type::fifo) {
-        *error = path + ": is neither a file nor a pipe";
-        return false;
-    }
-    std::ifstream file(path, std::ios::binary);
-    text->assign(kMaxPlanBytes + 1, '\0');
-    file.read(text->data(), static_cast<std::streamsize>(text->size()));
-    if (!file && !file.eof()) {
-        *error = path + ": cannot be read";
-        return false;
-    }
-    text->resize(static_cast<size_t>(file.gcount()));
-    if (text->size() > kMaxPlanBytes) {
-        *error = path + ": is larger than 1 MiB, which no plan is";
-        return false;
-    }
-    return true;
+    return ReadInputFile(path, "plan", kMaxPlanBytes, "1 MiB", text, error);
 }
 
 bool NewRunId(std::string* runId, std::string* error) {

@@ -3,12 +3,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 // Errors are values here, not exceptions.
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
+
+#include "plan/input_file.h"
 
 namespace plan {
 namespace {
@@ -104,14 +105,9 @@ bool ParseStationFile(const std::string& text, const std::string& path, StationI
 }
 
 bool LoadStationFile(const std::string& path, StationIdentity* station, std::string* error) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (!file || file.bad()) {
-        *error = path + ": cannot be read";
-        return false;
-    }
-    return ParseStationFile(text.str(), path, station, error);
+    std::string text;
+    if (!ReadInputFile(path, "station file", 1 << 20, "1 MiB", &text, error)) return false;
+    return ParseStationFile(text, path, station, error);
 }
 
 }  // namespace plan

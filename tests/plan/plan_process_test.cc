@@ -439,6 +439,13 @@ TEST(PlanProcess, AFullDiskAndOddPlansAreSaidAsTheyAre) {
         EXPECT_EQ(2, r.exitCode);
         EXPECT_NE(std::string::npos, r.err.find(plan + message)) << r.err;
     }
+    // Nor a transcript, nor a station's file: refused, never read as empty.
+    const ProcessResult read = RunToTheEnd(Plan({"--read", dir.Path()}));
+    EXPECT_EQ(2, read.exitCode) << read.out;
+    EXPECT_NE(std::string::npos, read.err.find(dir.Path() + ": is a folder, not a transcript")) << read.err;
+    const ProcessResult station = RunToTheEnd(Plan({dir.File("p.toml"), "--station-file", dir.Path(), "--tool", tool}));
+    EXPECT_EQ(2, station.exitCode) << station.out;
+    EXPECT_NE(std::string::npos, station.err.find(dir.Path() + ": is a folder, not a station file")) << station.err;
 }
 
 TEST(PlanProcess, StepNamesReachTheTerminalEscapedAndAligned) {

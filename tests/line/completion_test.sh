@@ -1,29 +1,9 @@
 #!/usr/bin/env bash
 # Drives the bash completion of kelvotest-line the way bash does (see
-# tests/completion/completion_test.sh): completion_test.sh FILE.
-bash_completion=${BASH_COMPLETION_SCRIPT-/usr/share/bash-completion/bash_completion}
-[ -n "$bash_completion" ] && [ -r "$bash_completion" ] && . "$bash_completion"
-. "$1" || exit 1
-work=$(mktemp -d) && cd "$work" || exit 1
-trap 'rm -rf "$work"' EXIT
+# tests/support/completion_expect.sh): completion_test.sh FILE.
+completion_function=_kelvotest_line
+. "$(dirname "$0")/../support/completion_expect.sh" "$1" || exit 1
 mkdir spool && touch results.db
-failures=0
-expect() {
-    local -a words
-    read -r -a words <<<"$1"
-    COMP_WORDS=("${words[@]}" "$2")
-    COMP_CWORD=${#words[@]}
-    COMP_LINE="$1 $2"
-    COMP_POINT=${#COMP_LINE}
-    COMPREPLY=()
-    _kelvotest_line "${words[0]}" "$2" "${words[-1]}"
-    local got
-    got=$(printf '%s\n' "${COMPREPLY[@]}" | sed 's|/$||' | sort | tr '\n' ' ')
-    if [ "$got" != "$3 " ]; then
-        echo "FAIL: '$1 $2<TAB>' offers [$got], expected [$3 ]"
-        failures=$((failures + 1))
-    fi
-}
 expect "kelvotest-line" "" "--help --version capability history ingest pareto report runs watch yield"
 expect "kelvotest-line" "h" "history"
 expect "kelvotest-line watch" "--" "--db --once"

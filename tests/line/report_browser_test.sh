@@ -7,6 +7,7 @@
 # the marks of figures on fewer than 25 values, and the rules. Exit 77 (skipped) without chromium.
 set -u
 program=$1 chromium=$2 data=$3 work=$4
+here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work" && mkdir -p "$work" || exit 1
 cd "$work" || exit 1
 fail() { echo "FAIL: $*"; exit 1; }
@@ -23,28 +24,12 @@ if [ -z "$chromium" ] || ! command -v "$chromium" >/dev/null 2>&1; then
     exit 77
 fi
 
-profile=$(mktemp -d "${TMPDIR:-/tmp}/kelvo-chromium.XXXXXX") || exit 1
-trap 'rm -rf "$profile"' EXIT
-flags="--headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking
-       --disable-component-update --disable-sync --disable-dev-shm-usage --user-data-dir=$profile"
-url="file://$work/line.html"
-# shellcheck disable=SC2086
-timeout 120 "$chromium" $flags --enable-logging=stderr --v=0 --window-size=1160,3000 \
-    --screenshot="$work/line.png" "$url" >screenshot.txt 2>&1 || { cat screenshot.txt; fail "chromium did not render the page"; }
-# shellcheck disable=SC2086
-timeout 120 "$chromium" $flags --enable-logging=stderr --v=0 --dump-dom "$url" >dom.html 2>dom.txt ||
-    { cat dom.txt; fail "chromium did not load the page"; }
-
-if grep -h "CONSOLE" screenshot.txt dom.txt; then fail "the page wrote to the console (above)"; fi
-if grep -h -i "Failed to load\|ERR_FILE_NOT_FOUND\|net::ERR" screenshot.txt dom.txt; then fail "the page fetched something (above)"; fi
-[ -s line.png ] || fail "no picture"
-[ "$(head -c 8 line.png | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] || fail "line.png is not a PNG"
-[ "$(wc -c <line.png)" -gt 20000 ] || fail "line.png is nearly empty"
+. "$here/../support/render_page.sh"
+render_page "$chromium" "$work/line.html" "$work/line.png" 1160,3000
 for plot in 'id="yield-0"' 'class="first-pass"' 'class="units"' 'id="pareto"' 'class="cumulative"' \
             'id="histogram-0"' 'class="bin"' 'class="limit"' 'id="individuals-0"' 'class="control"' \
             'id="stations"' 'class="few"' 'id="rules"' 'adc.3v3-low'; do
     grep -q "$plot" dom.html || fail "the rendered page lacks $plot"
 done
-if grep -q '<script' dom.html; then fail "the page has a script"; fi
 grep -q 'virtual scanner and replays are included' dom.html || fail "the page does not say that virtual runs are in"
 echo "line.html rendered: $work/line.png"

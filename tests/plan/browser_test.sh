@@ -46,27 +46,11 @@ if command -v xmllint >/dev/null 2>&1; then
 fi
 python3 "$here/validate_ocp.py" "$here/schemas/ocp" out/ocp.jsonl out/report.html || fail "ocp.jsonl or report.html does not validate (above)"
 
-profile=$(mktemp -d "${TMPDIR:-/tmp}/kelvo-chromium.XXXXXX") || exit 1
-trap 'rm -rf "$profile"' EXIT
-flags="--headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking
-       --disable-component-update --disable-sync --disable-dev-shm-usage --user-data-dir=$profile"
-url="file://$work/out/report.html"
-# shellcheck disable=SC2086
-timeout 120 "$chromium" $flags --enable-logging=stderr --v=0 --window-size=1100,2600 \
-    --screenshot="$work/report.png" "$url" >screenshot.txt 2>&1 || { cat screenshot.txt; fail "chromium did not render the page"; }
-# shellcheck disable=SC2086
-timeout 120 "$chromium" $flags --enable-logging=stderr --v=0 --dump-dom "$url" >dom.html 2>dom.txt ||
-    { cat dom.txt; fail "chromium did not load the page"; }
-
-if grep -h "CONSOLE" screenshot.txt dom.txt; then fail "the page wrote to the console (above)"; fi
-if grep -h -i "Failed to load\|ERR_FILE_NOT_FOUND\|net::ERR" screenshot.txt dom.txt; then fail "the page fetched something (above)"; fi
-[ -s report.png ] || fail "no picture"
-[ "$(head -c 8 report.png | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] || fail "report.png is not a PNG"
-[ "$(wc -c <report.png)" -gt 20000 ] || fail "report.png is nearly empty"
+. "$here/../support/render_page.sh"
+render_page "$chromium" "$work/out/report.html" "$work/report.png" 1100,2600
 grep -q '<svg class="plot"' dom.html || fail "no throughput plot in the rendered page"
 grep -q '<polyline class="series"' dom.html || fail "the plot has no line"
 grep -q 'class="first-error"' dom.html || fail "the plot marks no first error"
 grep -q '<svg class="rails"' dom.html || fail "no rails in the rendered page"
 grep -q 'id="verdict">FAIL<' dom.html || fail "no verdict"
-if grep -q '<script' dom.html; then fail "the page has a script"; fi
 echo "report.html rendered: $work/report.png"

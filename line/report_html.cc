@@ -8,23 +8,12 @@
 #include <cstdio>
 
 #include "line/control_chart.h"
+#include "plan/number_text.h"
 
 namespace line {
 namespace {
 
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#endif
-// Every format given is a literal of this file with one double conversion.
-std::string F(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
+std::string F(const char* format, double value) { return plan::NumberText(format, value); }
 
 std::string H(const std::string& text) {
     std::string out;

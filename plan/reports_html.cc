@@ -8,24 +8,13 @@
 
 #include "plan/checks.h"
 #include "plan/limits_digest.h"
+#include "plan/number_text.h"
 #include "plan/reports.h"
 
 namespace plan {
 namespace {
 
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#endif
-// Every format given is a literal of this file with one double conversion.
-std::string Fmt(const char* format, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
+std::string Fmt(const char* format, double value) { return plan::NumberText(format, value); }
 
 std::string H(const std::string& text) { return XmlEscape(text); }
 

@@ -1,13 +1,29 @@
-// plan/station_lock.cc: the station lock's file and the note that names its holder.
+// plan/station_lock.cc: the station lock's file and the note that names its holder, and the
+// station's calendar date.
 #include "plan/station_lock.h"
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 namespace plan {
+
+std::string TodayIso() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char text[16];
+    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+    return text;
+}
+
 namespace {
 
 // "pid 1234\nplan /lines/final.toml\n" as written by the holder; either part may be missing

@@ -31,15 +31,6 @@ std::string HostName() {
 
 long ProcessId() { return static_cast<long>(getpid()); }
 
-std::string TodayIso() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
-    return text;
-}
-
 FileLock::~FileLock() { Release(); }
 
 FileLock::Result FileLock::Take(const std::string& path, std::string* error) {

@@ -40,15 +40,6 @@ std::string HostName() {
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
-std::string TodayIso() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_s(&local, &now);
-    char text[16];
-    std::strftime(text, sizeof text, "%Y-%m-%d", &local);
-    return text;
-}
-
 FileLock::~FileLock() { Release(); }
 
 FileLock::Result FileLock::Take(const std::string& path, std::string* error) {

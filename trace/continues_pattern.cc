@@ -24,8 +24,10 @@ bool TailContinues(const uint8_t* data, uint32_t at, uint32_t count, uint16_t wo
     return at == count || data[at] == static_cast<uint8_t>(word);
 }
 
-// One body for every vector width; the words wrap from 65535 to 0 by themselves. The
-// difference is looked at once, after the last whole stride: folding a vector into a word
+// One body for every vector width; the words wrap from 65535 to 0 by themselves. After the
+// strides come single vectors, then the block's last vector, which overlaps what was compared
+// (only a block shorter than one vector, or of odd length, ends word by word). The
+// difference is looked at once, at the end: folding a vector into a word
 // costs as much as the comparison of a kilobyte, and a block that differs is rare and is
 // read again anyway to be split into runs.
 #define KELVO_CONTINUES_PATTERN_BODY(kVectorBytes)                                              \
@@ -35,6 +37,7 @@ bool TailContinues(const uint8_t* data, uint32_t at, uint32_t count, uint16_t wo
     Words e0;                                                                                   \
     for (int i = 0; i < kLanes; ++i) e0[i] = static_cast<uint16_t>(word + i);                   \
     const Words zero = e0 - e0;                                                                 \
+    const Words first = e0;                                                                     \
     Words e1 = e0 + kLanes, e2 = e0 + 2 * kLanes, e3 = e0 + 3 * kLanes;                         \
     const Words step = zero + 4 * kLanes;                                                       \
     Words difference = zero;                                                                    \
@@ -50,6 +53,20 @@ bool TailContinues(const uint8_t* data, uint32_t at, uint32_t count, uint16_t wo
         e1 += step;                                                                             \
         e2 += step;                                                                             \
         e3 += step;                                                                             \
+    }                                                                                           \
+    for (; at + (kVectorBytes) <= count; at += (kVectorBytes)) {                                \
+        Words g;                                                                                \
+        std::memcpy(&g, data + at, sizeof g);                                                   \
+        difference |= g ^ e0;                                                                   \
+        e0 += kLanes;                                                                           \
+    }                                                                                           \
+    /* The last words: the block's last whole vector, over some compared already. */           \
+    if (at < count && count >= (kVectorBytes) && count % 2 == 0) {                              \
+        const uint32_t last = count - (kVectorBytes);                                           \
+        Words g;                                                                                \
+        std::memcpy(&g, data + last, sizeof g);                                                 \
+        difference |= g ^ (first + static_cast<uint16_t>(last / 2));                            \
+        at = count;                                                                             \
     }                                                                                           \
     uint64_t parts[(kVectorBytes) / 8];                                                         \
     std::memcpy(parts, &difference, sizeof parts);                                              \

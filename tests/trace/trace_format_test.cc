@@ -164,6 +164,26 @@ TEST_F(TraceFormat, StreamDataWithDeviationsComesBackExactly) {
     EXPECT_EQ(std::vector<uint8_t>(corrupt.begin() + 3900, corrupt.begin() + 4400), part);
 }
 
+// A byte off anywhere in a block's end, and at its start, is seen whatever the block's length
+// leaves after the check's strides and single vectors: the block comes back as it was.
+TEST_F(TraceFormat, DeviationInAnyOfABlocksLastBytesIsSeen) {
+    std::vector<std::vector<uint8_t>> blocks;
+    uint32_t next = 2 * 65500;   // each block where the last ended, across word 65535 too
+    for (const uint32_t count : {2u, 63u, 64u, 66u, 127u, 128u, 130u, 254u, 256u, 258u, 300u, 511u, 512u, 514u, 1001u, 1030u}) {
+        for (uint32_t at = 0; at < count; at = at == 1 && count > 132 ? count - 130 : at + 1) {
+            const uint8_t* pattern = CountingPatternAt(next);
+            blocks.emplace_back(pattern, pattern + count);
+            blocks.back()[at] ^= 0x10;
+            next = (next + count) % kPatternBytes;
+        }
+    }
+    for (const auto& data : blocks) Add(Block(data, static_cast<int32_t>(data.size())));
+    std::vector<Call> calls;
+    ASSERT_EQ(trace::ReadStatus::kEnd, ReadAll(Save(), &calls));
+    ASSERT_EQ(blocks.size(), calls.size());
+    for (size_t i = 0; i < blocks.size(); ++i) ASSERT_EQ(blocks[i], Data(calls[i])) << "block " << i;
+}
+
 TEST_F(TraceFormat, TraceCutAnywhereInItsLastRecordIsReadUpToTheRecordBefore) {
     Call open;
     open.op = Op::Init_Interface;

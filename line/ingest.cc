@@ -6,7 +6,12 @@
 #include "line/ingest.h"
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
 
+#include "line/read_ahead.h"
 #include "line/times.h"
 
 namespace line {
@@ -162,6 +167,32 @@ StoreResult StoreRun(Store& store, const RunRecord& run) {
         return {Stored::kStoreFailed, error};
     }
     return {Stored::kNew, {}};
+}
+
+bool StoreFiles(Store& store, const std::string& url, std::vector<std::string> files,
+                const std::function<void(const ReadRun& read, const StoreResult& result)>& told, std::string* error) {
+    std::vector<std::unique_ptr<Store>> more;
+    const size_t connections = store.engine() == Engine::kPostgresql ? std::min<size_t>(kConnections, files.size()) : 1;
+    for (size_t i = 1; i < connections; ++i) {
+        more.push_back(Store::Open(url, error));
+        if (!more.back()) return false;
+    }
+    ReadAhead ahead(std::move(files));
+    std::mutex telling;
+    std::atomic<bool> failed{false};
+    const auto work = [&](Store& mine) {
+        for (ReadRun next; !failed && ahead.Next(&next);) {
+            const StoreResult result = next.read ? StoreRun(mine, next.run) : StoreResult{Stored::kStoreFailed, next.error};
+            std::lock_guard<std::mutex> lock(telling);
+            if (next.read && result.outcome == Stored::kStoreFailed) failed = true;
+            told(next, result);
+        }
+    };
+    std::vector<std::thread> workers;
+    for (auto& connection : more) workers.emplace_back(work, std::ref(*connection));
+    work(store);
+    for (std::thread& worker : workers) worker.join();
+    return true;
 }
 
 }  // namespace line

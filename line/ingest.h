@@ -2,7 +2,9 @@
 // different run under a known run id is refused.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "line/ocp_run.h"
 #include "line/store.h"
@@ -22,5 +24,16 @@ struct StoreResult {
 };
 
 StoreResult StoreRun(Store& store, const RunRecord& run);
+
+// Stores the runs of `files`, read ahead on another core, each in its own transaction. Into
+// PostgreSQL, kConnections runs are stored at once, on connections of their own opened with
+// `url`: the server's work and its flush to disk of one run overlap the others'. `told` hears
+// of each file as it is done, one at a time, in the order they were stored; a run the store
+// failed stops the storing (the runs being stored meanwhile still end, each whole or not
+// at all). False with *error when no further connection could be opened.
+struct ReadRun;
+inline constexpr int kConnections = 3;
+bool StoreFiles(Store& store, const std::string& url, std::vector<std::string> files,
+                const std::function<void(const ReadRun& read, const StoreResult& result)>& told, std::string* error);
 
 }  // namespace line

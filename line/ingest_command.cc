@@ -1,7 +1,7 @@
 // line/ingest_command.cc: `kelvotest-line ingest [--db URL] PATH…`: run folders, ocp.jsonl
 // files, spool folders (their new/ and cur/) or folders of run folders; each run is stored in
-// one transaction, in the order found, the next files read on another core meanwhile. A
-// refused file is named with its reason; a store that fails stops the command.
+// one transaction, the next files read on another core meanwhile (and into PostgreSQL several
+// stored at once). A refused file is named with its reason; a store that fails stops the command.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -35,30 +35,33 @@ int RunIngest(const Arguments& args) {
     }
     std::unique_ptr<Store> store = OpenStoreOrSay("ingest", options.Get("--db", kDefaultStore));
     if (!store) return kExitFailed;
-    ReadAhead ahead(std::move(files));
-    for (ReadRun next; ahead.Next(&next);) {
+    const std::string url = options.Get("--db", kDefaultStore);
+    bool storeFailed = false;
+    std::string error;
+    const bool opened = StoreFiles(*store, url, std::move(files), [&](const ReadRun& next, const StoreResult& result) {
         const std::string& file = next.file;
-        const RunRecord& run = next.run;
         if (!next.read) {
             std::fprintf(stderr, "kelvotest-line ingest: refused %s\n", Shown(next.error).c_str());
             ++refused;
-            continue;
-        }
-        const StoreResult result = StoreRun(*store, run);
-        if (result.outcome == Stored::kStoreFailed) {
+        } else if (result.outcome == Stored::kStoreFailed) {
             std::fprintf(stderr, "kelvotest-line ingest: cannot store %s in %s: %s; stopped, nothing of it was stored\n",
                          Shown(file).c_str(), Shown(store->name()).c_str(), Shown(result.message).c_str());
-            return kExitFailed;
-        }
-        if (result.outcome == Stored::kConflict) {
+            storeFailed = true;
+        } else if (result.outcome == Stored::kConflict) {
             std::fprintf(stderr, "kelvotest-line ingest: %s: %s\n", Shown(file).c_str(), Shown(result.message).c_str());
             ++refused;
-            continue;
+        } else {
+            std::printf("%s %s %s %s (%s)\n", result.outcome == Stored::kNew ? "stored" : "already stored",
+                        Shown(next.run.runId).c_str(), Shown(next.run.serial.value_or("(no serial)")).c_str(),
+                        next.run.result.c_str(), Shown(file).c_str());
         }
-        std::printf("%s %s %s %s (%s)\n", result.outcome == Stored::kNew ? "stored" : "already stored",
-                    Shown(run.runId).c_str(), Shown(run.serial.value_or("(no serial)")).c_str(), run.result.c_str(),
-                    Shown(file).c_str());
+    }, &error);
+    if (!opened) {
+        std::fprintf(stderr, "kelvotest-line ingest: cannot open more connections to %s: %s\n", Shown(store->name()).c_str(),
+                     Shown(error).c_str());
+        return kExitFailed;
     }
+    if (storeFailed) return kExitFailed;
     return refused > 0 ? kExitRefused : kExitDone;
 }
 

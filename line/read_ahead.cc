@@ -34,8 +34,9 @@ void ReadAhead::Read() {
 
 bool ReadAhead::Next(ReadRun* next) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (handedOut_ == files_.size()) return false;
-    changed_.wait(lock, [this] { return !ready_.empty(); });
+    // Another taker may take the last run while this one waits.
+    changed_.wait(lock, [this] { return !ready_.empty() || handedOut_ == files_.size(); });
+    if (ready_.empty()) return false;
     *next = std::move(ready_.front());
     ready_.pop_front();
     ++handedOut_;

@@ -29,7 +29,7 @@ public:
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
-    // The next file's run; false once every file was handed out.
+    // The next file's run; false once every file was handed out. Several threads may take.
     bool Next(ReadRun* next);
 
 private:

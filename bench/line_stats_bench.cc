@@ -1,7 +1,8 @@
 // bench/line_stats_bench.cc: the line's questions over a large store. `make` fills a store
 // with runs of the example plan (20 stations over 30 days ending now, about 5 % retests, a few
-// aborted and virtual runs, and adc.5v drifting from 5.00 V to its upper limit), written
-// straight into the store's tables in batches; `time` runs kelvotest-line yield, capability,
+// aborted and virtual runs, and adc.5v drifting from 5.00 V to its upper limit), each the
+// example plan's real run (tests/line/data/run1.jsonl: 6 steps, 74 measurements) with its
+// unit's serial, station, time, values and failures, stored as ingest stores a run; `time` runs kelvotest-line yield, capability,
 // pareto and report over it as a station's collector would and prints each one's wall time
 // and peak resident memory, and the report's size.
 //
@@ -21,7 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "line/soci_headers.h"
+#include "line/ingest.h"
+#include "line/ocp_run.h"
 #include "line/store.h"
 
 namespace {
@@ -57,19 +59,6 @@ std::string Stamp(double seconds) {
     return text;
 }
 
-struct Batch {
-    std::vector<std::string> runId, serial, station, source, started, ended, result, ocpStatus, ocpResult;
-    std::vector<int> marginal;
-    std::vector<int> mRun, mStep, mSeq, mMarginal;
-    std::vector<std::string> mName, mText, mUnit, mResult, mAt;
-    std::vector<double> mValue, mMin, mMax, mMarginalMin, mMarginalMax;
-    std::vector<soci::indicator> iMin, iMax, iMarginalMin, iMarginalMax;
-    std::vector<int> fRun, fStep, fSeq;
-    std::vector<std::string> fVerdict, fMeasurement;
-    std::vector<int> sRun, sIdx;
-    std::vector<std::string> sName, sResult;
-};
-
 struct Line {
     std::mt19937_64 random{20261209};
     long long next = 0;         // units made
@@ -91,8 +80,30 @@ double Value(Line& line, int model, double progress) {
     }
 }
 
-// One run's rows, appended to the batch (index: its place in the batch).
-void MakeRun(Line& line, Batch& b, int index, double at, double progress) {
+// The modelled values of one run in `run` (a copy of the example plan's run): each value,
+// its verdict and its mark, and the failures it makes.
+void ModelValues(Line& line, line::RunRecord& run, double progress, std::vector<std::pair<std::string, int>>* failures) {
+    for (int s = 0; s < int(std::size(kModels)); ++s) {
+        const MeasurementModel& model = kModels[s];
+        const double v = Value(line, s, progress);
+        const bool low = !std::isnan(model.min) && v < model.min, high = !std::isnan(model.max) && v > model.max;
+        const bool marginal = !low && !high && ((!std::isnan(model.marginalMin) && v < model.marginalMin) ||
+                                                (!std::isnan(model.marginalMax) && v > model.marginalMax));
+        if (low || high) failures->emplace_back(std::string(model.name) + (low ? "-low" : "-high"), s == 5 ? 5 : 1);
+        for (line::MeasurementRecord& m : run.measurements) {
+            if (m.name != model.name || !(m.limitMin || m.limitMax)) continue;
+            m.value = v;
+            m.valueText = std::to_string(v);
+            m.result = low || high ? "FAIL" : "PASS";
+            m.marginal = marginal;
+            run.marginal = run.marginal || marginal;
+        }
+    }
+}
+
+// One run of the line: the example plan's run with this unit's serial, station, time, values
+// and failures, as kelvotest-line ingest would have read it from the station's OCP file.
+line::RunRecord MakeRun(Line& line, const line::RunRecord& example, long long index, double at, double progress) {
     std::string serial = line.pending;
     bool isVirtual = line.pendingVirtual;
     if (serial.empty()) {
@@ -102,30 +113,13 @@ void MakeRun(Line& line, Batch& b, int index, double at, double progress) {
         line.attempts = 0;
         isVirtual = line.Uniform() < 0.005;
     }
+    line::RunRecord run = example;
     const int station = std::uniform_int_distribution<int>(1, 20)(line.random);
     const bool aborted = line.Uniform() < 0.003;
     std::vector<std::pair<std::string, int>> failures;
-    for (int s = 0; s < int(std::size(kModels)); ++s) {
-        const MeasurementModel& model = kModels[s];
-        const double v = Value(line, s, progress);
-        const bool low = !std::isnan(model.min) && v < model.min, high = !std::isnan(model.max) && v > model.max;
-        const bool marginal = !low && !high && ((!std::isnan(model.marginalMin) && v < model.marginalMin) ||
-                                                (!std::isnan(model.marginalMax) && v > model.marginalMax));
-        if (low || high) failures.emplace_back(std::string(model.name) + (low ? "-low" : "-high"), s == 5 ? 5 : 1);
-        b.mRun.push_back(index), b.mStep.push_back(s < 4 ? 1 : 5), b.mSeq.push_back(s), b.mName.push_back(model.name);
-        b.mValue.push_back(v), b.mText.push_back(std::to_string(v)), b.mUnit.push_back(model.unit);
-        const double bounds[] = {model.min, model.max, model.marginalMin, model.marginalMax};
-        std::vector<double>* columns[] = {&b.mMin, &b.mMax, &b.mMarginalMin, &b.mMarginalMax};
-        std::vector<soci::indicator>* nulls[] = {&b.iMin, &b.iMax, &b.iMarginalMin, &b.iMarginalMax};
-        for (int k = 0; k < 4; ++k) {
-            columns[k]->push_back(std::isnan(bounds[k]) ? 0 : bounds[k]);
-            nulls[k]->push_back(std::isnan(bounds[k]) ? soci::i_null : soci::i_ok);
-        }
-        b.mResult.push_back(low || high ? "FAIL" : "PASS"), b.mMarginal.push_back(marginal), b.mAt.push_back(Stamp(at));
-    }
+    ModelValues(line, run, progress, &failures);
     // Station 7's stream cable is worse than the others'.
-    const double faultRate = station == 7 ? 0.03 : 0.01;
-    if (line.Uniform() < faultRate) {
+    if (line.Uniform() < (station == 7 ? 0.03 : 0.01)) {
         double pick = line.Uniform() * 2.5;   // the weights add up to 2.5
         for (const auto& fault : kFaults) {
             if ((pick -= fault.weight) < 0 || &fault == &kFaults[std::size(kFaults) - 1]) {
@@ -136,82 +130,49 @@ void MakeRun(Line& line, Batch& b, int index, double at, double progress) {
     }
     const bool passed = failures.empty() && !aborted;
     char id[64];
-    std::snprintf(id, sizeof id, "bench-%08zu-%s", b.runId.size(), serial.c_str());
-    b.runId.push_back(std::string(id) + "-" + std::to_string(static_cast<long long>(at * 1000)));
-    b.serial.push_back(serial), b.station.push_back(std::string(station < 10 ? "st0" : "st") + std::to_string(station));
-    b.source.push_back(isVirtual ? "virtual" : "hardware"), b.started.push_back(Stamp(at)), b.ended.push_back(Stamp(at + 9));
-    b.result.push_back(aborted ? "ABORTED" : passed ? "PASS" : "FAIL"), b.ocpStatus.push_back(aborted ? "ERROR" : "COMPLETE");
-    b.ocpResult.push_back(passed ? "PASS" : "FAIL"), b.marginal.push_back(0);
-    int seq = 0;
+    std::snprintf(id, sizeof id, "bench-%08lld-%s", index, serial.c_str());
+    run.runId = id;
+    run.fingerprint = run.runId;
+    run.serial = serial;
+    run.station = std::string(station < 10 ? "st0" : "st") + std::to_string(station);
+    run.source = isVirtual ? "virtual" : "hardware";
+    run.startedAt = Stamp(at);
+    run.endedAt = Stamp(at + 9);
+    for (line::StepRecord& step : run.steps) step.startedAt = run.startedAt, step.endedAt = run.endedAt;
+    for (line::MeasurementRecord& m : run.measurements) m.at = run.startedAt;
+    run.result = aborted ? "ABORTED" : passed ? "PASS" : "FAIL";
+    run.ocpStatus = aborted ? "ERROR" : "COMPLETE";
+    run.ocpResult = passed ? "PASS" : "FAIL";
     for (const auto& [verdict, step] : failures) {
-        b.fRun.push_back(index), b.fStep.push_back(step), b.fSeq.push_back(seq++), b.fVerdict.push_back(verdict);
-        b.fMeasurement.push_back(verdict.substr(0, verdict.rfind('-')));
+        run.failures.push_back(line::FailureRecord{step, verdict, "", verdict.substr(0, verdict.rfind('-'))});
+        run.steps[static_cast<size_t>(step)].result = "FAIL";
     }
-    if (aborted) b.fRun.push_back(index), b.fStep.push_back(0), b.fSeq.push_back(seq), b.fVerdict.push_back("run-aborted"), b.fMeasurement.push_back("");
-    for (int s = 0; s < 6; ++s) {
-        bool stepFailed = false;
-        for (const auto& f : failures) stepFailed = stepFailed || f.second == s;
-        b.sRun.push_back(index), b.sIdx.push_back(s), b.sName.push_back(kSteps[s]), b.sResult.push_back(stepFailed ? "FAIL" : "PASS");
-    }
+    if (aborted) run.failures.push_back(line::FailureRecord{std::nullopt, "run-aborted", "", std::nullopt});
     ++line.attempts;
     const bool retest = !passed && line.attempts < 3;
     line.pending = retest ? serial : "";
     line.pendingVirtual = retest && isVirtual;
-}
-
-void Write(line::Store& store, Batch& b) {
-    soci::session& sql = store.session();
-    std::string error;
-    if (!store.Begin(&error)) throw std::runtime_error(error);
-    const std::vector<std::string> fingerprint(b.runId.size(), "bench"), plan(b.runId.size(), "scanner final test"),
-        revision(b.runId.size(), "3"), digest(b.runId.size(), "sha256:bench-example-plan-rev3"),
-        now(b.runId.size(), Stamp(double(std::time(nullptr))));
-    const std::vector<int> steps(b.runId.size(), 6);
-    sql << "INSERT INTO runs (run_id, fingerprint, serial, station, plan_name, plan_revision, limits_digest, source,"
-           " started_at, ended_at, result, ocp_status, ocp_result, marginal, step_count, ingested_at) VALUES (:a, :b, :c,"
-           " :d, :e, :f, :g, :h, :i, :j, :k, :l, :m, :n, :o, :p)",
-        soci::use(b.runId), soci::use(fingerprint), soci::use(b.serial), soci::use(b.station), soci::use(plan),
-        soci::use(revision), soci::use(digest), soci::use(b.source), soci::use(b.started), soci::use(b.ended),
-        soci::use(b.result), soci::use(b.ocpStatus), soci::use(b.ocpResult), soci::use(b.marginal), soci::use(steps),
-        soci::use(now);
-    long long last = 0;
-    sql << "SELECT MAX(id) FROM runs", soci::into(last);
-    const int first = int(last) - int(b.runId.size()) + 1;   // one writer: the batch's ids follow each other
-    for (std::vector<int>* runs : {&b.mRun, &b.fRun, &b.sRun}) {
-        for (int& run : *runs) run += first;
-    }
-    sql << "INSERT INTO measurements (run, step, seq, name, value, value_text, unit, limit_min, limit_max, marginal_min,"
-           " marginal_max, result, marginal, at) VALUES (:a, :b, :c, :d, :e, :f, :g, :h, :i, :j, :k, :l, :m, :n)",
-        soci::use(b.mRun), soci::use(b.mStep), soci::use(b.mSeq), soci::use(b.mName), soci::use(b.mValue),
-        soci::use(b.mText), soci::use(b.mUnit), soci::use(b.mMin, b.iMin), soci::use(b.mMax, b.iMax),
-        soci::use(b.mMarginalMin, b.iMarginalMin), soci::use(b.mMarginalMax, b.iMarginalMax), soci::use(b.mResult),
-        soci::use(b.mMarginal), soci::use(b.mAt);
-    if (!b.fRun.empty()) {
-        sql << "INSERT INTO failures (run, step, seq, verdict, measurement) VALUES (:a, :b, :c, :d, :e)", soci::use(b.fRun),
-            soci::use(b.fStep), soci::use(b.fSeq), soci::use(b.fVerdict), soci::use(b.fMeasurement);
-    }
-    const std::vector<std::string> complete(b.sRun.size(), "COMPLETE");
-    sql << "INSERT INTO steps (run, idx, name, status, result) VALUES (:a, :b, :c, :d, :e)", soci::use(b.sRun),
-        soci::use(b.sIdx), soci::use(b.sName), soci::use(complete), soci::use(b.sResult);
-    if (!store.Commit(&error)) throw std::runtime_error(error);
-    b = Batch{};
+    return run;
 }
 
 int Make(const std::string& url, long long runs) {
     std::string error;
     std::unique_ptr<line::Store> store = line::Store::Open(url, &error);
-    if (!store) {
+    line::RunRecord example;
+    if (!store || !line::ReadOcpRun(KELVO_LINE_RUN, &example, &error)) {
         std::fprintf(stderr, "line_stats_bench: %s\n", error.c_str());
         return 1;
     }
     const double end = double(std::time(nullptr)), span = 30 * 86400.0;
     Line line;
-    Batch batch;
     const auto started = std::chrono::steady_clock::now();
     for (long long i = 0; i < runs; ++i) {
         const double at = end - span + span * double(i) / double(runs);
-        MakeRun(line, batch, int(batch.runId.size()), at, double(i) / double(runs));
-        if (batch.runId.size() == 2000 || i + 1 == runs) Write(*store, batch);
+        const line::StoreResult stored = line::StoreRun(*store, MakeRun(line, example, i, at, double(i) / double(runs)));
+        if (stored.outcome != line::Stored::kNew) {
+            std::fprintf(stderr, "line_stats_bench: run %lld not stored: %s\n", i, stored.message.c_str());
+            return 1;
+        }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("made %lld runs of %lld units in %.1f s\n", runs, line.next, seconds);

@@ -20,6 +20,22 @@ namespace {
 constexpr int kAskedCalls = 64;   // replay sleeps a millisecond for each read past the stream
 
 // Asks replay the call the trace recorded, with buffers of the sizes the call names.
+void AskLargeProm(const sim::Backend& replay, const trace::Call& call, uint8_t* buffer, size_t size) {
+    int32_t length = static_cast<int32_t>(static_cast<uint32_t>(call.args[2]) % size);
+    const bool write = call.op == trace::Op::I2C_LargePROMwr;
+    (void)(write ? replay.I2C_LargePROMwr : replay.I2C_LargePROMrd)(static_cast<uint8_t>(call.args[0]),
+                                                                     static_cast<uint32_t>(call.args[1]), buffer, &length);
+}
+
+// A copy of its own, so that a write past the request is seen by the sanitizer.
+void AskReadBlock(const sim::Backend& replay, const trace::Call& call) {
+    const int32_t requested = static_cast<int32_t>(static_cast<uint32_t>(call.args[0]) % 32769);
+    std::vector<uint8_t> block(static_cast<size_t>(requested));
+    int32_t received = 0;
+    (void)replay.ReadBlock(block.data(), requested, &received);
+    if (received > requested && requested > 0) std::abort();
+}
+
 void Ask(const sim::Backend& replay, const trace::Call& call) {
     static uint8_t buffer[65536];
     const auto arg = [&](int i) { return static_cast<uint32_t>(call.args[i]); };
@@ -56,13 +72,7 @@ void Ask(const sim::Backend& replay, const trace::Call& call) {
             (void)replay.I2C_PROM_read(buffer, static_cast<uint8_t>(arg(0)), arg(1), static_cast<uint8_t>(arg(2)));
             break;
         case trace::Op::I2C_LargePROMwr:
-        case trace::Op::I2C_LargePROMrd: {
-            int32_t length = static_cast<int32_t>(arg(2) % sizeof buffer);
-            const bool write = call.op == trace::Op::I2C_LargePROMwr;
-            (void)(write ? replay.I2C_LargePROMwr : replay.I2C_LargePROMrd)(static_cast<uint8_t>(arg(0)), arg(1), buffer,
-                                                                             &length);
-            break;
-        }
+        case trace::Op::I2C_LargePROMrd: AskLargeProm(replay, call, buffer, sizeof buffer); break;
         case trace::Op::I2C_ADCread: (void)replay.I2C_ADCread(static_cast<uint8_t>(arg(0)), static_cast<int32_t>(arg(1))); break;
         case trace::Op::I2C_DACout: (void)replay.I2C_DACout(static_cast<uint8_t>(arg(0)), static_cast<int32_t>(arg(1))); break;
         case trace::Op::I2C_TEMPinit: (void)replay.I2C_TEMPinit(static_cast<uint8_t>(arg(0)), static_cast<int32_t>(arg(1))); break;
@@ -74,15 +84,7 @@ void Ask(const sim::Backend& replay, const trace::Call& call) {
             (void)replay.GetScanStatus(&status);
             break;
         }
-        case trace::Op::ReadBlock: {
-            // A copy of its own, so that a write past the request is seen by the sanitizer.
-            const int32_t requested = static_cast<int32_t>(arg(0) % 32769);
-            std::vector<uint8_t> block(static_cast<size_t>(requested));
-            int32_t received = 0;
-            (void)replay.ReadBlock(block.data(), requested, &received);
-            if (received > requested && requested > 0) std::abort();
-            break;
-        }
+        case trace::Op::ReadBlock: AskReadBlock(replay, call); break;
         case trace::Op::ClearReadBlock: replay.ClearReadBlock(); break;
         default: std::abort();
     }

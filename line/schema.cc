@@ -71,8 +71,7 @@ const char* const kVersion1[] = {
 const char* const kVersion2[] = {"{LIMITED_VALUES_INDEX}"};
 
 // What the station says of itself (its fixture and calibration, and every other station fact
-// as a JSON object), each step's attempt among those its plan allows, and the index of the
-// values with limits for SQLite too.
+// as a JSON object), and each step's attempt among those its plan allows.
 const char* const kVersion3[] = {
     "ALTER TABLE runs ADD COLUMN fixture_id TEXT",
     "ALTER TABLE runs ADD COLUMN calibration_date TEXT",
@@ -81,9 +80,6 @@ const char* const kVersion3[] = {
     "ALTER TABLE runs ADD COLUMN station_facts TEXT",
     "ALTER TABLE steps ADD COLUMN attempt {INT} NOT NULL DEFAULT 1",
     "ALTER TABLE steps ADD COLUMN attempts_allowed {INT} NOT NULL DEFAULT 1",
-    // The index of the values with limits on either engine (version 2 made it for PostgreSQL only).
-    "DROP INDEX IF EXISTS measurements_with_limits",
-    "{LIMITED_VALUES_INDEX}",
 };
 
 template <size_t N>

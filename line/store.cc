@@ -16,10 +16,7 @@ namespace line {
 namespace {
 
 const Dialect kDialects[] = {
-    {Engine::kSqlite, "INTEGER PRIMARY KEY", "INTEGER", "REAL", " WITHOUT ROWID", "BEGIN IMMEDIATE", "",
-     "CREATE INDEX measurements_with_limits ON measurements"
-     " (run, seq, name, value, unit, limit_min, limit_max, marginal_min, marginal_max, marginal)"
-     " WHERE limit_min IS NOT NULL OR limit_max IS NOT NULL"},
+    {Engine::kSqlite, "INTEGER PRIMARY KEY", "INTEGER", "REAL", " WITHOUT ROWID", "BEGIN IMMEDIATE", "", ""},
     {Engine::kPostgresql, "BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY", "BIGINT", "DOUBLE PRECISION", "",
      "BEGIN", "SELECT pg_advisory_xact_lock(7401)",
      "CREATE INDEX measurements_with_limits ON measurements (run, seq)"

@@ -134,8 +134,8 @@ TEST_P(StoreTest, RetriedStepAndTheStationsFactsAreStoredAndCountedByTheRule) {
 
 TEST_P(StoreTest, StoreOfANewerSchemaIsRefused) {
     std::string error;
-    // A store of version 1 is brought up to date: the index of values with limits, the runs
-    // their station's facts and the steps their attempts.
+    // A store of version 1 is brought up to date: PostgreSQL gets the index of values with
+    // limits, the runs their station's facts and the steps their attempts.
     ASSERT_TRUE(store_->Execute("DROP INDEX IF EXISTS measurements_with_limits", {}, &error)) << error;
     for (const char* later : {"runs DROP COLUMN fixture_id", "runs DROP COLUMN calibration_date",
                               "runs DROP COLUMN calibration_due", "runs DROP COLUMN uncalibrated",
@@ -149,10 +149,9 @@ TEST_P(StoreTest, StoreOfANewerSchemaIsRefused) {
     EXPECT_EQ(Count("SELECT MAX(version) FROM schema_version"), 3);
     EXPECT_EQ(Count("SELECT COUNT(*) FROM runs WHERE uncalibrated = 0 AND fixture_id IS NULL"),
               Count("SELECT COUNT(*) FROM runs"));
-    EXPECT_EQ(Count(GetParam() == Engine::kPostgresql
-                        ? "SELECT COUNT(*) FROM pg_indexes WHERE indexname = 'measurements_with_limits'"
-                        : "SELECT COUNT(*) FROM sqlite_master WHERE type = 'index' AND name = 'measurements_with_limits'"),
-              1);
+    if (GetParam() == Engine::kPostgresql) {
+        EXPECT_EQ(Count("SELECT COUNT(*) FROM pg_indexes WHERE indexname = 'measurements_with_limits'"), 1);
+    }
     ASSERT_TRUE(store_->Execute("INSERT INTO schema_version (version, applied_at) VALUES (99, 'later')", {}, &error)) << error;
     store_.reset();
     EXPECT_EQ(line::Store::Open(url_, &error), nullptr);

@@ -133,6 +133,8 @@ line::RunRecord MakeRun(Line& line, const line::RunRecord& example, long long in
     std::snprintf(id, sizeof id, "bench-%08lld-%s", index, serial.c_str());
     run.runId = id;
     run.fingerprint = run.runId;
+    // The example's run predates the limits digest; a station's runs of today carry one.
+    if (!run.limitsDigest) run.limitsDigest = "sha256:bench-example-plan-rev3";
     run.serial = serial;
     run.station = std::string(station < 10 ? "st0" : "st") + std::to_string(station);
     run.source = isVirtual ? "virtual" : "hardware";

@@ -202,14 +202,14 @@ bool QueryPareto(Store& store, const StatsFilter& filter, std::vector<ParetoRow>
 // The series of a value: found by name and key among those seen, trying first the one after
 // the last (a run's measurements come in the same order every run), so that a value costs a
 // comparison or two and no allocation.
-static size_t SeriesIndex(std::vector<MeasurementSeries>* series, size_t* hint, const std::string& name, const std::string& key,
-                   const Limits& limits, const std::string& unit) {
+static size_t SeriesIndex(std::vector<MeasurementSeries>* series, size_t* hint, std::string_view name, std::string_view key,
+                   const Limits& limits, std::string_view unit) {
     const size_t count = series->size();
     for (size_t tried = 0; tried < count; ++tried) {
         const size_t i = (*hint + 1 + tried) % count;
         if ((*series)[i].name == name && (*series)[i].digest == key) return *hint = i;
     }
-    series->push_back(MeasurementSeries{name, key, limits, unit});
+    series->push_back(MeasurementSeries{std::string(name), std::string(key), limits, std::string(unit)});
     return *hint = count;
 }
 
@@ -249,6 +249,46 @@ struct ValueColumns {
     }
 };
 
+// One page through SQLite's own interface: SOCI's SQLite back end hands every column over as
+// text, so that each value and bound would be printed and parsed again, which was most of
+// capability's time. `binds` are the page's parameters in their order.
+using ValueRow = std::function<void(std::string_view name, std::string_view key, const Limits& limits,
+                                    std::string_view unit, double value, bool marginal)>;
+static bool SqlitePage(Store& store, const std::string& sql, const std::vector<Param>& binds, const ValueRow& onRow,
+                       std::string* error) {
+    using namespace sqlite_api;   // SOCI's header holds SQLite's interface in this namespace
+    sqlite3* db = static_cast<soci::sqlite3_session_backend*>(store.session().get_backend())->conn_;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) != SQLITE_OK) {
+        *error = sqlite3_errmsg(db);
+        return false;
+    }
+    for (size_t i = 0; i < binds.size(); ++i) {
+        const int at = static_cast<int>(i + 1);
+        if (const auto* text = std::get_if<std::string>(&binds[i])) {
+            sqlite3_bind_text(statement, at, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
+        } else if (const auto* number = std::get_if<int64_t>(&binds[i])) {
+            sqlite3_bind_int64(statement, at, *number);
+        }
+    }
+    const auto text = [statement](int column) {
+        const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+        return std::string_view(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(statement, column)));
+    };
+    const auto bound = [statement](int column) {
+        return sqlite3_column_type(statement, column) == SQLITE_NULL ? std::nullopt
+                                                                      : std::optional<double>(sqlite3_column_double(statement, column));
+    };
+    int step = SQLITE_ROW;
+    while ((step = sqlite3_step(statement)) == SQLITE_ROW) {
+        onRow(text(0), text(1), Limits{bound(2), bound(3), bound(4), bound(5)}, text(6), sqlite3_column_double(statement, 7),
+              sqlite3_column_int64(statement, 8) != 0);
+    }
+    if (step != SQLITE_DONE) *error = sqlite3_errmsg(db);
+    sqlite3_finalize(statement);
+    return step == SQLITE_DONE;
+}
+
 bool StreamLimitedValues(Store& store, const StatsFilter& filter, const std::vector<std::string>& names,
                          std::vector<MeasurementSeries>* series,
                          const std::function<void(size_t series, double value, bool marginal)>& onValue, std::string* error) {
@@ -279,6 +319,18 @@ bool StreamLimitedValues(Store& store, const StatsFilter& filter, const std::vec
                                 std::string(end ? " AND r.started_at <= :d AND (r.started_at < :e OR r.id <= :f)" : "") +
                                 " AND (m.limit_min IS NOT NULL OR m.limit_max IS NOT NULL) AND m.value IS NOT NULL" +
                                 nameClause + where.sql + " ORDER BY r.started_at, r.id, m.seq";
+        if (store.engine() == Engine::kSqlite) {
+            std::vector<Param> binds = {afterTime, afterTime, int64_t{fromId}};
+            if (end) binds.insert(binds.end(), {endTime, endTime, int64_t{endId}});
+            binds.insert(binds.end(), texts.begin(), texts.end());
+            const bool ok = SqlitePage(store, sql, binds, [&](std::string_view name, std::string_view key, const Limits& limits,
+                                                              std::string_view unit, double value, bool marginal) {
+                onValue(SeriesIndex(series, &hint, name, key, limits, unit), value, marginal);
+            }, error);
+            if (!ok) return false;
+            if (end) afterTime = end->first, afterId = end->second;
+            continue;
+        }
         try {
             soci::statement statement(store.session());
             statement.exchange(soci::use(afterTime));

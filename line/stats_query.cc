@@ -249,15 +249,35 @@ struct ValueColumns {
     }
 };
 
-// One page through SQLite's own interface: SOCI's SQLite back end hands every column over as
-// text, so that each value and bound would be printed and parsed again, which was most of
-// capability's time. `binds` are the page's parameters in their order.
-using ValueRow = std::function<void(std::string_view name, std::string_view key, const Limits& limits,
-                                    std::string_view unit, double value, bool marginal)>;
-static bool SqlitePage(Store& store, const std::string& sql, const std::vector<Param>& binds, const ValueRow& onRow,
-                       std::string* error) {
-    using namespace sqlite_api;   // SOCI's header holds SQLite's interface in this namespace
-    sqlite3* db = static_cast<soci::sqlite3_session_backend*>(store.session().get_backend())->conn_;
+// A value with limits as a page hands it over.
+using ValueRow = std::function<void(std::string_view name, std::string_view key, const Limits& limits, std::string_view unit,
+                                    double value, bool marginal)>;
+
+// The values through SQLite's own interface, on a read-only connection of their own: SOCI's
+// SQLite back end hands every column over as text, so that each value and bound would be
+// printed and parsed again, which was most of capability's time.
+class SqliteReader {
+public:
+    ~SqliteReader() { sqlite_api::sqlite3_close_v2(db_); }
+    bool Open(const std::string& path, std::string* error) {
+        using namespace sqlite_api;   // SOCI's header holds SQLite's interface in this namespace
+        if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+            *error = db_ ? sqlite3_errmsg(db_) : "cannot open " + path;
+            return false;
+        }
+        sqlite3_busy_timeout(db_, 30000);
+        return true;
+    }
+    // One page; `binds` are its parameters in their order.
+    bool Page(const std::string& sql, const std::vector<Param>& binds, const ValueRow& onRow, std::string* error);
+
+private:
+    sqlite_api::sqlite3* db_ = nullptr;
+};
+
+bool SqliteReader::Page(const std::string& sql, const std::vector<Param>& binds, const ValueRow& onRow, std::string* error) {
+    using namespace sqlite_api;
+    sqlite3* db = db_;
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) != SQLITE_OK) {
         *error = sqlite3_errmsg(db);
@@ -289,6 +309,51 @@ static bool SqlitePage(Store& store, const std::string& sql, const std::vector<P
     return step == SQLITE_DONE;
 }
 
+// One page through SOCI, fetched in chunks into typed columns (PostgreSQL).
+static bool SociPage(Store& store, const std::string& sql, std::vector<Param> binds, ValueColumns& c, const ValueRow& onRow,
+                     std::string* error) {
+    std::vector<long long> numbers;
+    numbers.reserve(binds.size());   // each bound where it stays
+    try {
+        soci::statement statement(store.session());
+        for (Param& p : binds) {
+            if (auto* text = std::get_if<std::string>(&p)) {
+                statement.exchange(soci::use(*text));
+            } else {
+                numbers.push_back(std::get<int64_t>(p));
+                statement.exchange(soci::use(numbers.back()));
+            }
+        }
+        c.Into(statement);
+        statement.alloc();
+        statement.prepare(sql);
+        statement.define_and_bind();
+        for (bool more = statement.execute(true); more; more = statement.fetch()) {
+            for (size_t i = 0; i < c.keys.size(); ++i) {
+                auto bound = [&](int k) { return c.nulls[k][i] == soci::i_null ? std::nullopt : std::optional<double>(c.bounds[k][i]); };
+                onRow(c.measurement[i], c.keys[i], Limits{bound(0), bound(1), bound(2), bound(3)}, c.units[i], c.values[i],
+                      c.marginals[i] != 0);
+            }
+            c.Resize();
+        }
+    } catch (const std::exception& e) {
+        *error = e.what();
+        return false;
+    }
+    return true;
+}
+
+// The values with limits of the runs after (:a, :c) up to (:d, :f) when `bounded`.
+static std::string LimitedValuesSql(bool bounded, const std::string& nameClause, const std::string& where) {
+    return "SELECT m.name, " + std::string(kSeriesKey) +
+           ", m.limit_min, m.limit_max, m.marginal_min, m.marginal_max, COALESCE(m.unit, ''), m.value,"
+           " m.marginal FROM runs r JOIN measurements m ON m.run = r.id"
+           " WHERE r.started_at >= :a AND (r.started_at > :b OR r.id > :c)" +
+           std::string(bounded ? " AND r.started_at <= :d AND (r.started_at < :e OR r.id <= :f)" : "") +
+           " AND (m.limit_min IS NOT NULL OR m.limit_max IS NOT NULL) AND m.value IS NOT NULL" + nameClause + where +
+           " ORDER BY r.started_at, r.id, m.seq";
+}
+
 bool StreamLimitedValues(Store& store, const StatsFilter& filter, const std::vector<std::string>& names,
                          std::vector<MeasurementSeries>* series,
                          const std::function<void(size_t series, double value, bool marginal)>& onValue, std::string* error) {
@@ -297,8 +362,8 @@ bool StreamLimitedValues(Store& store, const StatsFilter& filter, const std::vec
     // (PostgreSQL hands a result over whole).
     constexpr int64_t kPageRuns = 20000;
     const Where where = RunsWhere(filter);
-    std::vector<std::string> texts = names;
-    for (const Param& p : where.params) texts.push_back(std::get<std::string>(p));
+    std::vector<Param> texts(names.begin(), names.end());
+    texts.insert(texts.end(), where.params.begin(), where.params.end());
     std::string nameClause;
     for (size_t i = 0; i < names.size(); ++i) nameClause += std::string(i ? ", " : " AND m.name IN (") + ":n" + std::to_string(i + 1);
     if (!nameClause.empty()) nameClause += ")";
@@ -306,57 +371,22 @@ bool StreamLimitedValues(Store& store, const StatsFilter& filter, const std::vec
     int64_t afterId = -1;
     size_t hint = 0;
     ValueColumns c;
+    SqliteReader reader;
+    if (store.engine() == Engine::kSqlite && !reader.Open(store.name(), error)) return false;
+    const ValueRow onRow = [&](std::string_view name, std::string_view key, const Limits& limits, std::string_view unit,
+                               double value, bool marginal) {
+        onValue(SeriesIndex(series, &hint, name, key, limits, unit), value, marginal);
+    };
     for (bool last = false; !last;) {
         std::optional<std::pair<std::string, int64_t>> end;
         if (!PageEnd(store, where, afterTime, afterId, kPageRuns, &end, error)) return false;
         last = !end;
-        std::string endTime = end ? end->first : "";
-        long long endId = end ? end->second : 0, fromId = afterId;
-        const std::string sql = "SELECT m.name, " + std::string(kSeriesKey) +
-                                ", m.limit_min, m.limit_max, m.marginal_min, m.marginal_max, COALESCE(m.unit, ''), m.value,"
-                                " m.marginal FROM runs r JOIN measurements m ON m.run = r.id"
-                                " WHERE r.started_at >= :a AND (r.started_at > :b OR r.id > :c)" +
-                                std::string(end ? " AND r.started_at <= :d AND (r.started_at < :e OR r.id <= :f)" : "") +
-                                " AND (m.limit_min IS NOT NULL OR m.limit_max IS NOT NULL) AND m.value IS NOT NULL" +
-                                nameClause + where.sql + " ORDER BY r.started_at, r.id, m.seq";
-        if (store.engine() == Engine::kSqlite) {
-            std::vector<Param> binds = {afterTime, afterTime, int64_t{fromId}};
-            if (end) binds.insert(binds.end(), {endTime, endTime, int64_t{endId}});
-            binds.insert(binds.end(), texts.begin(), texts.end());
-            const bool ok = SqlitePage(store, sql, binds, [&](std::string_view name, std::string_view key, const Limits& limits,
-                                                              std::string_view unit, double value, bool marginal) {
-                onValue(SeriesIndex(series, &hint, name, key, limits, unit), value, marginal);
-            }, error);
-            if (!ok) return false;
-            if (end) afterTime = end->first, afterId = end->second;
-            continue;
-        }
-        try {
-            soci::statement statement(store.session());
-            statement.exchange(soci::use(afterTime));
-            statement.exchange(soci::use(afterTime));
-            statement.exchange(soci::use(fromId));
-            if (end) {
-                statement.exchange(soci::use(endTime));
-                statement.exchange(soci::use(endTime));
-                statement.exchange(soci::use(endId));
-            }
-            for (std::string& t : texts) statement.exchange(soci::use(t));
-            c.Into(statement);
-            statement.alloc();
-            statement.prepare(sql);
-            statement.define_and_bind();
-            for (bool more = statement.execute(true); more; more = statement.fetch()) {
-                for (size_t i = 0; i < c.keys.size(); ++i) {
-                    auto bound = [&](int k) { return c.nulls[k][i] == soci::i_null ? std::nullopt : std::optional<double>(c.bounds[k][i]); };
-                    const size_t at = SeriesIndex(series, &hint, c.measurement[i], c.keys[i],
-                                                  Limits{bound(0), bound(1), bound(2), bound(3)}, c.units[i]);
-                    onValue(at, c.values[i], c.marginals[i] != 0);
-                }
-                c.Resize();
-            }
-        } catch (const std::exception& e) {
-            *error = e.what();
+        std::vector<Param> binds = {afterTime, afterTime, afterId};
+        if (end) binds.insert(binds.end(), {end->first, end->first, end->second});
+        binds.insert(binds.end(), texts.begin(), texts.end());
+        const std::string sql = LimitedValuesSql(end.has_value(), nameClause, where.sql);
+        if (!(store.engine() == Engine::kSqlite ? reader.Page(sql, binds, onRow, error)
+                                                : SociPage(store, sql, std::move(binds), c, onRow, error))) {
             return false;
         }
         if (end) afterTime = end->first, afterId = end->second;

@@ -212,6 +212,9 @@ TEST_F(RecordReplay, SlowReaderOfTheDataFileGetsTheWholeFile) {
     ToolRun run = Replayed({"-scanfile", "b.bin"});
     run.env[0] += "; replay.end = stop";
     const ProcessResult result = RunToTheEnd(run, 60000);
+    // A replay that never opened its data file leaves the reader waiting for a writer: one
+    // that opens and closes the FIFO ends it, so that the test fails instead of hanging.
+    if (const int writer = open(dir.File("b.bin").c_str(), O_WRONLY | O_NONBLOCK); writer >= 0) close(writer);
     reader.join();
     EXPECT_EQ(0, result.exitCode) << result.err;
     EXPECT_EQ(recorded.size(), replayed.size()) << result.err;
